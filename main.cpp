@@ -1,0 +1,118 @@
+// Command-line entry of fluxtrim: converts the arguments, reads the samples, calibrates them
+// against the local reference field and prints the result.
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "FERROKIT.hpp"
+
+namespace {
+
+const char* const kProgram = "fluxtrim.out";
+
+// Thrown when a numeric argument does not convert; carries the one-line message to print.
+struct ArgumentError {
+  std::string message;
+};
+
+// Converts one numeric argument as std::stod does (leading blanks skipped, the longest numeric
+// prefix taken, inf, nan and hexadecimal forms accepted). On failure the message names the
+// argument and says why.
+double convertArgument(const char* name, const char* text) {
+  try {
+    return std::stod(text);
+  } catch (const std::invalid_argument&) {
+    throw ArgumentError{std::string(kProgram) + ": " + name + ": not a number: '" + text + "'"};
+  } catch (const std::out_of_range&) {
+    throw ArgumentError{std::string(kProgram) + ": " + name + ": out of range: '" + text + "'"};
+  }
+}
+
+void printUsage() {
+  puts("No enough arguments, please provide: file_path.csv latitude longitude altitude ");
+  puts("The input csv file format is: ");
+  puts("CAP_magX,CAP_magY,CAP_magZ ");
+  puts("0.171030819416046,-0.16620759665966,0.386092156171799 ");
+  puts("0.171149805188179,-0.165583327412605,0.398465633392334 ");
+  puts("0.17495721578598,-0.168829515576363,0.382784396409988 ");
+  puts("... ");
+  printf("Example for latitude longitude altitude: %f %f %f \n", 48.5578, 3.2914, 89.0);
+  puts("You can find these informations at: https://www.freemaptools.com/elevation-finder.htm ");
+  putchar('\n');
+  puts("You have to specify a tolerance value for norm acceptance, 0.2 is the default value ");
+  putchar('\n');
+  puts("Full command example: ./fluxtrim.out mag.csv 42.5578 6.2914 89 0.2");
+}
+
+void printVectorLine(const double* values) {
+  printf("[ ");
+  for (int k = 0; k < 3; ++k) {
+    printf("%f ", values[k]);
+  }
+  printf("]\n");
+}
+
+int run(int argc, char** argv) {
+  if (argc <= 5) {
+    printUsage();
+    return -22;
+  }
+  const std::string filePath = argv[1];
+  const double latitude = convertArgument("latitude", argv[2]);
+  const double longitude = convertArgument("longitude", argv[3]);
+  const double altitude = convertArgument("altitude", argv[4]);
+  const double tolerance = convertArgument("tolerance", argv[5]);
+
+  const auto start = std::chrono::system_clock::now();
+  FERROKIT ferroKit;
+  ferroKit.readMagnetometerMeasures(filePath);
+  ferroKit.magCalibration(latitude, longitude, altitude, tolerance);
+  const auto end = std::chrono::system_clock::now();
+  const auto duration = std::chrono::duration_cast<std::chrono::microseconds>(end - start);
+
+  const double pi = 3.141592653589793;
+  const FERROKIT::MAGRESULT& result = ferroKit.getMagCalibResult();
+  printf("WMMRef[0] = %f\n", result.WMMRef[0]);
+  printf("WMMRef[1] = %f\n", result.WMMRef[1]);
+  printf("WMMRef[2] = %f\n", result.WMMRef[2]);
+  printf("WMMRefNorm = %f\n", result.WMMRefNorm);
+  printf("WMMRefHorizNorm = %f\n", result.WMMRefHorizNorm);
+  printf("WMMRefVerticalNorm = %f\n", result.WMMRefVerticalNorm);
+  printf("inclination = %f\n", result.inclination * 180.0 / pi);
+  printf("declination = %f\n", 180.0 * result.declination / pi);
+  printf("magNormRef = %f\n", result.magNormRef);
+  printf("magNormRefHoriz = %f\n", result.magNormRefHoriz);
+  printf("magNormRefVertical = %f\n", result.magNormRefVertical);
+  printf("hardIronOffset:\n");
+  printVectorLine(result.hardIronOffset);
+  printf("SoftIronMatrix:\n");
+  for (int row = 0; row < 3; ++row) {
+    printVectorLine(result.softIronMatrix[row].data());
+  }
+  printf("Execution time : %lld us \n", static_cast<long long>(duration.count()));
+  printf("Calibration done\n");
+  printf("You can use the calibration result with: \n");
+  printf("(MagVector3 - hardIronOffset) * SoftIronMatrix \n");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const ArgumentError& error) {
+    std::cerr << error.message << std::endl;
+  } catch (const std::bad_alloc&) {
+    std::cerr << kProgram << ": out of memory" << std::endl;
+  } catch (const std::exception& error) {
+    std::cerr << kProgram << ": " << error.what() << std::endl;
+  } catch (...) {
+    std::cerr << kProgram << ": unexpected error" << std::endl;
+  }
+  return 1;
+}

@@ -1,7 +1,9 @@
 // Command-line entry of fluxtrim: converts the arguments, reads the samples, calibrates them
 // against the local reference field and prints the result.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <new>
@@ -97,6 +99,14 @@ int run(int argc, char** argv) {
   printf("Calibration done\n");
   printf("You can use the calibration result with: \n");
   printf("(MagVector3 - hardIronOffset) * SoftIronMatrix \n");
+  // The numbers are meant to be copied from the report: one that did not reach its destination
+  // (a full disk, a closed pipe) must not end as a success.
+  if (fflush(stdout) != 0 || ferror(stdout)) {
+    const int writeError = errno;
+    std::cerr << kProgram << ": cannot write the report: " << std::strerror(writeError)
+              << std::endl;
+    return 1;
+  }
   return 0;
 }
 

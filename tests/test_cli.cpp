@@ -1,0 +1,274 @@
+// End-to-end tests of fluxtrim.out: the real executable runs in a child process with its standard
+// output and standard error sent to separate files, and both texts and the exit status are checked.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  bool exited = false;  // false when the child ended on a signal (an abort, a crash)
+  int status = -1;      // exit status, low eight bits
+  std::string out;
+  std::string err;
+};
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::path(::testing::TempDir()) / "fluxtrim_cli_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  std::string writeCsv(const std::string& name, const std::string& content) {
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path.string();
+  }
+
+  // Runs fluxtrim.out with the arguments (program name excluded). Standard output goes to
+  // stdoutPath when given (e.g. /dev/full), else to a file that is read back.
+  RunResult run(const std::vector<std::string>& args, const std::string& stdoutPath = "") {
+    const std::string outPath = stdoutPath.empty() ? (dir_ / "stdout").string() : stdoutPath;
+    const std::string errPath = (dir_ / "stderr").string();
+    std::vector<std::string> argvText{FLUXTRIM_EXE};
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argvText) {
+      argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) {
+        _exit(127);
+      }
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    RunResult result;
+    int waitStatus = 0;
+    if (pid < 0 || waitpid(pid, &waitStatus, 0) != pid) {
+      ADD_FAILURE() << "could not run " << FLUXTRIM_EXE;
+      return result;
+    }
+    result.exited = WIFEXITED(waitStatus);
+    result.status = result.exited ? WEXITSTATUS(waitStatus) : -1;
+    if (stdoutPath.empty()) {
+      result.out = readFile(outPath);
+    }
+    result.err = readFile(errPath);
+    return result;
+  }
+
+  fs::path dir_;
+};
+
+const char* const kUsage =
+    "No enough arguments, please provide: file_path.csv latitude longitude altitude \n"
+    "The input csv file format is: \n"
+    "CAP_magX,CAP_magY,CAP_magZ \n"
+    "0.171030819416046,-0.16620759665966,0.386092156171799 \n"
+    "0.171149805188179,-0.165583327412605,0.398465633392334 \n"
+    "0.17495721578598,-0.168829515576363,0.382784396409988 \n"
+    "... \n"
+    "Example for latitude longitude altitude: 48.557800 3.291400 89.000000 \n"
+    "You can find these informations at: https://www.freemaptools.com/elevation-finder.htm \n"
+    "\n"
+    "You have to specify a tolerance value for norm acceptance, 0.2 is the default value \n"
+    "\n"
+    "Full command example: ./fluxtrim.out mag.csv 42.5578 6.2914 89 0.2\n";
+
+const char* const kSampleCsv =
+    "CAP_magX,CAP_magY,CAP_magZ\n"
+    "0.171030819416046,-0.16620759665966,0.386092156171799\n"
+    "0.171149805188179,-0.165583327412605,0.398465633392334\n"
+    "0.17495721578598,-0.168829515576363,0.382784396409988\n";
+
+const char* const kHeaderMessages = "Header : CAP_magX\nHeader : CAP_magY\nHeader : CAP_magZ\n";
+
+// Checks the 21 report lines by format only: the numbers depend on the calibration. printf's %f
+// prints six decimals, or nan/inf (possibly signed) for non-finite values.
+void expectReport(const std::string& out) {
+  const std::string num = R"((-?\d+\.\d{6}|-?nan|-?inf))";
+  const std::vector<std::string> patterns = {
+      R"(WMMRef\[0\] = )" + num,
+      R"(WMMRef\[1\] = )" + num,
+      R"(WMMRef\[2\] = )" + num,
+      "WMMRefNorm = " + num,
+      "WMMRefHorizNorm = " + num,
+      "WMMRefVerticalNorm = " + num,
+      "inclination = " + num,
+      "declination = " + num,
+      "magNormRef = " + num,
+      "magNormRefHoriz = " + num,
+      "magNormRefVertical = " + num,
+      "hardIronOffset:",
+      R"(\[ )" + num + " " + num + " " + num + R"( \])",
+      "SoftIronMatrix:",
+      R"(\[ )" + num + " " + num + " " + num + R"( \])",
+      R"(\[ )" + num + " " + num + " " + num + R"( \])",
+      R"(\[ )" + num + " " + num + " " + num + R"( \])",
+      R"(Execution time : -?\d+ us )",
+      "Calibration done",
+      "You can use the calibration result with: ",
+      R"(\(MagVector3 - hardIronOffset\) \* SoftIronMatrix )",
+  };
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out.back(), '\n');
+  const std::vector<std::string> lines = splitLines(out);
+  ASSERT_EQ(lines.size(), patterns.size()) << out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_TRUE(std::regex_match(lines[i], std::regex(patterns[i])))
+        << "line " << i + 1 << ": '" << lines[i] << "'";
+  }
+}
+
+// The report without its execution-time line, to compare two runs.
+std::string withoutTime(const std::string& out) {
+  std::string kept;
+  for (const std::string& line : splitLines(out)) {
+    if (line.rfind("Execution time : ", 0) != 0) {
+      kept += line + "\n";
+    }
+  }
+  return kept;
+}
+
+TEST_F(CliTest, TooFewArgumentsPrintUsageAndReturnMinus22) {
+  const std::string csv = writeCsv("mag.csv", kSampleCsv);
+  const std::vector<std::vector<std::string>> cases = {
+      {}, {csv}, {csv, "48.5578", "3.2914", "89"}, {"missing.csv", "a", "b", "c"}};
+  for (const auto& args : cases) {
+    const RunResult r = run(args);
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 234) << args.size() << " arguments";
+    EXPECT_EQ(r.out, kUsage);
+    EXPECT_EQ(r.err, "") << "the file must not be opened";
+  }
+}
+
+TEST_F(CliTest, FiveArgumentsPrintTheReport) {
+  const std::string csv = writeCsv("mag.csv", kSampleCsv);
+  const RunResult r = run({csv, "48.5578", "3.2914", "89", "0.2"});
+  EXPECT_TRUE(r.exited);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, kHeaderMessages);
+  expectReport(r.out);
+
+  // Arguments after the fifth are ignored.
+  const RunResult six = run({csv, "48.5578", "3.2914", "89", "0.2", "not-a-number"});
+  EXPECT_EQ(six.status, 0);
+  EXPECT_EQ(six.err, kHeaderMessages);
+  EXPECT_EQ(withoutTime(six.out), withoutTime(r.out));
+}
+
+TEST_F(CliTest, UnconvertibleArgumentEndsWithOneLineAndStatus1) {
+  const std::string csv = writeCsv("mag.csv", kSampleCsv);
+  const char* const names[] = {"latitude", "longitude", "altitude", "tolerance"};
+  for (int position = 0; position < 4; ++position) {
+    std::vector<std::string> args = {csv, "48.5578", "3.2914", "89", "0.2"};
+    args[position + 1] = "abc";
+    const RunResult r = run(args);
+    EXPECT_TRUE(r.exited) << names[position];
+    EXPECT_EQ(r.status, 1) << names[position];
+    EXPECT_EQ(r.out, "") << names[position];
+    // One line, and no "Header : " lines: the file is not read.
+    EXPECT_EQ(r.err, std::string("fluxtrim.out: ") + names[position] + ": not a number: 'abc'\n");
+  }
+
+  const RunResult range = run({csv, "48.5578", "3.2914", "1e999", "0.2"});
+  EXPECT_EQ(range.status, 1);
+  EXPECT_EQ(range.out, "");
+  EXPECT_EQ(range.err, "fluxtrim.out: altitude: out of range: '1e999'\n");
+
+  // Arguments are converted in order: the first bad one is named.
+  const RunResult twoBad = run({csv, "48.5578", "", "x", "0.2"});
+  EXPECT_EQ(twoBad.status, 1);
+  EXPECT_EQ(twoBad.err, "fluxtrim.out: longitude: not a number: ''\n");
+}
+
+TEST_F(CliTest, LenientNumbersAreAccepted) {
+  const std::string csv = writeCsv("mag.csv", kSampleCsv);
+  const std::vector<std::vector<std::string>> cases = {
+      {csv, "12abc", "3.2914", "89", "0.2"},
+      {csv, "inf", "-inf", "nan", "0.2"},
+      {csv, " 48.5578", "0x1.8p1", "89m", "0.2 "},
+  };
+  for (const auto& args : cases) {
+    const RunResult r = run(args);
+    EXPECT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 0) << args[1] << " " << args[2] << " " << args[3] << " " << args[4];
+    EXPECT_EQ(r.err, kHeaderMessages);
+    expectReport(r.out);
+  }
+}
+
+TEST_F(CliTest, UnreadableFilesStillGiveTheReport) {
+  const RunResult missing =
+      run({(dir_ / "missing.csv").string(), "48.5578", "3.2914", "89", "0.2"});
+  EXPECT_EQ(missing.status, 0);
+  EXPECT_EQ(missing.err, "Can not open csv file\n");
+  expectReport(missing.out);
+
+  const RunResult directory = run({dir_.string(), "48.5578", "3.2914", "89", "0.2"});
+  EXPECT_EQ(directory.status, 0);
+  EXPECT_EQ(directory.err, "Can not open csv file\n");
+  expectReport(directory.out);
+
+  const RunResult headerOnly = run(
+      {writeCsv("header.csv", "CAP_magX,CAP_magY,CAP_magZ\n"), "48.5578", "3.2914", "89", "0.2"});
+  EXPECT_EQ(headerOnly.status, 0);
+  EXPECT_EQ(headerOnly.err, kHeaderMessages);
+  expectReport(headerOnly.out);
+}
+
+TEST_F(CliTest, ReportThatCannotBeWrittenIsAFailure) {
+  if (!fs::exists("/dev/full")) {
+    GTEST_SKIP() << "no /dev/full";
+  }
+  const std::string csv = writeCsv("mag.csv", kSampleCsv);
+  const RunResult r = run({csv, "48.5578", "3.2914", "89", "0.2"}, "/dev/full");
+  EXPECT_TRUE(r.exited);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, std::string(kHeaderMessages) +
+                       "fluxtrim.out: cannot write the report: No space left on device\n");
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+// Tests of FERROKIT::readMagnetometerMeasures on small files: row counts, parsed values, the
+// messages on standard error and what survives a second read.
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "FERROKIT.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Row = std::vector<double>;  // X, Y, Z of one sample
+
+class CsvReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::path(::testing::TempDir()) / "fluxtrim_csv_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  std::string writeFile(const std::string& name, const std::string& content) {
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path.string();
+  }
+
+  // Reads the path into kit, returning the reader's result; its standard error text goes to
+  // messages_.
+  bool read(FERROKIT& kit, const std::string& path) {
+    std::ostringstream captured;
+    std::streambuf* const previous = std::cerr.rdbuf(captured.rdbuf());
+    const bool opened = kit.readMagnetometerMeasures(path);
+    std::cerr.rdbuf(previous);
+    messages_ = captured.str();
+    return opened;
+  }
+
+  fs::path dir_;
+  std::string messages_;
+};
+
+std::vector<Row> rowsOf(const FERROKIT& kit) {
+  const auto& columns = kit.getMagnetometerMeasures();
+  EXPECT_EQ(columns[0].size(), columns[1].size());
+  EXPECT_EQ(columns[0].size(), columns[2].size());
+  std::vector<Row> rows;
+  for (size_t k = 0; k < columns[0].size(); ++k) {
+    rows.push_back({columns[0][k], columns[1][k], columns[2][k]});
+  }
+  return rows;
+}
+
+const Row kZero = {0.0, 0.0, 0.0};
+
+TEST(FerrokitTest, FreshObjectHasZeroRecordWithThreeMatrixRows) {
+  const FERROKIT kit;
+  const FERROKIT::MAGRESULT& r = kit.getMagCalibResult();
+  EXPECT_FALSE(r.isCalibrationSucess);
+  const double scalars[] = {r.WMMRef[0],         r.WMMRef[1],          r.WMMRef[2],
+                            r.WMMRefNorm,        r.WMMRefHorizNorm,    r.WMMRefVerticalNorm,
+                            r.inclination,       r.declination,        r.magNormRef,
+                            r.magNormRefHoriz,   r.magNormRefVertical, r.hardIronOffset[0],
+                            r.hardIronOffset[1], r.hardIronOffset[2]};
+  for (double value : scalars) {
+    EXPECT_EQ(value, 0.0);
+  }
+  ASSERT_EQ(r.softIronMatrix.size(), 3u);
+  for (const auto& row : r.softIronMatrix) {
+    EXPECT_EQ(row[0], 0.0);
+    EXPECT_EQ(row[1], 0.0);
+    EXPECT_EQ(row[2], 0.0);
+  }
+  for (const auto& column : kit.getMagnetometerMeasures()) {
+    EXPECT_TRUE(column.empty());
+  }
+}
+
+TEST_F(CsvReaderTest, HeaderRowDataRowsAndTrailingZeroRow) {
+  FERROKIT kit;
+  ASSERT_TRUE(read(kit, writeFile("mag.csv",
+                                  "CAP_magX,CAP_magY,CAP_magZ\n"
+                                  "0.171030819416046,-0.16620759665966,0.386092156171799\n"
+                                  "-1e-3,2.5E2,-0x1p-2\n")));
+  EXPECT_EQ(messages_, "Header : CAP_magX\nHeader : CAP_magY\nHeader : CAP_magZ\n");
+  const std::vector<Row> expected = {kZero,
+                                     {0.171030819416046, -0.16620759665966, 0.386092156171799},
+                                     {-1e-3, 250.0, -0.25},
+                                     kZero};
+  EXPECT_EQ(rowsOf(kit), expected);
+
+  // Without a final newline there is no trailing zero row.
+  FERROKIT unterminated;
+  ASSERT_TRUE(read(unterminated, writeFile("last.csv", "x,y,z\n1,2,3\n4,5,6")));
+  EXPECT_EQ(rowsOf(unterminated), (std::vector<Row>{kZero, {1, 2, 3}, {4, 5, 6}}));
+}
+
+TEST_F(CsvReaderTest, CrLfLinesGiveTheSameNumbers) {
+  FERROKIT lf;
+  FERROKIT crlf;
+  ASSERT_TRUE(read(lf, writeFile("lf.csv", "a,b,c\n0.5,-1.25,3\n7,8,9\n")));
+  ASSERT_TRUE(read(crlf, writeFile("crlf.csv", "a,b,c\r\n0.5,-1.25,3\r\n7,8,9\r\n")));
+  EXPECT_EQ(rowsOf(crlf), rowsOf(lf));
+  EXPECT_EQ(rowsOf(crlf).size(), 4u);
+  // The carriage return stays in the text of the third header cell.
+  EXPECT_EQ(messages_, "Header : a\nHeader : b\nHeader : c\r\n");
+}
+
+TEST_F(CsvReaderTest, IrregularCells) {
+  FERROKIT kit;
+  ASSERT_TRUE(read(kit, writeFile("cells.csv",
+                                  "1,,3\n"            // empty middle cell: reported, stays 0
+                                  "4,5,\n"            // trailing comma: nothing left, no message
+                                  "7,8,9,10,x\n"      // cells after the third are never read
+                                  "\n"                // empty line: row stays 0
+                                  "0.5abc, 2x ,3e\n"  // trailing letters ignored, blanks skipped
+                                  "1e999,-1e999,2\n"  // out of range: reported, stays 0
+                                  "12\n"              // short line: missing cells stay 0
+                                  ",,\n")));          // two empty cells reported
+  const std::vector<Row> expected = {{1, 0, 3}, {4, 5, 0},  {7, 8, 9}, kZero, {0.5, 2, 3},
+                                     {0, 0, 2}, {12, 0, 0}, kZero,     kZero};
+  EXPECT_EQ(rowsOf(kit), expected);
+  EXPECT_EQ(messages_, "Header : \nHeader : 1e999\nHeader : -1e999\nHeader : \nHeader : \n");
+}
+
+TEST_F(CsvReaderTest, EmptyAndHeaderOnlyFiles) {
+  FERROKIT empty;
+  EXPECT_TRUE(read(empty, writeFile("empty.csv", "")));
+  EXPECT_EQ(messages_, "");
+  EXPECT_EQ(rowsOf(empty), std::vector<Row>{kZero});
+
+  FERROKIT header;
+  EXPECT_TRUE(read(header, writeFile("header.csv", "CAP_magX,CAP_magY,CAP_magZ\n")));
+  EXPECT_EQ(messages_, "Header : CAP_magX\nHeader : CAP_magY\nHeader : CAP_magZ\n");
+  EXPECT_EQ(rowsOf(header), (std::vector<Row>{kZero, kZero}));
+}
+
+TEST_F(CsvReaderTest, UnopenablePathsLeaveTheColumnsUnchanged) {
+  FERROKIT kit;
+  EXPECT_FALSE(read(kit, (dir_ / "missing.csv").string()));
+  EXPECT_EQ(messages_, "Can not open csv file\n");
+  EXPECT_TRUE(rowsOf(kit).empty());
+
+  // A directory is no file of samples, even where the system lets it be opened.
+  EXPECT_FALSE(read(kit, dir_.string()));
+  EXPECT_EQ(messages_, "Can not open csv file\n");
+  EXPECT_TRUE(rowsOf(kit).empty());
+
+  ASSERT_TRUE(read(kit, writeFile("mag.csv", "x,y,z\n1,2,3\n")));
+  EXPECT_FALSE(read(kit, (dir_ / "missing.csv").string()));
+  EXPECT_EQ(rowsOf(kit), (std::vector<Row>{kZero, {1, 2, 3}, kZero}));
+}
+
+TEST_F(CsvReaderTest, SecondReadResizesAndKeepsUnparsedEntries) {
+  FERROKIT kit;
+  ASSERT_TRUE(read(kit, writeFile("first.csv", "1,2,3\n4,5,6\n7,8,9\n10,11,12\n")));
+  ASSERT_EQ(rowsOf(kit).size(), 5u);
+
+  // Shorter file: the tail is dropped, cells that do not convert keep the first file's values.
+  ASSERT_TRUE(read(kit, writeFile("second.csv", "hdr,-2,\n40,x")));
+  EXPECT_EQ(messages_, "Header : hdr\nHeader : x\n");
+  EXPECT_EQ(rowsOf(kit), (std::vector<Row>{{1, -2, 3}, {40, 5, 6}}));
+
+  // Longer file: new rows start at zero.
+  ASSERT_TRUE(read(kit, writeFile("third.csv", "\n\n\n,9\n")));
+  EXPECT_EQ(rowsOf(kit), (std::vector<Row>{{1, -2, 3}, {40, 5, 6}, kZero, {0, 9, 0}, kZero}));
+}
+
+}  // namespace

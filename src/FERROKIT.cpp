@@ -1,6 +1,9 @@
 #include "FERROKIT.hpp"
 
+#include "geomag.hpp"
+
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <iostream>
@@ -63,9 +66,43 @@ bool FERROKIT::readMagnetometerMeasures(std::string filepath) {
   return true;
 }
 
+// Reference field of the model at the position for the fixed decimal year 2024.0, converted
+// to gauss, then the reference members of the result record: components, norms recomputed in
+// double, inclination and declination in radians. The position is not checked.
 void FERROKIT::magCalibration(double latitude, double longitude, double height, double tolerance) {
-  (void)latitude;
-  (void)longitude;
-  (void)height;
+  const float fieldYear = 2024.0f;  // decimal year of the reference, whatever the date
+  const double nanoteslaPerGauss = 100000.0;
+  const double pi = 3.141592653589793;
+
+  // Reference field in single precision: nanotesla, north-east-down, degrees.
+  const float lat = static_cast<float>(latitude);
+  const float lon = static_cast<float>(longitude);
+  const geomag::Vector position = geomag::geodetic2ecef(lat, lon, static_cast<float>(height));
+  const geomag::Vector mag_field = geomag::GeoMag(fieldYear, position, geomag::WMM2020);
+  const geomag::Elements out = geomag::magField2Elements(mag_field, lat, lon);
+
+  // (The samples are packed into the calibration core's N-by-3 array here.)
+
+  // Reference field in gauss: north, east, down.
+  double wmmInput[3];
+  wmmInput[0] = static_cast<double>(out.north) / nanoteslaPerGauss;
+  wmmInput[1] = static_cast<double>(out.east) / nanoteslaPerGauss;
+  wmmInput[2] = static_cast<double>(out.down) / nanoteslaPerGauss;
+
+  // (The calibration core is called here with the samples, wmmInput and tolerance.)
   (void)tolerance;
+
+  // Reference members. The single-precision horizontal and total of the model are not used.
+  MAGRESULT& result = mMagCalibResult;
+  result.WMMRef[0] = wmmInput[0];
+  result.WMMRef[1] = wmmInput[1];
+  result.WMMRef[2] = wmmInput[2];
+  const double horizontalSquared = wmmInput[0] * wmmInput[0] + wmmInput[1] * wmmInput[1];
+  result.WMMRefNorm = std::sqrt(horizontalSquared + wmmInput[2] * wmmInput[2]);
+  result.WMMRefHorizNorm = std::sqrt(horizontalSquared);
+  result.WMMRefVerticalNorm = wmmInput[2];
+  result.inclination = static_cast<double>(out.inclination) * pi / 180.0;
+  result.declination = static_cast<double>(out.declination) * pi / 180.0;
+
+  // (The members derived from the core's outputs follow here, then the array is released.)
 }

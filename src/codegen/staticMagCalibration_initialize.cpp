@@ -1,0 +1,4 @@
+// The core keeps no state between calls: nothing to prepare.
+#include "staticMagCalibration_initialize.h"
+
+void staticMagCalibration_initialize() {}

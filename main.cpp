@@ -2,6 +2,7 @@
 // against the local reference field and prints the result.
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "FERROKIT.hpp"
+#include "coreLimits.hpp"
 
 namespace {
 
@@ -72,6 +74,12 @@ int run(int argc, char** argv) {
   const auto start = std::chrono::system_clock::now();
   FERROKIT ferroKit;
   ferroKit.readMagnetometerMeasures(filePath);
+  const std::size_t sampleCount = ferroKit.getMagnetometerMeasures()[0].size();
+  if (!sampleCountFitsCore(sampleCount)) {
+    std::cerr << kProgram << ": too many samples to calibrate: " << sampleCount << " rows, at most "
+              << kMaxCoreSampleCount << std::endl;
+    return 1;
+  }
   ferroKit.magCalibration(latitude, longitude, altitude, tolerance);
   const auto end = std::chrono::system_clock::now();
   const auto duration = std::chrono::duration_cast<std::chrono::microseconds>(end - start);

@@ -18,12 +18,14 @@ FERROKIT::FERROKIT() = default;
 FERROKIT::~FERROKIT() = default;
 
 // Reads the file twice: once to count its newline characters, which sizes the three columns to
-// that count plus one, and once to parse each line. A directory opens on some platforms but has
-// no content to read; it is reported like a file that cannot be opened.
+// that count plus one, and once to parse each line. Only a regular file (or a link to one) is
+// opened: a directory has no content to read, a pipe or FIFO cannot be read a second time (its
+// samples would be lost without a word) and opening a FIFO without a writer would block; all of
+// these are reported like a file that cannot be opened.
 bool FERROKIT::readMagnetometerMeasures(std::string filepath) {
   std::ifstream file;
-  std::error_code directoryError;
-  if (!std::filesystem::is_directory(filepath, directoryError)) {
+  std::error_code statusError;
+  if (std::filesystem::is_regular_file(filepath, statusError)) {
     file.open(filepath);
   }
   const bool isOpen = file.is_open();

@@ -1,0 +1,474 @@
+// Singular value decomposition of a tall matrix with 7 or 10 columns (the workers): Householder
+// reduction to upper bidiagonal form, accumulation of the left and right factors, then
+// implicitly shifted QR sweeps on the bidiagonal with deflation.
+#include "xzsvdc.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "xaxpy.h"
+#include "xdotc.h"
+#include "xnrm2.h"
+#include "xrot.h"
+#include "xrotg.h"
+#include "xswap.h"
+
+namespace coder {
+namespace internal {
+namespace reflapack {
+
+namespace {
+
+// Column-major view with 1-based element access and 1-based storage positions (as the vector
+// kernels take them) for a buffer with leading dimension ld.
+struct ColumnMajor {
+  double* data;
+  int ld;
+  double& operator()(int row, int col) const { return data[(row - 1) + ld * (col - 1)]; }
+  int position(int row, int col) const { return row + ld * (col - 1); }
+};
+
+// The fixed-length kernels of the p-column worker: runs of p in the p-by-p right factor, and the
+// row reflector norm on the superdiagonal.
+template <int P>
+struct FixedKernels;
+
+template <>
+struct FixedKernels<7> {
+  static double nrm2(int n, const double* x, int ix0) { return blas::xnrm2(n, x, ix0); }
+  static void axpy(int n, double a, int ix0, double* y, int iy0) { blas::xaxpy(n, a, ix0, y, iy0); }
+  static double dotc(int n, const double* x, int ix0, const double* y, int iy0) {
+    return blas::xdotc(n, x, ix0, y, iy0);
+  }
+  static void rot(double* x, int ix0, int iy0, double c, double s) {
+    blas::xrot(x, ix0, iy0, c, s);
+  }
+  static void swap(double* x, int ix0, int iy0) { blas::xswap(x, ix0, iy0); }
+};
+
+template <>
+struct FixedKernels<10> {
+  static double nrm2(int n, const double* x, int ix0) { return blas::b_xnrm2(n, x, ix0); }
+  static void axpy(int n, double a, int ix0, double* y, int iy0) {
+    blas::b_xaxpy(n, a, ix0, y, iy0);
+  }
+  static double dotc(int n, const double* x, int ix0, const double* y, int iy0) {
+    return blas::b_xdotc(n, x, ix0, y, iy0);
+  }
+  static void rot(double* x, int ix0, int iy0, double c, double s) {
+    blas::b_xrot(x, ix0, iy0, c, s);
+  }
+  static void swap(double* x, int ix0, int iy0) { blas::b_xswap(x, ix0, iy0); }
+};
+
+// Relative negligibility threshold, the double-precision epsilon 2^-52.
+const double kEps = 2.2204460492503131E-16;
+// Absolute negligibility threshold 2^-970 (the smallest normal double over the epsilon); also
+// the magnitude below which a reflector is divided out rather than multiplied by its reciprocal.
+const double kTiny = 1.0020841800044864E-292;
+// Shifted QR sweeps allowed without a convergence.
+const int kMaxSweeps = 75;
+// Sweeps after which a superdiagonal entry is also negligible relative to the whole bidiagonal.
+const int kLateTestSweeps = 20;
+
+// x(first .. last) scaled by 1/norm: by the reciprocal when it is representable, else by
+// dividing each entry.
+template <typename At>
+void scaleByInverse(At at, int first, int last, double norm) {
+  if (std::fabs(norm) >= kTiny) {
+    const double r = 1.0 / norm;
+    for (int i = first; i <= last; ++i) {
+      at(i) *= r;
+    }
+  } else {
+    for (int i = first; i <= last; ++i) {
+      at(i) /= norm;
+    }
+  }
+}
+
+// Columns colX, colY of M over rows 1 .. n: X := c*X + s*Y, Y := c*Y - s*X.
+inline void rotateColumns(const ColumnMajor& M, int n, int colX, int colY, double c, double s) {
+  for (int i = 1; i <= n; ++i) {
+    const double xv = M(i, colX);
+    const double yv = M(i, colY);
+    M(i, colY) = c * yv - s * xv;
+    M(i, colX) = c * xv + s * yv;
+  }
+}
+
+// Columns colX, colY of M over rows 1 .. n exchanged.
+inline void swapColumns(const ColumnMajor& M, int n, int colX, int colY) {
+  for (int i = 1; i <= n; ++i) {
+    std::swap(M(i, colX), M(i, colY));
+  }
+}
+
+// Sum over rows first .. n of M(i, colX) * M(i, colY), in increasing i.
+inline double columnDot(const ColumnMajor& M, int n, int first, int colX, int colY) {
+  double t = 0.0;
+  for (int i = first; i <= n; ++i) {
+    t += M(i, colX) * M(i, colY);
+  }
+  return t;
+}
+
+// The decomposition for P columns; see xzsvdc in the header.
+template <int P>
+int decompose(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_data,
+              double* V_data, int* V_size) {
+  typedef FixedKernels<P> K;
+  const int n = A.size(0);
+  const int k = std::min(n, P);
+
+  double s[P];
+  double e[P];
+  double Vf[P * P];
+  std::fill(s, s + P, 0.0);
+  std::fill(e, e + P, 0.0);
+  std::fill(Vf, Vf + P * P, 0.0);
+  U.set_size(n, k);
+  const int numelU = n * k;
+  for (int i = 0; i < numelU; ++i) {
+    U[i] = 0.0;
+  }
+  V_size[0] = P;
+  V_size[1] = k;
+  if (n == 0) {
+    return 0;
+  }
+  coder::array<double, 1> work;
+  work.set_size(n);
+
+  auto S = [&s](int q) -> double& { return s[q - 1]; };
+  auto E = [&e](int q) -> double& { return e[q - 1]; };
+  const ColumnMajor a{A.data(), n};
+  const ColumnMajor u{U.data(), n};
+  const ColumnMajor v{Vf, P};
+
+  const int nct = std::min(n - 1, P);  // column reflectors
+  const int nrt = std::min(n, P - 2);  // row reflectors
+  const int lu = std::max(nct, nrt);
+  int m = std::min(n + 1, P);  // order of the bidiagonal
+  const int mm = m;
+
+  // Householder bidiagonalisation: s holds the diagonal, e the superdiagonal.
+  for (int q = 1; q <= lu; ++q) {
+    const int qq = a.position(q, q);
+    bool applied = false;
+    if (q <= nct) {
+      double nrm = blas::xnrm2(n - q + 1, A, qq);
+      if (nrm > 0.0) {
+        applied = true;
+        if (a(q, q) < 0.0) {
+          nrm = -nrm;
+        }
+        S(q) = nrm;
+        scaleByInverse([&](int i) -> double& { return a(i, q); }, q, n, nrm);
+        a(q, q) += 1.0;
+        S(q) = -S(q);
+      } else {
+        S(q) = 0.0;
+      }
+    }
+    for (int jj = q + 1; jj <= P; ++jj) {
+      if (applied) {
+        const double t = columnDot(a, n, q, q, jj);
+        blas::xaxpy(n - q + 1, -t / a(q, q), qq, A, a.position(q, jj));
+      }
+      E(jj) = a(q, jj);
+    }
+    if (q <= nct) {
+      for (int i = q; i <= n; ++i) {
+        u(i, q) = a(i, q);
+      }
+    }
+    if (q <= nrt) {
+      double nrm = K::nrm2(P - q, e, q + 1);
+      if (nrm != 0.0) {
+        if (E(q + 1) < 0.0) {
+          nrm = -nrm;
+        }
+        E(q) = nrm;
+        scaleByInverse(E, q + 1, P, nrm);
+        E(q + 1) += 1.0;
+        E(q) = -E(q);
+        if (q + 1 <= n) {
+          for (int i = q + 1; i <= n; ++i) {
+            work[i - 1] = 0.0;
+          }
+          for (int jj = q + 1; jj <= P; ++jj) {
+            blas::xaxpy(n - q, E(jj), A, a.position(q + 1, jj), work, q + 1);
+          }
+          for (int jj = q + 1; jj <= P; ++jj) {
+            blas::xaxpy(n - q, -E(jj) / E(q + 1), work, q + 1, A, a.position(q + 1, jj));
+          }
+        }
+      } else {
+        E(q) = 0.0;
+      }
+      for (int i = q + 1; i <= P; ++i) {
+        v(i, q) = E(i);
+      }
+    }
+  }
+
+  // The bidiagonal of order m.
+  if (nct < P) {
+    S(nct + 1) = a(nct + 1, nct + 1);
+  }
+  if (n < m) {
+    S(m) = 0.0;
+  }
+  if (nrt + 1 < m) {
+    E(nrt + 1) = a(nrt + 1, m);
+  }
+  E(m) = 0.0;
+
+  // Left factor: the first k columns of the product of the column reflectors.
+  for (int j = nct + 1; j <= k; ++j) {
+    for (int i = 1; i <= n; ++i) {
+      u(i, j) = 0.0;
+    }
+    u(j, j) = 1.0;
+  }
+  for (int q = nct; q >= 1; --q) {
+    if (S(q) != 0.0) {
+      for (int jj = q + 1; jj <= k; ++jj) {
+        const double f = -columnDot(u, n, q, q, jj) / u(q, q);
+        if (f != 0.0) {
+          for (int i = q; i <= n; ++i) {
+            u(i, jj) = f * u(i, q) + u(i, jj);
+          }
+        }
+      }
+      for (int i = q; i <= n; ++i) {
+        u(i, q) = -u(i, q);
+      }
+      u(q, q) += 1.0;
+      for (int i = 1; i < q; ++i) {
+        u(i, q) = 0.0;
+      }
+    } else {
+      for (int i = 1; i <= n; ++i) {
+        u(i, q) = 0.0;
+      }
+      u(q, q) = 1.0;
+    }
+  }
+
+  // Right factor: the product of the row reflectors, all P columns.
+  for (int q = P; q >= 1; --q) {
+    if ((q <= nrt) && (E(q) != 0.0)) {
+      const int qp1q = v.position(q + 1, q);
+      for (int jj = q + 1; jj <= P; ++jj) {
+        const int qp1jj = v.position(q + 1, jj);
+        const double t = K::dotc(P - q, Vf, qp1q, Vf, qp1jj);
+        K::axpy(P - q, -t / v(q + 1, q), qp1q, Vf, qp1jj);
+      }
+    }
+    for (int i = 1; i <= P; ++i) {
+      v(i, q) = 0.0;
+    }
+    v(q, q) = 1.0;
+  }
+
+  // Make the bidiagonal non-negative, moving the signs into U and V.
+  for (int q = 1; q <= m; ++q) {
+    if (S(q) != 0.0) {
+      const double r = S(q) / std::fabs(S(q));
+      S(q) = std::fabs(S(q));
+      if (q < m) {
+        E(q) /= r;
+      }
+      if (q <= n) {
+        for (int i = 1; i <= n; ++i) {
+          u(i, q) *= r;
+        }
+      }
+    }
+    if ((q < m) && (E(q) != 0.0)) {
+      const double r = std::fabs(E(q)) / E(q);
+      E(q) = std::fabs(E(q));
+      S(q + 1) *= r;
+      for (int i = 1; i <= P; ++i) {
+        v(i, q + 1) *= r;
+      }
+    }
+  }
+
+  double snorm = 0.0;
+  for (int i = 1; i <= m; ++i) {
+    snorm = std::fmax(snorm, std::fmax(std::fabs(S(i)), std::fabs(E(i))));
+  }
+
+  // Shifted QR sweeps on the active block s(l..m), e(l..m-1) until every value has converged.
+  int iter = 0;
+  while ((m > 0) && (iter < kMaxSweeps)) {
+    // Split at the last negligible superdiagonal entry e(l); l = 0 if there is none.
+    int l = m - 1;
+    for (; l >= 1; --l) {
+      const double test = std::fabs(E(l));
+      if ((test <= kEps * (std::fabs(S(l)) + std::fabs(S(l + 1)))) || (test <= kTiny) ||
+          ((iter > kLateTestSweeps) && (test <= kEps * snorm))) {
+        E(l) = 0.0;
+        break;
+      }
+    }
+
+    // Case 1: deflate a negligible s(m); case 2: split at a negligible s(l); case 3: QR sweep;
+    // case 4: s(m) has converged.
+    int kase;
+    if (l == m - 1) {
+      kase = 4;
+    } else {
+      int ls = m;
+      for (; ls > l; --ls) {
+        const double t =
+            ((ls < m) ? std::fabs(E(ls)) : 0.0) + ((ls > l + 1) ? std::fabs(E(ls - 1)) : 0.0);
+        const double ztest = std::fabs(S(ls));
+        if ((ztest <= kEps * t) || (ztest <= kTiny)) {
+          S(ls) = 0.0;
+          break;
+        }
+      }
+      if (ls == l) {
+        kase = 3;
+      } else if (ls == m) {
+        kase = 1;
+      } else {
+        kase = 2;
+        l = ls;
+      }
+    }
+    l += 1;
+
+    switch (kase) {
+      case 1: {
+        // Chase e(m-1) up the column m of the bidiagonal and out.
+        double f = E(m - 1);
+        E(m - 1) = 0.0;
+        for (int kk = m - 1; kk >= l; --kk) {
+          double sn;
+          const double cs = blas::xrotg(S(kk), f, sn);
+          if (kk > l) {
+            const double b = E(kk - 1);
+            f = -sn * b;
+            E(kk - 1) = b * cs;
+          }
+          K::rot(Vf, v.position(1, kk), v.position(1, m), cs, sn);
+        }
+        break;
+      }
+      case 2: {
+        // Chase e(l-1) along row l-1 and out; only U changes. Columns up to m exist in U here:
+        // while m = n + 1 < P, s(m) is exactly 0 and every pass takes case 1 or 4.
+        double f = E(l - 1);
+        E(l - 1) = 0.0;
+        for (int kk = l; kk <= m; ++kk) {
+          double sn;
+          const double cs = blas::xrotg(S(kk), f, sn);
+          const double b = E(kk);
+          f = -sn * b;
+          E(kk) = b * cs;
+          rotateColumns(u, n, kk, l - 1, cs, sn);
+        }
+        break;
+      }
+      case 3: {
+        // Shift from the trailing 2-by-2 block of B'B, computed on scaled values.
+        const double scale = std::fmax(
+            std::fmax(
+                std::fmax(std::fmax(std::fabs(S(m)), std::fabs(S(m - 1))), std::fabs(E(m - 1))),
+                std::fabs(S(l))),
+            std::fabs(E(l)));
+        const double sm = S(m) / scale;
+        const double smm1 = S(m - 1) / scale;
+        const double emm1 = E(m - 1) / scale;
+        const double sl = S(l) / scale;
+        const double el = E(l) / scale;
+        const double b = ((smm1 + sm) * (smm1 - sm) + emm1 * emm1) / 2.0;
+        double c = sm * emm1;
+        c *= c;
+        double shift = 0.0;
+        if ((b != 0.0) || (c != 0.0)) {
+          shift = std::sqrt(b * b + c);
+          if (b < 0.0) {
+            shift = -shift;
+          }
+          shift = c / (b + shift);
+        }
+        double f = (sl + sm) * (sl - sm) + shift;
+        double g = sl * el;
+        for (int kk = l; kk <= m - 1; ++kk) {
+          double sn;
+          double cs = blas::xrotg(f, g, sn);
+          if (kk > l) {
+            E(kk - 1) = f;
+          }
+          f = cs * S(kk) + sn * E(kk);
+          E(kk) = cs * E(kk) - sn * S(kk);
+          g = sn * S(kk + 1);
+          S(kk + 1) *= cs;
+          K::rot(Vf, v.position(1, kk), v.position(1, kk + 1), cs, sn);
+          cs = blas::xrotg(f, g, sn);
+          S(kk) = f;
+          f = cs * E(kk) + sn * S(kk + 1);
+          S(kk + 1) = cs * S(kk + 1) - sn * E(kk);
+          g = sn * E(kk + 1);
+          E(kk + 1) *= cs;
+          if (kk < n) {
+            rotateColumns(u, n, kk, kk + 1, cs, sn);
+          }
+        }
+        E(m - 1) = f;
+        ++iter;
+        break;
+      }
+      default: {
+        // s(l) has converged: make it non-negative and move it down past smaller values.
+        if (S(l) < 0.0) {
+          S(l) = -S(l);
+          for (int i = 1; i <= P; ++i) {
+            v(i, l) = -v(i, l);
+          }
+        }
+        while ((l < mm) && (S(l) < S(l + 1))) {
+          std::swap(S(l), S(l + 1));
+          K::swap(Vf, v.position(1, l), v.position(1, l + 1));
+          if (l < n) {
+            swapColumns(u, n, l, l + 1);
+          }
+          ++l;
+        }
+        iter = 0;
+        --m;
+        break;
+      }
+    }
+  }
+
+  for (int j = 1; j <= k; ++j) {
+    S_data[j - 1] = S(j);
+    for (int i = 1; i <= P; ++i) {
+      V_data[(i - 1) + P * (j - 1)] = v(i, j);
+    }
+  }
+  return k;
+}
+
+}  // namespace
+
+int xzsvdc(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_data, double* V_data,
+           int* V_size) {
+  return decompose<7>(A, U, S_data, V_data, V_size);
+}
+
+int b_xzsvdc(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_data, double* V_data,
+             int* V_size) {
+  return decompose<10>(A, U, S_data, V_data, V_size);
+}
+
+}  // namespace reflapack
+}  // namespace internal
+}  // namespace coder

@@ -1,6 +1,7 @@
 // Tests of FERROKIT::readMagnetometerMeasures on small files: row counts, parsed values, the
 // messages on standard error and what survives a second read.
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -157,6 +158,13 @@ TEST_F(CsvReaderTest, UnopenablePathsLeaveTheColumnsUnchanged) {
   EXPECT_FALSE(read(kit, dir_.string()));
   EXPECT_EQ(messages_, "Can not open csv file\n");
   EXPECT_TRUE(rowsOf(kit).empty());
+
+  // Nor is a FIFO (opening one without a writer would block) or a device.
+  const std::string fifo = (dir_ / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(read(kit, fifo));
+  EXPECT_FALSE(read(kit, "/dev/null"));
+  EXPECT_EQ(messages_, "Can not open csv file\n");
 
   ASSERT_TRUE(read(kit, writeFile("mag.csv", "x,y,z\n1,2,3\n")));
   EXPECT_FALSE(read(kit, (dir_ / "missing.csv").string()));

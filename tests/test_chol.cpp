@@ -24,9 +24,7 @@ void fromRows(const double rows[3][3], double A[9]) {
 }
 
 TEST(Chol, PositiveDefiniteMatricesFactorAndLowerTriangleIsIgnored) {
-  const double identityRows[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  double I[9];
-  fromRows(identityRows, I);
+  double I[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
   int jmax = -1;
   EXPECT_EQ(chol(I, jmax), 0);
   EXPECT_EQ(jmax, 3);

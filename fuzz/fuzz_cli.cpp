@@ -30,25 +30,25 @@ const char kSampleFile[] =
     "-0.250,-0.330,-0.260\n"
     "0.310,0.350,0.120\n";
 
-const std::string& scratchPath() {
+const std::string& cliScratchPath() {
   static const std::string path = "/tmp/fluxtrim_fuzz_cli_" + std::to_string(getpid()) + ".csv";
   return path;
 }
 
-void removeScratch() {
-  std::remove(scratchPath().c_str());
+void cliRemoveScratch() {
+  std::remove(cliScratchPath().c_str());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzzquiet::descriptors();
-  std::FILE* out = std::fopen(scratchPath().c_str(), "wb");
+  std::FILE* out = std::fopen(cliScratchPath().c_str(), "wb");
   if (out == nullptr || std::fputs(kSampleFile, out) < 0 || std::fclose(out) != 0) {
     std::perror("fuzz_cli: cannot write the sample file");
     std::abort();
   }
-  std::atexit(removeScratch);
+  std::atexit(cliRemoveScratch);
   return 0;
 }
 
@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   std::string program = "fluxtrim.out";
-  std::string path = scratchPath();
+  std::string path = cliScratchPath();
   std::vector<char*> argv = {program.data(), path.data()};
   for (std::string& number : numbers) {
     argv.push_back(number.data());

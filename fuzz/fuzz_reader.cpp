@@ -17,18 +17,18 @@ namespace {
 
 // One scratch file per fuzzing process, removed at exit; in memory-backed /dev/shm where there is
 // one, since the file is rewritten on every execution.
-const std::string& scratchPath() {
+const std::string& readerScratchPath() {
   static const std::string path = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
                                   "/fluxtrim_fuzz_reader_" + std::to_string(getpid()) + ".csv";
   return path;
 }
 
-void removeScratch() {
-  std::remove(scratchPath().c_str());
+void readerRemoveScratch() {
+  std::remove(readerScratchPath().c_str());
 }
 
-void writeScratch(const std::uint8_t* data, std::size_t size) {
-  std::FILE* out = std::fopen(scratchPath().c_str(), "wb");
+void readerWriteScratch(const std::uint8_t* data, std::size_t size) {
+  std::FILE* out = std::fopen(readerScratchPath().c_str(), "wb");
   if (out == nullptr || (size > 0 && std::fwrite(data, 1, size, out) != size) ||
       std::fclose(out) != 0) {
     std::perror("fuzz_reader: cannot write the scratch file");
@@ -36,7 +36,7 @@ void writeScratch(const std::uint8_t* data, std::size_t size) {
   }
 }
 
-void check(bool condition, const char* what) {
+void readerCheck(bool condition, const char* what) {
   if (!condition) {
     std::fprintf(stderr, "fuzz_reader: %s\n", what);
     std::abort();
@@ -47,23 +47,23 @@ void check(bool condition, const char* what) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzzquiet::descriptors();
-  std::atexit(removeScratch);
+  std::atexit(readerRemoveScratch);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  writeScratch(data, size);
+  readerWriteScratch(data, size);
   const std::size_t newlines = static_cast<std::size_t>(std::count(data, data + size, '\n'));
 
   FERROKIT ferroKit;
   bool opened = false;
   {
     fuzzquiet::Silence quiet;
-    opened = ferroKit.readMagnetometerMeasures(scratchPath());
+    opened = ferroKit.readMagnetometerMeasures(readerScratchPath());
   }
-  check(opened, "an existing regular file was reported as not opened");
+  readerCheck(opened, "an existing regular file was reported as not opened");
   for (const std::vector<double>& column : ferroKit.getMagnetometerMeasures()) {
-    check(column.size() == newlines + 1, "a column length differs from newline count + 1");
+    readerCheck(column.size() == newlines + 1, "a column length differs from newline count + 1");
   }
   return 0;
 }

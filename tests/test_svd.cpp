@@ -276,10 +276,10 @@ TEST(Svd, RunsAreBitForBitReproducible) {
 
 TEST(Svd, NoRowsLeavesTheCallerBuffersUntouched) {
   for (const Variant& variant : kVariants) {
-    coder::array<double, 2> A;
-    A.set_size(0, variant.p);
-    Result r;
-    r.U.set_size(4, 4);
+    // U left over from an earlier decomposition is resized to 0-by-0.
+    Result r = decompose(variant, randomMatrix(4, variant.p, 1.0, 3));
+    ASSERT_EQ(r.U.size(0), 4);
+    const coder::array<double, 2> A = randomMatrix(0, variant.p, 1.0, 3);
     std::fill(r.s.begin(), r.s.end(), 42.0);
     std::fill(r.V.begin(), r.V.end(), 42.0);
     r.k = variant.run(A, r.U, r.s.data(), r.V.data(), r.vSize);

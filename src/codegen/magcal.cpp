@@ -1,0 +1,585 @@
+// Magnetometer calibration by model fitting: a sphere, an axis-aligned
+// ellipsoid and a general ellipsoid are fitted to the samples, and the most
+// general acceptable one is kept.
+#include "magcal.h"
+
+#include <cmath>
+
+#include "cat.h"
+#include "chol.h"
+#include "coder_array.h"
+#include "mldivide.h"
+#include "rt_nonfinite.h"
+#include "rtwtypes.h"
+#include "sqrt.h"
+#include "sqrtm.h"
+#include "svd.h"
+
+namespace {
+
+// Position of element (row, col), counted from 0, of a column-major 3-by-3
+// matrix.
+constexpr int at3(int row, int col) {
+  return row + 3 * col;
+}
+
+// The double nearest 1/3, the exponent of the cube root of a determinant.
+constexpr double kOneThird = 0.3333333333333333;
+
+// Product of a complex number and a real one held as a complex number with
+// imaginary part 0, by the full complex rule, so that infinite or NaN parts
+// propagate as complex arithmetic does.
+inline creal_T timesReal(const creal_T& a, double u) {
+  creal_T p;
+  p.re = a.re * u - a.im * 0.0;
+  p.im = a.re * 0.0 + a.im * u;
+  return p;
+}
+
+// z * z without conjugation.
+inline creal_T square(const creal_T& z) {
+  creal_T s;
+  s.re = z.re * z.re - z.im * z.im;
+  s.im = z.im * z.re + z.im * z.re;
+  return s;
+}
+
+// True when every imaginary part of the 3-by-3 complex matrix is exactly 0 (a
+// NaN is not 0).
+inline bool isExactlyReal(const creal_T M[9]) {
+  for (int k = 0; k < 9; ++k) {
+    if (!(M[k].im == 0.0)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+// u0 raised to u1 with the special cases settled before the library pow: NaN
+// in, NaN out; an infinite exponent by the magnitude of the base; exponents 0,
+// +-1, 2 and 0.5 exactly; a negative base with a non-integer exponent gives NaN
+// (so the cube root of a negative number is NaN).
+static double rt_powd_snf(double u0, double u1) {
+  double y;
+  if (std::isnan(u0) || std::isnan(u1)) {
+    y = rtNaN;
+  } else {
+    const double absBase = std::fabs(u0);
+    const double absExponent = std::fabs(u1);
+    if (std::isinf(u1)) {
+      if (absBase == 1.0) {
+        y = 1.0;
+      } else if (absBase > 1.0) {
+        y = u1 > 0.0 ? rtInf : 0.0;
+      } else {
+        y = u1 > 0.0 ? 0.0 : rtInf;
+      }
+    } else if (absExponent == 0.0) {
+      y = 1.0;
+    } else if (absExponent == 1.0) {
+      y = u1 > 0.0 ? u0 : 1.0 / u0;
+    } else if (u1 == 2.0) {
+      y = u0 * u0;
+    } else if (u1 == 0.5 && u0 >= 0.0) {
+      y = std::sqrt(u0);
+    } else if (u0 < 0.0 && u1 > std::floor(u1)) {
+      y = rtNaN;
+    } else {
+      y = std::pow(u0, u1);
+    }
+  }
+  return y;
+}
+
+namespace coder {
+
+// Real cube root of a determinant dA >= 0, refined by one Newton step when the
+// power of the library does not reproduce dA exactly. NaN for a negative or NaN
+// dA.
+static double cubeRootOfDeterminant(double dA) {
+  double root = rt_powd_snf(dA, kOneThird);
+  if (std::isfinite(root) && dA != 0.0) {
+    const double cube = rt_powd_snf(root, 3.0);
+    if (cube - dA != 0.0) {
+      root -= (cube - dA) / ((cube / root) * 3.0);
+    }
+  }
+  return root;
+}
+
+// Residual r_i = sum_k (W * (m_i - V))_k^2 - B^2 of each sample row m_i of the
+// N-by-3 data, for a complex 3-by-3 W (column-major) and offset V: 0 for a
+// sample that W maps onto the sphere of radius B. Squares are complex squares
+// (z * z), not squared moduli. r is resized to N.
+static void residual(const creal_T Winv[9], const double V[3], double B,
+                     const array<double, 2>& data, array<creal_T, 1>& r) {
+  const int n = data.size(0);
+  r.set_size(n);
+  const double* column[3] = {data.data(), data.data() + n, data.data() + 2 * n};
+  const double radiusSquared = B * B;
+  for (int i = 0; i < n; ++i) {
+    const double u[3] = {column[0][i] - V[0], column[1][i] - V[1], column[2][i] - V[2]};
+    creal_T sum[3];
+    for (int k = 0; k < 3; ++k) {
+      const creal_T p0 = timesReal(Winv[at3(k, 0)], u[0]);
+      const creal_T p1 = timesReal(Winv[at3(k, 1)], u[1]);
+      const creal_T p2 = timesReal(Winv[at3(k, 2)], u[2]);
+      creal_T z;
+      z.re = (p0.re + p1.re) + p2.re;
+      z.im = (p0.im + p1.im) + p2.im;
+      sum[k] = square(z);
+    }
+    creal_T ri;
+    ri.re = (sum[0].re + sum[1].re) + sum[2].re;
+    ri.im = (sum[0].im + sum[1].im) + sum[2].im;
+    ri.re -= radiusSquared;
+    r[i] = ri;
+  }
+}
+
+// Normalised fit error of an ellipsoid model of strength B from its residuals
+// res over sampleCount samples: the real part of the principal square root of
+// the complex mean of res_i^2, divided by 2 B^2.
+static double residualError(const array<creal_T, 1>& res, int sampleCount, double B) {
+  creal_T meanSquare = {0.0, 0.0};
+  const int n = res.size(0);
+  for (int i = 0; i < n; ++i) {
+    const creal_T s = square(res[i]);
+    meanSquare.re += s.re;
+    meanSquare.im += s.im;
+  }
+  const double count = static_cast<double>(sampleCount);
+  if (meanSquare.im == 0.0) {
+    meanSquare.re /= count;
+    meanSquare.im = 0.0;
+  } else if (meanSquare.re == 0.0) {
+    meanSquare.re = 0.0;
+    meanSquare.im /= count;
+  } else {
+    meanSquare.re /= count;
+    meanSquare.im /= count;
+  }
+  b_sqrt(meanSquare);
+  return 1.0 / ((B + B) * B) * meanSquare.re;
+}
+
+// Determinant of a 3-by-3 matrix (column-major) by LU factorisation with
+// partial pivoting of a copy; a later row becomes the pivot only when strictly
+// larger in magnitude.
+static double determinant3(const double M[9]) {
+  double lu[9];
+  for (int k = 0; k < 9; ++k) {
+    lu[k] = M[k];
+  }
+  int ipiv[2] = {1, 2};
+  for (int j = 0; j < 2; ++j) {
+    int pivotRow = j;
+    double largest = std::fabs(lu[at3(j, j)]);
+    for (int row = j + 1; row < 3; ++row) {
+      const double magnitude = std::fabs(lu[at3(row, j)]);
+      if (magnitude > largest) {
+        pivotRow = row;
+        largest = magnitude;
+      }
+    }
+    if (lu[at3(pivotRow, j)] != 0.0) {
+      if (pivotRow != j) {
+        ipiv[j] = pivotRow + 1;
+        for (int col = 0; col < 3; ++col) {
+          const double held = lu[at3(j, col)];
+          lu[at3(j, col)] = lu[at3(pivotRow, col)];
+          lu[at3(pivotRow, col)] = held;
+        }
+      }
+      for (int row = j + 1; row < 3; ++row) {
+        lu[at3(row, j)] /= lu[at3(j, j)];
+      }
+    }
+    for (int col = j + 1; col < 3; ++col) {
+      const double multiplier = lu[at3(j, col)];
+      if (multiplier != 0.0) {
+        for (int row = j + 1; row < 3; ++row) {
+          lu[at3(row, col)] += -multiplier * lu[at3(row, j)];
+        }
+      }
+    }
+  }
+  double det = lu[at3(0, 0)] * lu[at3(1, 1)] * lu[at3(2, 2)];
+  bool isodd = ipiv[0] > 1;
+  if (ipiv[1] > 2) {
+    isodd = !isodd;
+  }
+  if (isodd) {
+    det = -det;
+  }
+  return det;
+}
+
+// Solves M * w = rhs for a 3-by-3 M (column-major) by LU with partial pivoting
+// written out for order 3 (strict comparisons: ties keep the earlier row).
+// Nothing is checked: a singular M gives infinities or NaNs.
+static void solve3(const double M[9], const double rhs[3], double w[3]) {
+  double a[9];
+  for (int k = 0; k < 9; ++k) {
+    a[k] = M[k];
+  }
+  int r1 = 0;
+  int r2 = 1;
+  int r3 = 2;
+  double largest = std::fabs(a[at3(0, 0)]);
+  if (std::fabs(a[at3(1, 0)]) > largest) {
+    largest = std::fabs(a[at3(1, 0)]);
+    r1 = 1;
+    r2 = 0;
+  }
+  if (std::fabs(a[at3(2, 0)]) > largest) {
+    r1 = 2;
+    r2 = 1;
+    r3 = 0;
+  }
+  a[at3(r2, 0)] /= a[at3(r1, 0)];
+  a[at3(r3, 0)] /= a[at3(r1, 0)];
+  a[at3(r2, 1)] -= a[at3(r2, 0)] * a[at3(r1, 1)];
+  a[at3(r3, 1)] -= a[at3(r3, 0)] * a[at3(r1, 1)];
+  a[at3(r2, 2)] -= a[at3(r2, 0)] * a[at3(r1, 2)];
+  a[at3(r3, 2)] -= a[at3(r3, 0)] * a[at3(r1, 2)];
+  if (std::fabs(a[at3(r3, 1)]) > std::fabs(a[at3(r2, 1)])) {
+    const int held = r2;
+    r2 = r3;
+    r3 = held;
+  }
+  a[at3(r3, 1)] /= a[at3(r2, 1)];
+  a[at3(r3, 2)] -= a[at3(r3, 1)] * a[at3(r2, 2)];
+  double w0 = rhs[r1];
+  double w1 = rhs[r2] - a[at3(r2, 0)] * w0;
+  const double w2 = (rhs[r3] - a[at3(r3, 0)] * w0 - a[at3(r3, 1)] * w1) / a[at3(r3, 2)];
+  w1 = (w1 - a[at3(r2, 2)] * w2) / a[at3(r2, 1)];
+  w0 = (w0 - a[at3(r1, 2)] * w2 - a[at3(r1, 1)] * w1) / a[at3(r1, 0)];
+  w[0] = w0;
+  w[1] = w1;
+  w[2] = w2;
+}
+
+// Copies coordinate column v into column col of the n-row matrix m; a single
+// value is repeated and a column of any other length than n has no value (NaN),
+// so no read leaves v.
+static void copyColumn(const array<double, 1>& v, array<double, 2>& m, int col, int n) {
+  double* target = m.data() + static_cast<long>(col) * n;
+  const int length = v.size(0);
+  for (int i = 0; i < n; ++i) {
+    target[i] = length == n ? v[i] : (length == 1 ? v[0] : rtNaN);
+  }
+}
+
+// General ellipsoid fit to the samples (x_i, y_i, z_i): the ten coefficients of
+// the quadric q(v) = v'Av + b'v + c are the right singular vector of the
+// smallest singular value of the design matrix. Writes the offset V (the
+// centre), the soft-iron matrix Winv = sqrtm(A/det(A)^(1/3)) (complex,
+// column-major), the fit error er and whether A is positive definite; returns
+// the field strength B. Non-finite samples, or no sample at all, give NaN
+// outputs and ispd false.
+static double correctEllipsoid10(const array<double, 1>& x, const array<double, 1>& y,
+                                 const array<double, 1>& z, creal_T Winv[9], double V[3],
+                                 double& er, boolean_T& ispd) {
+  // Maps the six quadratic coefficients onto the symmetric 3-by-3 shape matrix
+  // (column-major).
+  static const signed char iv[9] = {0, 1, 2, 1, 3, 4, 2, 4, 5};
+  const int n = x.size(0);
+
+  array<double, 1> r;
+  r.set_size(n);
+  for (int i = 0; i < n; ++i) {
+    r[i] = 2.0 * x[i];
+  }
+  array<double, 2> d;
+  if (y.size(0) == n && z.size(0) == n) {
+    d.set_size(n, 10);
+    double* column[10];
+    for (int c = 0; c < 10; ++c) {
+      column[c] = d.data() + static_cast<long>(c) * n;
+    }
+    for (int i = 0; i < n; ++i) {
+      column[0][i] = x[i] * x[i];
+    }
+    for (int i = 0; i < n; ++i) {
+      column[1][i] = r[i] * y[i];
+    }
+    for (int i = 0; i < n; ++i) {
+      column[2][i] = r[i] * z[i];
+    }
+    for (int i = 0; i < n; ++i) {
+      column[3][i] = y[i] * y[i];
+    }
+    for (int i = 0; i < n; ++i) {
+      column[4][i] = (y[i] * 2.0) * z[i];
+    }
+    for (int i = 0; i < n; ++i) {
+      column[5][i] = z[i] * z[i];
+    }
+    for (int i = 0; i < n; ++i) {
+      column[6][i] = x[i];
+    }
+    for (int i = 0; i < n; ++i) {
+      column[7][i] = y[i];
+    }
+    for (int i = 0; i < n; ++i) {
+      column[8][i] = z[i];
+    }
+    for (int i = 0; i < n; ++i) {
+      column[9][i] = 1.0;
+    }
+  } else {
+    binary_expand_op(d, x, r, y, z);
+  }
+
+  // Coefficients: the right singular vector of the smallest singular value (the
+  // last one returned). A non-finite design matrix has no meaningful
+  // decomposition, and without samples there is no vector at all: the
+  // coefficients are NaN then.
+  bool finite = true;
+  const int designCount = d.numel();
+  for (int k = 0; k < designCount; ++k) {
+    if (!std::isfinite(d[k])) {
+      finite = false;
+      break;
+    }
+  }
+  double beta[10];
+  double V1_data[100];
+  int V1_size[2] = {10, 0};
+  if (finite) {
+    array<double, 2> U1;
+    double s[10];
+    internal::b_svd(d, U1, s, V1_data, V1_size);
+  }
+  const int k = V1_size[1];
+  for (int j = 0; j < 10; ++j) {
+    beta[j] = (finite && k > 0) ? V1_data[j + 10 * (k - 1)] : rtNaN;
+  }
+
+  // Shape matrix, with the sign of the singular vector chosen so that det(A) >
+  // 0.
+  double A[9];
+  for (int m = 0; m < 9; ++m) {
+    A[m] = beta[iv[m]];
+  }
+  double dA = determinant3(A);
+  if (dA < 0.0) {
+    for (int m = 0; m < 9; ++m) {
+      A[m] = -A[m];
+    }
+    for (int j = 0; j < 10; ++j) {
+      beta[j] = -beta[j];
+    }
+    dA = -dA;
+  }
+
+  // Centre: A * w = (beta6, beta7, beta8) and V = -w / 2.
+  double w[3];
+  const double linear[3] = {beta[6], beta[7], beta[8]};
+  solve3(A, linear, w);
+  V[0] = -0.5 * w[0];
+  V[1] = -0.5 * w[1];
+  V[2] = -0.5 * w[2];
+
+  // V'AV - c, summed term by term in this order.
+  const double terms[7] = {A[at3(0, 0)] * V[0] * V[0],
+                           2.0 * A[at3(1, 0)] * V[1] * V[0],
+                           2.0 * A[at3(2, 0)] * V[2] * V[0],
+                           A[at3(1, 1)] * V[1] * V[1],
+                           2.0 * A[at3(2, 1)] * V[1] * V[2],
+                           A[at3(2, 2)] * V[2] * V[2],
+                           -beta[9]};
+  double radiusTerm = terms[0];
+  for (int t = 1; t < 7; ++t) {
+    radiusTerm += terms[t];
+  }
+
+  // Soft-iron matrix: square root of A scaled to determinant 1, and the
+  // matching field strength.
+  const double det3root = cubeRootOfDeterminant(dA);
+  double normalised[9];
+  for (int m = 0; m < 9; ++m) {
+    normalised[m] = A[m] / det3root;
+  }
+  sqrtm(normalised, Winv);
+  const double B = std::sqrt(std::fabs(radiusTerm)) / std::sqrt(det3root);
+
+  array<double, 2> samples;
+  samples.set_size(n, 3);
+  copyColumn(x, samples, 0, n);
+  copyColumn(y, samples, 1, n);
+  copyColumn(z, samples, 2, n);
+  array<creal_T, 1> res;
+  residual(Winv, V, B, samples, res);
+  er = residualError(res, n, B);
+
+  int jmax;
+  ispd = internal::chol(A, jmax) == 0;
+  return B;
+}
+
+double magcal(const array<double, 2>& d, double A[9], double b[3]) {
+  const int n = d.size(0);
+  const double* xs = d.data();
+  const double* ys = xs + n;
+  const double* zs = ys + n;
+
+  // Sphere |m - b| = magB, linear in (2b, magB^2 - |b|^2): x^2 + y^2 + z^2 = [x
+  // y z 1] * soln.
+  array<double, 1> bv;
+  bv.set_size(n);
+  for (int i = 0; i < n; ++i) {
+    bv[i] = (xs[i] * xs[i] + ys[i] * ys[i]) + zs[i] * zs[i];
+  }
+  array<double, 2> sphereDesign;
+  sphereDesign.set_size(n, 4);
+  for (int i = 0; i < n; ++i) {
+    sphereDesign[i] = xs[i];
+    sphereDesign[i + n] = ys[i];
+    sphereDesign[i + 2 * n] = zs[i];
+    sphereDesign[i + 3 * n] = 1.0;
+  }
+  array<double, 1> soln;
+  soln.set_size(n);
+  for (int i = 0; i < n; ++i) {
+    soln[i] = bv[i];
+  }
+  mldivide(sphereDesign, soln);
+
+  for (int m = 0; m < 9; ++m) {
+    A[m] = 0.0;
+  }
+  A[at3(0, 0)] = 1.0;
+  A[at3(1, 1)] = 1.0;
+  A[at3(2, 2)] = 1.0;
+  b[0] = 0.5 * soln[0];
+  b[1] = 0.5 * soln[1];
+  b[2] = 0.5 * soln[2];
+  double magB = std::sqrt(((b[0] * b[0] + b[1] * b[1]) + b[2] * b[2]) + soln[3]);
+  double sumOfSquares = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double fitted = (((0.0 + xs[i] * soln[0]) + ys[i] * soln[1]) + zs[i] * soln[2]) + soln[3];
+    const double res = fitted - bv[i];
+    sumOfSquares += res * res;
+  }
+  double er = 1.0 / ((magB + magB) * magB) * std::sqrt(sumOfSquares / static_cast<double>(n));
+
+  // Without samples the sphere's error is NaN, so no later model could be
+  // chosen; the decompositions of the ellipsoid fits would not even return a
+  // vector.
+  if (n == 0) {
+    return magB;
+  }
+
+  // Axis-aligned ellipsoid beta0 x^2 + beta1 y^2 + beta2 z^2 + beta3 x + beta4
+  // y + beta5 z
+  // + beta6 = 0, from the right singular vector of the smallest singular value.
+  array<double, 2> design7;
+  design7.set_size(n, 7);
+  bool finite = true;
+  for (int i = 0; i < n; ++i) {
+    const double row[7] = {xs[i] * xs[i], ys[i] * ys[i], zs[i] * zs[i], xs[i], ys[i], zs[i], 1.0};
+    for (int c = 0; c < 7; ++c) {
+      design7[i + c * n] = row[c];
+      if (!std::isfinite(row[c])) {
+        finite = false;
+      }
+    }
+  }
+  double V1_data[49];
+  int V1_size[2];
+  if (finite) {
+    array<double, 2> U1;
+    double s[7];
+    internal::svd(design7, U1, s, V1_data, V1_size);
+  } else {
+    // A non-finite design matrix has no meaningful decomposition: the vectors
+    // are NaN.
+    V1_size[0] = 7;
+    V1_size[1] = n < 7 ? n : 7;
+    for (int k = 0; k < 49; ++k) {
+      V1_data[k] = rtNaN;
+    }
+  }
+  double beta[7];
+  for (int j = 0; j < 7; ++j) {
+    beta[j] = V1_data[j + 7 * (V1_size[1] - 1)];
+  }
+  double cA[9] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+  cA[at3(0, 0)] = beta[0];
+  cA[at3(1, 1)] = beta[1];
+  cA[at3(2, 2)] = beta[2];
+  double dA = (beta[1] * beta[0]) * beta[2];
+  if (dA < 0.0) {
+    for (int m = 0; m < 9; ++m) {
+      cA[m] = -cA[m];
+    }
+    for (int j = 0; j < 7; ++j) {
+      beta[j] = -beta[j];
+    }
+    dA = -dA;
+  }
+  double v[3];
+  for (int k = 0; k < 3; ++k) {
+    v[k] = (beta[k + 3] / beta[k]) * -0.5;
+  }
+  const double det3root = cubeRootOfDeterminant(dA);
+  double normalised[9];
+  for (int m = 0; m < 9; ++m) {
+    normalised[m] = cA[m] / det3root;
+  }
+  creal_T A7[9];
+  sqrtm(normalised, A7);
+  const double magB7 =
+      std::sqrt(std::fabs(((cA[at3(0, 0)] * v[0]) * v[0] + (cA[at3(1, 1)] * v[1]) * v[1]) +
+                          (cA[at3(2, 2)] * v[2]) * v[2] - beta[6])) /
+      std::sqrt(det3root);
+  array<creal_T, 1> res7;
+  residual(A7, v, magB7, d, res7);
+  const double er7 = residualError(res7, n, magB7);
+  int jmax;
+  const int info = internal::chol(cA, jmax);
+  if (info == 0 && isExactlyReal(A7) && er > er7) {
+    for (int m = 0; m < 9; ++m) {
+      A[m] = A7[m].re;
+    }
+    b[0] = v[0];
+    b[1] = v[1];
+    b[2] = v[2];
+    magB = magB7;
+    er = er7;
+  }
+
+  // General ellipsoid.
+  array<double, 1> x;
+  array<double, 1> y;
+  array<double, 1> z;
+  x.set_size(n);
+  y.set_size(n);
+  z.set_size(n);
+  for (int i = 0; i < n; ++i) {
+    x[i] = xs[i];
+    y[i] = ys[i];
+    z[i] = zs[i];
+  }
+  creal_T Winv[9];
+  double V[3];
+  double er10;
+  boolean_T ispd10;
+  const double B10 = correctEllipsoid10(x, y, z, Winv, V, er10, ispd10);
+  if (ispd10 && isExactlyReal(Winv) && er > er10) {
+    for (int m = 0; m < 9; ++m) {
+      A[m] = Winv[m].re;
+    }
+    b[0] = V[0];
+    b[1] = V[1];
+    b[2] = V[2];
+    magB = B10;
+  }
+  return magB;
+}
+
+}  // namespace coder

@@ -1,6 +1,8 @@
 #include "FERROKIT.hpp"
 
+#include "coder_array.h"
 #include "geomag.hpp"
+#include "staticMagCalibration.h"
 
 #include <algorithm>
 #include <cmath>
@@ -83,7 +85,17 @@ void FERROKIT::magCalibration(double latitude, double longitude, double height, 
   const geomag::Vector mag_field = geomag::GeoMag(fieldYear, position, geomag::WMM2020);
   const geomag::Elements out = geomag::magField2Elements(mag_field, lat, lon);
 
-  // (The samples are packed into the calibration core's N-by-3 array here.)
+  // Every sample row, the reader's zero rows included, as the core's N-by-3 column-major array.
+  // A row count beyond the int extents of the array is refused by set_size (an exception, after
+  // which nothing of the record is changed); the array is released however the method is left.
+  coder::array<double, 2> magVector;
+  magVector.set_size(mMagnetometerMeasures[0].size(), 3);
+  const int sampleCount = magVector.size(0);
+  for (int idx0 = 0; idx0 < sampleCount; ++idx0) {
+    for (int idx1 = 0; idx1 < 3; ++idx1) {
+      magVector[idx0 + sampleCount * idx1] = mMagnetometerMeasures[idx1][idx0];
+    }
+  }
 
   // Reference field in gauss: north, east, down.
   double wmmInput[3];
@@ -91,8 +103,12 @@ void FERROKIT::magCalibration(double latitude, double longitude, double height, 
   wmmInput[1] = static_cast<double>(out.east) / nanoteslaPerGauss;
   wmmInput[2] = static_cast<double>(out.down) / nanoteslaPerGauss;
 
-  // (The calibration core is called here with the samples, wmmInput and tolerance.)
-  (void)tolerance;
+  // Calibration core: hard-iron offset, soft-iron matrix (column-major) and the mean corrected
+  // magnitude of the accepted samples, all in the unit of the samples.
+  double hardIronOffset[3];
+  double softIronMatrix[9];
+  double refNormMag;
+  staticMagCalibration(magVector, wmmInput, tolerance, hardIronOffset, softIronMatrix, &refNormMag);
 
   // Reference members. The single-precision horizontal and total of the model are not used.
   MAGRESULT& result = mMagCalibResult;
@@ -106,5 +122,16 @@ void FERROKIT::magCalibration(double latitude, double longitude, double height, 
   result.inclination = static_cast<double>(out.inclination) * pi / 180.0;
   result.declination = static_cast<double>(out.declination) * pi / 180.0;
 
-  // (The members derived from the core's outputs follow here, then the array is released.)
+  // Members from the core's outputs; the matrix turns from column-major into rows.
+  result.magNormRef = refNormMag;
+  result.magNormRefHoriz = std::cos(result.inclination) * refNormMag;
+  result.magNormRefVertical = refNormMag * std::sin(result.inclination);
+  for (int idx1 = 0; idx1 < 3; ++idx1) {
+    result.hardIronOffset[idx1] = hardIronOffset[idx1];
+  }
+  for (int row = 0; row < 3; ++row) {
+    for (int col = 0; col < 3; ++col) {
+      result.softIronMatrix[row][col] = softIronMatrix[row + 3 * col];
+    }
+  }
 }

@@ -28,73 +28,89 @@ inline int idx(int r, int c) {
   return r + 3 * c;
 }
 
-// Column-major 3-by-3 product in long double.
-void multiply(const long double* A, const long double* B, long double* C) {
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) {
-      long double sum = 0.0L;
-      for (int k = 0; k < 3; ++k) {
-        sum += A[idx(r, k)] * B[idx(k, c)];
-      }
-      C[idx(r, c)] = sum;
-    }
+// A column-major 3-by-3 matrix in long double, for reference products.
+struct Mat {
+  long double v[9] = {};
+  static Mat of(const double* a) {
+    Mat m;
+    std::copy(a, a + 9, m.v);
+    return m;
   }
-}
+  Mat operator*(const Mat& b) const {
+    Mat c;
+    for (int r = 0; r < 3; ++r) {
+      for (int col = 0; col < 3; ++col) {
+        for (int k = 0; k < 3; ++k) {
+          c.v[idx(r, col)] += v[idx(r, k)] * b.v[idx(k, col)];
+        }
+      }
+    }
+    return c;
+  }
+  Mat t() const {
+    Mat c;
+    for (int k = 0; k < 9; ++k) {
+      c.v[idx(k / 3, k % 3)] = v[k];
+    }
+    return c;
+  }
+};
 
-double maxAbs(const double* A) {
-  double m = 0.0;
+// Expects the entries of M to be those of A within tol.
+void expectNear(const Mat& M, const double* A, double tol, const char* what) {
   for (int k = 0; k < 9; ++k) {
-    m = std::max(m, std::fabs(A[k]));
+    EXPECT_NEAR(static_cast<double>(M.v[k]), A[k], tol) << what << " entry " << k;
   }
-  return m;
 }
 
-// Random orthogonal matrix: Gram-Schmidt on normal columns, in long double.
-void randomOrthogonal(std::mt19937_64& rng, long double* Q) {
+const double kIdentity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+
+// Random orthogonal matrix: Gram-Schmidt, twice, on normal columns.
+Mat randomOrthogonal(std::mt19937_64& rng) {
   std::normal_distribution<double> normal;
+  Mat Q;
   for (int c = 0; c < 3; ++c) {
+    long double* q = &Q.v[idx(0, c)];
     for (int r = 0; r < 3; ++r) {
-      Q[idx(r, c)] = normal(rng);
+      q[r] = normal(rng);
     }
-    for (int pass = 0; pass < 2; ++pass) {
-      for (int prev = 0; prev < c; ++prev) {
-        long double dot = 0.0L;
-        for (int r = 0; r < 3; ++r) {
-          dot += Q[idx(r, c)] * Q[idx(r, prev)];
-        }
-        for (int r = 0; r < 3; ++r) {
-          Q[idx(r, c)] -= dot * Q[idx(r, prev)];
-        }
+    for (int pass = 0; pass < 2 * c; ++pass) {
+      const long double* prev = &Q.v[idx(0, pass % c)];
+      const long double dot = q[0] * prev[0] + q[1] * prev[1] + q[2] * prev[2];
+      for (int r = 0; r < 3; ++r) {
+        q[r] -= dot * prev[r];
       }
     }
-    long double norm = 0.0L;
+    const long double norm = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2]);
     for (int r = 0; r < 3; ++r) {
-      norm += Q[idx(r, c)] * Q[idx(r, c)];
-    }
-    for (int r = 0; r < 3; ++r) {
-      Q[idx(r, c)] /= std::sqrt(norm);
+      q[r] /= norm;
     }
   }
+  return Q;
 }
 
-// A = Q * diag(lambda) * Q' for a random orthogonal Q, rounded to double.
-void symmetricWithEigenvalues(std::mt19937_64& rng, const double lambda[3], double A[9]) {
-  long double Q[9];
-  randomOrthogonal(rng, Q);
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) {
-      long double sum = 0.0L;
-      for (int k = 0; k < 3; ++k) {
-        sum += Q[idx(r, k)] * lambda[k] * Q[idx(c, k)];
-      }
-      A[idx(r, c)] = static_cast<double>(sum);
-    }
+// Q * B * Q' for a random orthogonal Q, rounded to double; symmetric when B is.
+void randomlyRotated(std::mt19937_64& rng, const Mat& B, double A[9]) {
+  const Mat Q = randomOrthogonal(rng);
+  const Mat R = Q * B * Q.t();
+  bool symmetric = true;
+  for (int k = 0; k < 9; ++k) {
+    A[k] = static_cast<double>(R.v[k]);
+    symmetric = symmetric && (B.v[k] == B.t().v[k]);
   }
-  for (int r = 0; r < 3; ++r) {  // exactly symmetric
+  for (int r = 0; symmetric && r < 3; ++r) {
     for (int c = r + 1; c < 3; ++c) {
       A[idx(c, r)] = A[idx(r, c)];
     }
   }
+}
+
+void symmetricWithEigenvalues(std::mt19937_64& rng, const double lambda[3], double A[9]) {
+  Mat D;
+  for (int k = 0; k < 3; ++k) {
+    D.v[idx(k, k)] = lambda[k];
+  }
+  randomlyRotated(rng, D, A);
 }
 
 // Largest |(X*X - A)(i,j)| in complex long double, and the largest |X(i,j)|.
@@ -137,22 +153,13 @@ Block standardise(double a, double b, double c, double d) {
 // Expects [a b; c d]_in = [cs -sn; sn cs] * [a b; c d]_out * [cs sn; -sn cs], a rotation, and a
 // standard form: c = 0, or a = d with b*c < 0.
 void expectStandardForm(double a, double b, double c, double d, const Block& k) {
-  const long double R[4] = {k.cs, k.sn, -k.sn, k.cs};  // column-major [cs -sn; sn cs]
-  const long double S[4] = {k.a, k.c, k.b, k.d};
-  long double RS[4];
-  long double back[4];
-  for (int r = 0; r < 2; ++r) {
-    for (int col = 0; col < 2; ++col) {
-      RS[r + 2 * col] = R[r] * S[2 * col] + R[r + 2] * S[1 + 2 * col];
-    }
-  }
-  for (int r = 0; r < 2; ++r) {
-    for (int col = 0; col < 2; ++col) {  // times R'
-      back[r + 2 * col] = RS[r] * R[col] + RS[r + 2] * R[col + 2];
-    }
-  }
+  const long double cs = k.cs, sn = k.sn;
+  // [p q; r s] = [cs -sn; sn cs] * [a b; c d]_out
+  const long double p = cs * k.a - sn * k.c, q = cs * k.b - sn * k.d;
+  const long double r = sn * k.a + cs * k.c, s = sn * k.b + cs * k.d;
+  const long double back[4] = {p * cs - q * sn, p * sn + q * cs, r * cs - s * sn, r * sn + s * cs};
+  const double in[4] = {a, b, c, d};
   const double scale = std::max({std::fabs(a), std::fabs(b), std::fabs(c), std::fabs(d)});
-  const double in[4] = {a, c, b, d};
   for (int i = 0; i < 4; ++i) {
     EXPECT_NEAR(static_cast<double>(back[i]), in[i], 8 * kEps * scale) << "entry " << i;
   }
@@ -170,29 +177,21 @@ void expectStandardForm(double a, double b, double c, double d, const Block& k) 
 }
 
 TEST(Xdlanv2, AlreadyTriangularSwappedAndStandardBlocks) {
-  Block k = standardise(1, 2, 0, 3);
-  EXPECT_EQ(k.cs, 1.0);
-  EXPECT_EQ(k.sn, 0.0);
-  EXPECT_EQ(k.a, 1.0);
-  EXPECT_EQ(k.b, 2.0);
-  EXPECT_EQ(k.d, 3.0);
-
-  k = standardise(1, 0, 5, 3);  // b = 0: rows and columns exchanged
-  EXPECT_EQ(k.cs, 0.0);
-  EXPECT_EQ(k.sn, 1.0);
-  EXPECT_EQ(k.a, 3.0);
-  EXPECT_EQ(k.b, -5.0);
-  EXPECT_EQ(k.c, 0.0);
-  EXPECT_EQ(k.d, 1.0);
-
-  k = standardise(4, 1, -2, 4);  // equal diagonal, opposite signs: unchanged
-  EXPECT_EQ(k.cs, 1.0);
-  EXPECT_EQ(k.sn, 0.0);
-  EXPECT_EQ(k.a, 4.0);
-  EXPECT_EQ(k.b, 1.0);
-  EXPECT_EQ(k.c, -2.0);
-  EXPECT_EQ(k.rt1r, 4.0);
-  EXPECT_EQ(k.rt1i, std::sqrt(2.0));
+  // {input a, b, c, d}, {output a, b, c, d, cs, sn}
+  const double cases[3][2][6] = {
+      {{1, 2, 0, 3}, {1, 2, 0, 3, 1, 0}},     // triangular: unchanged
+      {{1, 0, 5, 3}, {3, -5, 0, 1, 0, 1}},    // b = 0: rows and columns exchanged
+      {{4, 1, -2, 4}, {4, 1, -2, 4, 1, 0}}};  // equal diagonal, opposite signs: unchanged
+  for (const auto& c : cases) {
+    const Block k = standardise(c[0][0], c[0][1], c[0][2], c[0][3]);
+    const double got[6] = {k.a, k.b, k.c, k.d, k.cs, k.sn};
+    for (int i = 0; i < 6; ++i) {
+      EXPECT_EQ(got[i], c[1][i]) << "case " << c[0][0] << " " << c[0][1] << ", output " << i;
+    }
+  }
+  const Block pair = standardise(4, 1, -2, 4);
+  EXPECT_EQ(pair.rt1r, 4.0);
+  EXPECT_EQ(pair.rt1i, std::sqrt(2.0));
 }
 
 TEST(Xdlanv2, RealAndComplexPairsAtEveryScale) {
@@ -241,55 +240,24 @@ void hessenbergFactor(double x, double tau, double Q[9]) {
   }
 }
 
-// Reduces A and checks H = Q'AQ, then the Schur form: A = Z*T*Z', Z'Z = I, T(3,1) = 0 and every
-// 2-by-2 diagonal block either split or standard. Returns the result of xhseqr.
+// Reduces A and checks A = Q*H*Q', then the Schur form: A = Z*T*Z', Z'Z = I, T(3,1) = 0 and
+// every 2-by-2 diagonal block either split or standard. Returns the result of xhseqr.
 int expectRealSchur(const double A[9], double T[9], double Z[9]) {
-  using coder::internal::lapack::xgehrd;
-  using coder::internal::lapack::xhseqr;
   double tau[2] = {-1, -1};
   std::copy(A, A + 9, T);
-  xgehrd(T, tau);
+  coder::internal::lapack::xgehrd(T, tau);
   EXPECT_EQ(tau[1], 0.0);
   hessenbergFactor(T[idx(2, 0)], tau[0], Z);
-  const double scale = maxAbs(A);
-  {
-    long double Ql[9], Hl[9], QH[9], QHQ[9];
-    for (int k = 0; k < 9; ++k) {
-      Ql[k] = Z[k];
-      Hl[k] = T[k];
-    }
-    Hl[idx(2, 0)] = 0.0L;
-    multiply(Ql, Hl, QH);
-    long double Qt[9];
-    for (int r = 0; r < 3; ++r) {
-      for (int c = 0; c < 3; ++c) {
-        Qt[idx(r, c)] = Ql[idx(c, r)];
-      }
-    }
-    multiply(QH, Qt, QHQ);
-    for (int k = 0; k < 9; ++k) {
-      EXPECT_NEAR(static_cast<double>(QHQ[k]), A[k], 16 * kEps * scale) << "Q*H*Q' entry " << k;
-    }
-  }
-  const int info = xhseqr(T, Z);
-  long double Zl[9], Tl[9], Zt[9], ZT[9], ZTZ[9], ZtZ[9];
-  for (int k = 0; k < 9; ++k) {
-    Zl[k] = Z[k];
-    Tl[k] = T[k];
-  }
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) {
-      Zt[idx(r, c)] = Zl[idx(c, r)];
-    }
-  }
-  multiply(Zl, Tl, ZT);
-  multiply(ZT, Zt, ZTZ);
-  multiply(Zt, Zl, ZtZ);
-  for (int k = 0; k < 9; ++k) {
-    EXPECT_NEAR(static_cast<double>(ZTZ[k]), A[k], 64 * kEps * scale) << "Z*T*Z' entry " << k;
-    EXPECT_NEAR(static_cast<double>(ZtZ[k]), (k % 4 == 0) ? 1.0 : 0.0, 16 * kEps)
-        << "Z'Z entry " << k;
-  }
+  const double scale = std::fabs(
+      *std::max_element(A, A + 9, [](double x, double y) { return std::fabs(x) < std::fabs(y); }));
+  Mat H = Mat::of(T);
+  H.v[idx(2, 0)] = 0.0L;
+  expectNear(Mat::of(Z) * H * Mat::of(Z).t(), A, 16 * kEps * scale, "Q*H*Q'");
+
+  const int info = coder::internal::lapack::xhseqr(T, Z);
+  const Mat Zm = Mat::of(Z);
+  expectNear(Zm * Mat::of(T) * Zm.t(), A, 64 * kEps * scale, "Z*T*Z'");
+  expectNear(Zm.t() * Zm, kIdentity, 16 * kEps, "Z'*Z");
   EXPECT_EQ(T[idx(2, 0)], 0.0);
   EXPECT_TRUE(T[idx(1, 0)] == 0.0 || T[idx(2, 1)] == 0.0);  // at most one 2-by-2 block
   for (int m = 1; m <= 2; ++m) {
@@ -335,21 +303,9 @@ TEST(RealSchur, TinyFirstColumnIsRescaledBeforeTheReflectorIsFormed) {
 TEST(RealSchur, RotationBlockBorderedByARealEigenvalue) {
   // [0 -1 0; 1 0 0; 0 0 2] conjugated by an orthogonal matrix: eigenvalues +-i and 2.
   std::mt19937_64 rng(3);
-  long double Q[9];
-  randomOrthogonal(rng, Q);
-  const long double B[9] = {0, 1, 0, -1, 0, 0, 0, 0, 2};
-  long double QB[9], Qt[9], QBQ[9];
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) {
-      Qt[idx(r, c)] = Q[idx(c, r)];
-    }
-  }
-  multiply(Q, B, QB);
-  multiply(QB, Qt, QBQ);
+  const double B[9] = {0, 1, 0, -1, 0, 0, 0, 0, 2};
   double A[9];
-  for (int k = 0; k < 9; ++k) {
-    A[k] = static_cast<double>(QBQ[k]);
-  }
+  randomlyRotated(rng, Mat::of(B), A);
   double T[9], Z[9];
   EXPECT_EQ(expectRealSchur(A, T, Z), 0);
   // One standard block with diagonal 0 and b*c = -1; the other diagonal entry is 2.

@@ -1,10 +1,8 @@
-// Synthetic magnetometer samples with a known calibration, shared by the
-// calibration tests.
+// Synthetic magnetometer samples with a known calibration, shared by the calibration tests.
 //
-// A sample m (row vector) is generated as m = offset + field * u * inverse(S) +
-// noise, for a unit direction u, so the true calibration (m - offset) * S maps
-// it (noise aside) onto the sphere of radius field. S is symmetric positive
-// definite, built as Q * diag(gains) * Q' for a rotation Q.
+// A sample m (row vector) is generated as m = offset + field * u * inverse(S) + noise, for a unit
+// direction u, so the true calibration (m - offset) * S maps it (noise aside) onto the sphere of
+// radius field. S is symmetric positive definite, built as Q * diag(gains) * Q' for a rotation Q.
 #ifndef FLUXTRIM_TESTS_CALIBRATION_TEST_DATA_H
 #define FLUXTRIM_TESTS_CALIBRATION_TEST_DATA_H
 
@@ -64,8 +62,7 @@ inline Mat3 symmetric(const Mat3& q, const Vec3& d) {
   return multiply(q, multiply(diag, transpose(q)));
 }
 
-// The matrix scaled to determinant 1 (the calibration is only defined up to
-// that scale).
+// The matrix scaled to determinant 1 (the calibration is only defined up to that scale).
 inline Mat3 unitDeterminant(const Mat3& a) {
   const double scale = std::cbrt(determinant(a));
   Mat3 n = a;
@@ -92,9 +89,8 @@ struct Truth {
   Mat3 correction() const { return symmetric(axes, gains); }
 };
 
-// count samples of the truth over the coverage, with independent Gaussian noise
-// of standard deviation noiseSigma (gauss) on each axis. Deterministic for a
-// given seed.
+// count samples of the truth over the coverage, with independent Gaussian noise of standard
+// deviation noiseSigma (gauss) on each axis. Deterministic for a given seed.
 inline std::vector<Vec3> generate(const Truth& truth, int count, Coverage coverage,
                                   double noiseSigma, unsigned seed) {
   std::mt19937_64 random(seed);

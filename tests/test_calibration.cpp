@@ -1,7 +1,6 @@
-// End-to-end tests of the calibration core on samples generated with a known
-// calibration, and of the entry point's acceptance window, blocked mean and
-// degenerate inputs. The entry point's unit is compiled into this test so that
-// its scaled norm can be checked directly.
+// End-to-end tests of the calibration core on samples generated with a known calibration, and of
+// the entry point's acceptance window, blocked mean and degenerate inputs. The entry point's unit
+// is compiled into this test so that its scaled norm can be checked directly.
 #include "staticMagCalibration.cpp"
 
 #include <cmath>
@@ -77,9 +76,8 @@ void expectUncalibrated(const Calibration& c) {
   EXPECT_TRUE(std::isnan(c.meanNorm));
 }
 
-// The model that the matrix reveals: exactly the identity for the sphere,
-// exactly zero off the diagonal for the axis-aligned ellipsoid, anything else
-// for the general ellipsoid.
+// The model that the matrix reveals: exactly the identity for the sphere, exactly zero off the
+// diagonal for the axis-aligned ellipsoid, anything else for the general ellipsoid.
 enum class Model { kSphere, kAxisAligned, kGeneral };
 
 Model selectedModel(const double m[9]) {
@@ -145,11 +143,10 @@ void expectCalibration(const Calibration& c, const Truth& truth, double offsetTo
 const Mat3 kAligned = calibration_test::rotation(0, 0, 0);
 const Mat3 kTilted = calibration_test::rotation(0.7, -0.6, 0.9);
 
-// Without noise every model that can describe the samples fits them to
-// rounding, so the result is exact whichever of those wins on rounding; a model
-// that cannot describe them has a clearly larger error and is not kept: an
-// axis-aligned ellipsoid never ends as the sphere, a rotated one only as the
-// general ellipsoid.
+// Without noise every model that can describe the samples fits them to rounding, so the result is
+// exact whichever of those wins on rounding; a model that cannot describe them has a clearly larger
+// error and is not kept: an axis-aligned ellipsoid never ends as the sphere, a rotated one only as
+// the general ellipsoid.
 TEST(Calibration, ExactSamplesAreFittedExactlyByAModelThatDescribesThem) {
   const Truth sphere{{1.0, 2.0, 3.0}, {1, 1, 1}, kAligned, 0.7};
   const Truth aligned{{-0.2, 0.1, 0.3}, {1.3, 1.0, 0.8}, kAligned, 0.5};
@@ -182,13 +179,12 @@ struct Scenario {
   double matrixTolerance;  // per element of the determinant-1 matrix
 };
 
-// 0.5 gauss field, 2 milligauss of noise per axis (a consumer sensor's), 2000
-// samples. The tolerances are about four times the largest error seen over 30
-// seeds; partial coverage leaves the ellipsoid less constrained (a hemisphere
-// mostly the offset along its axis). With noise the general model also fits
-// part of the noise and usually has the smallest error, so it is often selected
-// even for a spherical or axis-aligned truth; for a rotated truth it is the
-// only model that can be selected.
+// 0.5 gauss field, 2 milligauss of noise per axis (a consumer sensor's), 2000 samples. The
+// tolerances are about four times the largest error seen over 30 seeds; partial coverage leaves the
+// ellipsoid less constrained (a hemisphere mostly the offset along its axis). With noise the
+// general model also fits part of the noise and usually has the smallest error, so it is often
+// selected even for a spherical or axis-aligned truth; for a rotated truth it is the only model
+// that can be selected.
 TEST(Calibration, RecoversKnownCalibrationFromNoisySamples) {
   const double field = 0.5;
   const double noise = 0.002;
@@ -215,8 +211,7 @@ TEST(Calibration, RecoversKnownCalibrationFromNoisySamples) {
       EXPECT_STREQ(modelName(selectedModel(c.matrix)), modelName(Model::kGeneral));
     }
 
-    // The corrected samples lie on a sphere: their magnitudes scatter about as
-    // much as the noise.
+    // The corrected samples lie on a sphere: their magnitudes scatter about as much as the noise.
     double sum = 0.0;
     for (const Vec3& m : samples) {
       sum += correctedMagnitude(m, c);
@@ -252,8 +247,8 @@ std::vector<Vec3> pick(const std::vector<Vec3>& rows, const std::vector<int>& wh
   return picked;
 }
 
-// The entry point fits exactly the samples that it accepts: its offset and
-// matrix equal those of the fit on the expected subset, bit for bit.
+// The entry point fits exactly the samples that it accepts: its offset and matrix equal those of
+// the fit on the expected subset, bit for bit.
 void expectAcceptedRows(const std::vector<Vec3>& rows, const Vec3& reference, double tolerance,
                         const std::vector<int>& accepted) {
   const Calibration c = calibrate(rows, reference, tolerance);
@@ -306,9 +301,8 @@ TEST(StaticMagCalibration, NothingAcceptedGivesIdentityZeroOffsetAndNaNMean) {
   expectUncalibrated(calibrate({}, {0.0, 0.0, 0.5}, 0.2));
 }
 
-// Fewer accepted samples than a model has parameters: the fits still run on
-// what there is, and a model that the samples cannot determine does not
-// displace the exact sphere.
+// Fewer accepted samples than a model has parameters: the fits still run on what there is, and a
+// model that the samples cannot determine does not displace the exact sphere.
 TEST(StaticMagCalibration, FewerSamplesThanParameters) {
   const Truth truth{{0.1, -0.1, 0.05}, {1, 1, 1}, calibration_test::rotation(0, 0, 0), 0.5};
   for (int count : {5, 6, 8, 9}) {
@@ -321,8 +315,8 @@ TEST(StaticMagCalibration, FewerSamplesThanParameters) {
     }
     EXPECT_NEAR(c.meanNorm, 0.5, 1e-9);
     if (count < 7) {
-      // The ellipsoid fits get a vector of a non-zero singular value: clearly
-      // worse than the exact sphere.
+      // The ellipsoid fits get a vector of a non-zero singular value: clearly worse than the exact
+      // sphere.
       EXPECT_STREQ(modelName(selectedModel(c.matrix)), modelName(Model::kSphere));
     }
   }
@@ -336,8 +330,8 @@ TEST(StaticMagCalibration, FewerSamplesThanParameters) {
   }
 }
 
-// A sample with a NaN coordinate is never accepted; the calibration is that of
-// the others and the mean is finite.
+// A sample with a NaN coordinate is never accepted; the calibration is that of the others and the
+// mean is finite.
 TEST(StaticMagCalibration, NaNCoordinateIsRejected) {
   const Truth truth{{0.1, 0.0, -0.1}, {1.1, 1, 0.9}, calibration_test::rotation(0, 0.4, 0), 0.5};
   std::vector<Vec3> rows = calibration_test::generate(truth, 100, Coverage::kFullSphere, 0.001, 4);
@@ -352,8 +346,7 @@ TEST(StaticMagCalibration, NaNCoordinateIsRejected) {
   EXPECT_TRUE(std::isfinite(calibrate(rows, {0.0, 0.0, 0.5}, 0.5).meanNorm));
 }
 
-// The corrected magnitude of one sample, with the entry point's own operation
-// order.
+// The corrected magnitude of one sample, with the entry point's own operation order.
 double correctedNorm(const Vec3& m, const Calibration& c) {
   double v[3];
   for (int col = 0; col < 3; ++col) {
@@ -364,8 +357,8 @@ double correctedNorm(const Vec3& m, const Calibration& c) {
   return scaledNorm3(v[0], v[1], v[2]);
 }
 
-// More than 1024 accepted samples: the mean is summed in blocks of 1024, each
-// block from its own first term, and the block sums added to the first block's.
+// More than 1024 accepted samples: the mean is summed in blocks of 1024, each block from its own
+// first term, and the block sums added to the first block's.
 TEST(StaticMagCalibration, MeanIsSummedInBlocksOf1024) {
   const Truth truth{
       {0.02, 0.03, -0.01}, {1.05, 1, 0.97}, calibration_test::rotation(0.1, 0, 0), 0.5};

@@ -1,8 +1,7 @@
-// Runs fluxtrim.out on the shipped example file and checks that the reported
-// calibration matches the one its generator (tools/gen_example.py) built in:
-// hard-iron offset (0.06, -0.04, 0.09) gauss and a soft-iron distortion Q
-// diag(1.07, 0.99, 0.93) Q' with Q the rotation by (0.7, -0.6, 0.9) radians
-// about x, y, z, so the correction is its inverse scaled to determinant 1.
+// Runs fluxtrim.out on the shipped example file and checks that the reported calibration matches
+// the one its generator (tools/gen_example.py) built in: hard-iron offset (0.06, -0.04, 0.09) gauss
+// and a soft-iron distortion Q diag(1.07, 0.99, 0.93) Q' with Q the rotation by (0.7, -0.6, 0.9)
+// radians about x, y, z, so the correction is its inverse scaled to determinant 1.
 #include <sys/wait.h>
 
 #include <cmath>
@@ -76,9 +75,8 @@ TEST(ExampleRun, ReportsTheGeneratorsCalibration) {
   ASSERT_TRUE(haveOffset) << r.out;
   ASSERT_EQ(matrixRows, 3) << r.out;
 
-  // 3000 samples with 2 milligauss of noise: the offset is known to well under
-  // a milligauss; the printed six decimals and the hand's uneven coverage leave
-  // a few milligauss of margin.
+  // 3000 samples with 2 milligauss of noise: the offset is known to well under a milligauss; the
+  // printed six decimals and the hand's uneven coverage leave a few milligauss of margin.
   const double hardIron[3] = {0.06, -0.04, 0.09};
   for (int k = 0; k < 3; ++k) {
     EXPECT_NEAR(offset[k], hardIron[k], 3e-3) << "offset " << k;
@@ -91,8 +89,8 @@ TEST(ExampleRun, ReportsTheGeneratorsCalibration) {
       EXPECT_NEAR(matrix[row][col], expected[row][col], 1e-2) << "(" << row << ", " << col << ")";
     }
   }
-  // The field magnitude there, 0.48345 gauss, times the cube root of the
-  // distortion's determinant (the correction is scaled to determinant 1).
+  // The field magnitude there, 0.48345 gauss, times the cube root of the distortion's determinant
+  // (the correction is scaled to determinant 1).
   const double expectedMagnitude = 0.48345 * std::cbrt(1.07 * 0.99 * 0.93);
   EXPECT_NEAR(magNormRef, expectedMagnitude, 2e-3);
 }

@@ -1,7 +1,6 @@
-// Tests of the file-local routines of the model-fitting unit (power function,
-// fit residual, general ellipsoid fit) and of the design-matrix fallback. The
-// unit is compiled into this test so that its internal functions are visible;
-// the library's copy of it is then not linked in.
+// Tests of the file-local routines of the model-fitting unit (power function, fit residual, general
+// ellipsoid fit) and of the design-matrix fallback. The unit is compiled into this test so that its
+// internal functions are visible; the library's copy of it is then not linked in.
 #include "magcal.cpp"
 
 #include <cmath>
@@ -134,8 +133,7 @@ TEST(Residual, ComplexSquareNotSquaredModulus) {
   creal_T W[9] = {};
   coder::array<creal_T, 1> r;
 
-  // W(0,0) = i maps (3, 0, 0) to 3i, whose square is -9 (a modulus would give
-  // +9).
+  // W(0,0) = i maps (3, 0, 0) to 3i, whose square is -9 (a modulus would give +9).
   W[0] = {0.0, 1.0};
   coder::residual(W, origin, 0.0, sampleMatrix({{3, 0, 0}}), r);
   EXPECT_EQ(r[0].re, -9.0);
@@ -147,8 +145,7 @@ TEST(Residual, ComplexSquareNotSquaredModulus) {
   EXPECT_EQ(r[0].re, -0.25);
   EXPECT_EQ(r[0].im, 2.0);
 
-  // Off-diagonal elements: row k of W times the sample; W(1,2) = 2 sends (0, 0,
-  // 1) to (0, 2, 0).
+  // Off-diagonal elements: row k of W times the sample; W(1,2) = 2 sends (0, 0, 1) to (0, 2, 0).
   W[0] = {0.0, 0.0};
   W[1 + 3 * 2] = {2.0, 0.0};
   coder::residual(W, origin, 1.0, sampleMatrix({{0, 0, 1}, {0, 1, 0}}), r);
@@ -174,9 +171,8 @@ TEST(CorrectEllipsoid10, SphereGivesIdentityAndCentre) {
   }
 }
 
-// Semi-axes (2, 1, 1) around the origin: the correction scaled to determinant 1
-// is diag(2^(-2/3), 2^(1/3), 2^(1/3)) and maps the samples onto a sphere of
-// radius 2^(1/3).
+// Semi-axes (2, 1, 1) around the origin: the correction scaled to determinant 1 is diag(2^(-2/3),
+// 2^(1/3), 2^(1/3)) and maps the samples onto a sphere of radius 2^(1/3).
 TEST(CorrectEllipsoid10, AxisAlignedEllipsoid) {
   const Truth truth{{0, 0, 0}, {0.5, 1, 1}, calibration_test::rotation(0, 0, 0), 1.0};
   const Fit10 f = fit10(calibration_test::generate(truth, 300, Coverage::kFullSphere, 0.0, 8));
@@ -192,8 +188,8 @@ TEST(CorrectEllipsoid10, AxisAlignedEllipsoid) {
   }
 }
 
-// The coefficient vector of the smallest singular value, as the fit obtains it:
-// from the same design matrix through the same decomposition.
+// The coefficient vector of the smallest singular value, as the fit obtains it: from the same
+// design matrix through the same decomposition.
 std::vector<double> smallestSingularVector(const std::vector<Vec3>& samples) {
   const Columns c = columns(samples);
   coder::array<double, 1> r;
@@ -218,11 +214,10 @@ long double det3(const long double m[3][3]) {
          m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
 }
 
-// Whatever sign the decomposition gives the coefficient vector, the fit works
-// with the sign that makes det(A) positive. Checked against the centre,
-// strength and squared soft-iron matrix derived in long double from the
-// sign-corrected vector, on data sets that give both signs (exact ellipsoids
-// come out negative, a few small noisy sets positive).
+// Whatever sign the decomposition gives the coefficient vector, the fit works with the sign that
+// makes det(A) positive. Checked against the centre, strength and squared soft-iron matrix derived
+// in long double from the sign-corrected vector, on data sets that give both signs (exact
+// ellipsoids come out negative, a few small noisy sets positive).
 TEST(CorrectEllipsoid10, SignOfTheSingularVectorDoesNotMatter) {
   int negativeSeen = 0;
   int positiveSeen = 0;
@@ -320,9 +315,8 @@ TEST(CorrectEllipsoid10, NonFiniteSampleOrNoSampleGivesNaN) {
   expectAllNaN(fit10({}));
 }
 
-// With N < 10 samples only N right singular vectors exist and the fit uses the
-// last of them; the centre then solves A * w = (beta6, beta7, beta8) for that
-// vector.
+// With N < 10 samples only N right singular vectors exist and the fit uses the last of them; the
+// centre then solves A * w = (beta6, beta7, beta8) for that vector.
 TEST(CorrectEllipsoid10, FewerSamplesThanParametersUsesTheLastVector) {
   const std::vector<Vec3> samples = {{1.0, 0.1, 0.2},  {-0.9, 0.3, 0.1}, {0.2, 1.1, -0.3},
                                      {0.1, -1.0, 0.2}, {0.3, 0.2, 0.95}, {-0.1, 0.1, -1.05},
@@ -330,8 +324,7 @@ TEST(CorrectEllipsoid10, FewerSamplesThanParametersUsesTheLastVector) {
   const Fit10 f = fit10(samples);
 
   const std::vector<double> beta = smallestSingularVector(samples);
-  // Centre by Cramer's rule in long double: V = -A^-1 (beta6, beta7, beta8)
-  // / 2.
+  // Centre by Cramer's rule in long double: V = -A^-1 (beta6, beta7, beta8) / 2.
   const long double a[3][3] = {
       {beta[0], beta[1], beta[2]}, {beta[1], beta[3], beta[4]}, {beta[2], beta[4], beta[5]}};
   const long double detA = det3(a);
@@ -370,8 +363,7 @@ TEST(BinaryExpandOp, ColumnsOfTheDesignMatrix) {
   EXPECT_EQ(d[1 + 2 * 3], 9.0);
   EXPECT_EQ(d[1 + 2 * 7], 3.0);
 
-  // A z of incompatible length has no value for the rows: NaN, and nothing is
-  // read past it.
+  // A z of incompatible length has no value for the rows: NaN, and nothing is read past it.
   binary_expand_op(d, column({1.0, 2.0, 3.0}), column({2.0, 4.0, 6.0}), column({1.0, 1.0, 1.0}),
                    column({5.0, 6.0}));
   ASSERT_EQ(d.size(0), 3);

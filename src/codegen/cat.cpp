@@ -5,9 +5,9 @@
 
 namespace {
 
-// Value of operand v on row i of a matrix of rows rows, by implicit expansion:
-// a single value is repeated on every row, a full column gives its own entry,
-// and any other length has no entry for the row (NaN).
+// Value of operand v on row i of a matrix of rows rows, by implicit expansion: a single value is
+// repeated on every row, a full column gives its own entry, and any other length has no entry for
+// the row (NaN).
 inline double expandedAt(const coder::array<double, 1>& v, int i, int rows) {
   const int length = v.size(0);
   if (length == rows) {
@@ -21,9 +21,8 @@ inline double expandedAt(const coder::array<double, 1>& v, int i, int rows) {
 
 }  // namespace
 
-// Each column is formed with the same products as the equal-length path of the
-// general ellipsoid fit: r * y, r * z and (y + y) * z, so equal-length inputs
-// give identical bits.
+// Each column is formed with the same products as the equal-length path of the general ellipsoid
+// fit: r * y, r * z and (y + y) * z, so equal-length inputs give identical bits.
 void binary_expand_op(coder::array<double, 2>& in1, const coder::array<double, 1>& in2,
                       const coder::array<double, 1>& in3, const coder::array<double, 1>& in4,
                       const coder::array<double, 1>& in5) {

@@ -1,6 +1,5 @@
-// Magnetometer calibration by model fitting: a sphere, an axis-aligned
-// ellipsoid and a general ellipsoid are fitted to the samples, and the most
-// general acceptable one is kept.
+// Magnetometer calibration by model fitting: a sphere, an axis-aligned ellipsoid and a general
+// ellipsoid are fitted to the samples, and the most general acceptable one is kept.
 #include "magcal.h"
 
 #include <cmath>
@@ -17,8 +16,7 @@
 
 namespace {
 
-// Position of element (row, col), counted from 0, of a column-major 3-by-3
-// matrix.
+// Position of element (row, col), counted from 0, of a column-major 3-by-3 matrix.
 constexpr int at3(int row, int col) {
   return row + 3 * col;
 }
@@ -26,9 +24,8 @@ constexpr int at3(int row, int col) {
 // The double nearest 1/3, the exponent of the cube root of a determinant.
 constexpr double kOneThird = 0.3333333333333333;
 
-// Product of a complex number and a real one held as a complex number with
-// imaginary part 0, by the full complex rule, so that infinite or NaN parts
-// propagate as complex arithmetic does.
+// Product of a complex number and a real one held as a complex number with imaginary part 0, by the
+// full complex rule, so that infinite or NaN parts propagate as complex arithmetic does.
 inline creal_T timesReal(const creal_T& a, double u) {
   creal_T p;
   p.re = a.re * u - a.im * 0.0;
@@ -44,8 +41,7 @@ inline creal_T square(const creal_T& z) {
   return s;
 }
 
-// True when every imaginary part of the 3-by-3 complex matrix is exactly 0 (a
-// NaN is not 0).
+// True when every imaginary part of the 3-by-3 complex matrix is exactly 0 (a NaN is not 0).
 inline bool isExactlyReal(const creal_T M[9]) {
   for (int k = 0; k < 9; ++k) {
     if (!(M[k].im == 0.0)) {
@@ -57,10 +53,9 @@ inline bool isExactlyReal(const creal_T M[9]) {
 
 }  // namespace
 
-// u0 raised to u1 with the special cases settled before the library pow: NaN
-// in, NaN out; an infinite exponent by the magnitude of the base; exponents 0,
-// +-1, 2 and 0.5 exactly; a negative base with a non-integer exponent gives NaN
-// (so the cube root of a negative number is NaN).
+// u0 raised to u1 with the special cases settled before the library pow: NaN in, NaN out; an
+// infinite exponent by the magnitude of the base; exponents 0, +-1, 2 and 0.5 exactly; a negative
+// base with a non-integer exponent gives NaN (so the cube root of a negative number is NaN).
 static double rt_powd_snf(double u0, double u1) {
   double y;
   if (std::isnan(u0) || std::isnan(u1)) {
@@ -95,9 +90,8 @@ static double rt_powd_snf(double u0, double u1) {
 
 namespace coder {
 
-// Real cube root of a determinant dA >= 0, refined by one Newton step when the
-// power of the library does not reproduce dA exactly. NaN for a negative or NaN
-// dA.
+// Real cube root of a determinant dA >= 0, refined by one Newton step when the power of the library
+// does not reproduce dA exactly. NaN for a negative or NaN dA.
 static double cubeRootOfDeterminant(double dA) {
   double root = rt_powd_snf(dA, kOneThird);
   if (std::isfinite(root) && dA != 0.0) {
@@ -109,10 +103,9 @@ static double cubeRootOfDeterminant(double dA) {
   return root;
 }
 
-// Residual r_i = sum_k (W * (m_i - V))_k^2 - B^2 of each sample row m_i of the
-// N-by-3 data, for a complex 3-by-3 W (column-major) and offset V: 0 for a
-// sample that W maps onto the sphere of radius B. Squares are complex squares
-// (z * z), not squared moduli. r is resized to N.
+// Residual r_i = sum_k (W * (m_i - V))_k^2 - B^2 of each sample row m_i of the N-by-3 data, for a
+// complex 3-by-3 W (column-major) and offset V: 0 for a sample that W maps onto the sphere of
+// radius B. Squares are complex squares (z * z), not squared moduli. r is resized to N.
 static void residual(const creal_T Winv[9], const double V[3], double B,
                      const array<double, 2>& data, array<creal_T, 1>& r) {
   const int n = data.size(0);
@@ -139,9 +132,9 @@ static void residual(const creal_T Winv[9], const double V[3], double B,
   }
 }
 
-// Normalised fit error of an ellipsoid model of strength B from its residuals
-// res over sampleCount samples: the real part of the principal square root of
-// the complex mean of res_i^2, divided by 2 B^2.
+// Normalised fit error of an ellipsoid model of strength B from its residuals res over sampleCount
+// samples: the real part of the principal square root of the complex mean of res_i^2, divided by 2
+// B^2.
 static double residualError(const array<creal_T, 1>& res, int sampleCount, double B) {
   creal_T meanSquare = {0.0, 0.0};
   const int n = res.size(0);
@@ -165,9 +158,8 @@ static double residualError(const array<creal_T, 1>& res, int sampleCount, doubl
   return 1.0 / ((B + B) * B) * meanSquare.re;
 }
 
-// Determinant of a 3-by-3 matrix (column-major) by LU factorisation with
-// partial pivoting of a copy; a later row becomes the pivot only when strictly
-// larger in magnitude.
+// Determinant of a 3-by-3 matrix (column-major) by LU factorisation with partial pivoting of a
+// copy; a later row becomes the pivot only when strictly larger in magnitude.
 static double determinant3(const double M[9]) {
   double lu[9];
   for (int k = 0; k < 9; ++k) {
@@ -217,9 +209,9 @@ static double determinant3(const double M[9]) {
   return det;
 }
 
-// Solves M * w = rhs for a 3-by-3 M (column-major) by LU with partial pivoting
-// written out for order 3 (strict comparisons: ties keep the earlier row).
-// Nothing is checked: a singular M gives infinities or NaNs.
+// Solves M * w = rhs for a 3-by-3 M (column-major) by LU with partial pivoting written out for
+// order 3 (strict comparisons: ties keep the earlier row). Nothing is checked: a singular M gives
+// infinities or NaNs.
 static void solve3(const double M[9], const double rhs[3], double w[3]) {
   double a[9];
   for (int k = 0; k < 9; ++k) {
@@ -262,9 +254,8 @@ static void solve3(const double M[9], const double rhs[3], double w[3]) {
   w[2] = w2;
 }
 
-// Copies coordinate column v into column col of the n-row matrix m; a single
-// value is repeated and a column of any other length than n has no value (NaN),
-// so no read leaves v.
+// Copies coordinate column v into column col of the n-row matrix m; a single value is repeated and
+// a column of any other length than n has no value (NaN), so no read leaves v.
 static void copyColumn(const array<double, 1>& v, array<double, 2>& m, int col, int n) {
   double* target = m.data() + static_cast<long>(col) * n;
   const int length = v.size(0);
@@ -273,71 +264,71 @@ static void copyColumn(const array<double, 1>& v, array<double, 2>& m, int col, 
   }
 }
 
-// General ellipsoid fit to the samples (x_i, y_i, z_i): the ten coefficients of
-// the quadric q(v) = v'Av + b'v + c are the right singular vector of the
-// smallest singular value of the design matrix. Writes the offset V (the
-// centre), the soft-iron matrix Winv = sqrtm(A/det(A)^(1/3)) (complex,
-// column-major), the fit error er and whether A is positive definite; returns
-// the field strength B. Non-finite samples, or no sample at all, give NaN
-// outputs and ispd false.
+// General ellipsoid fit to the samples (x_i, y_i, z_i): the ten coefficients of the quadric q(v) =
+// v'Av + b'v + c are the right singular vector of the smallest singular value of the design matrix.
+// Writes the offset V (the centre), the soft-iron matrix Winv = sqrtm(A/det(A)^(1/3)) (complex,
+// column-major), the fit error er and whether A is positive definite; returns the field strength B.
+// Non-finite samples, or no sample at all, give NaN outputs and ispd false.
 static double correctEllipsoid10(const array<double, 1>& x, const array<double, 1>& y,
                                  const array<double, 1>& z, creal_T Winv[9], double V[3],
                                  double& er, boolean_T& ispd) {
-  // Maps the six quadratic coefficients onto the symmetric 3-by-3 shape matrix
-  // (column-major).
+  // Maps the six quadratic coefficients onto the symmetric 3-by-3 shape matrix (column-major).
   static const signed char iv[9] = {0, 1, 2, 1, 3, 4, 2, 4, 5};
   const int n = x.size(0);
 
-  array<double, 1> r;
-  r.set_size(n);
-  for (int i = 0; i < n; ++i) {
-    r[i] = 2.0 * x[i];
-  }
+  // Design matrix, one column at a time; 2x is formed in each product where it is needed.
   array<double, 2> d;
   if (y.size(0) == n && z.size(0) == n) {
     d.set_size(n, 10);
+    const double* xi = x.data();
+    const double* yi = y.data();
+    const double* zi = z.data();
     double* column[10];
     for (int c = 0; c < 10; ++c) {
       column[c] = d.data() + static_cast<long>(c) * n;
     }
     for (int i = 0; i < n; ++i) {
-      column[0][i] = x[i] * x[i];
+      column[0][i] = xi[i] * xi[i];
     }
     for (int i = 0; i < n; ++i) {
-      column[1][i] = r[i] * y[i];
+      column[1][i] = (2.0 * xi[i]) * yi[i];
     }
     for (int i = 0; i < n; ++i) {
-      column[2][i] = r[i] * z[i];
+      column[2][i] = (2.0 * xi[i]) * zi[i];
     }
     for (int i = 0; i < n; ++i) {
-      column[3][i] = y[i] * y[i];
+      column[3][i] = yi[i] * yi[i];
     }
     for (int i = 0; i < n; ++i) {
-      column[4][i] = (y[i] * 2.0) * z[i];
+      column[4][i] = (yi[i] * 2.0) * zi[i];
     }
     for (int i = 0; i < n; ++i) {
-      column[5][i] = z[i] * z[i];
+      column[5][i] = zi[i] * zi[i];
     }
     for (int i = 0; i < n; ++i) {
-      column[6][i] = x[i];
+      column[6][i] = xi[i];
     }
     for (int i = 0; i < n; ++i) {
-      column[7][i] = y[i];
+      column[7][i] = yi[i];
     }
     for (int i = 0; i < n; ++i) {
-      column[8][i] = z[i];
+      column[8][i] = zi[i];
     }
     for (int i = 0; i < n; ++i) {
       column[9][i] = 1.0;
     }
   } else {
+    array<double, 1> r;
+    r.set_size(n);
+    for (int i = 0; i < n; ++i) {
+      r[i] = 2.0 * x[i];
+    }
     binary_expand_op(d, x, r, y, z);
   }
 
-  // Coefficients: the right singular vector of the smallest singular value (the
-  // last one returned). A non-finite design matrix has no meaningful
-  // decomposition, and without samples there is no vector at all: the
-  // coefficients are NaN then.
+  // Coefficients: the right singular vector of the smallest singular value (the last one returned).
+  // A non-finite design matrix has no meaningful decomposition, and without samples there is no
+  // vector at all: the coefficients are NaN then.
   bool finite = true;
   const int designCount = d.numel();
   for (int k = 0; k < designCount; ++k) {
@@ -359,8 +350,7 @@ static double correctEllipsoid10(const array<double, 1>& x, const array<double, 
     beta[j] = (finite && k > 0) ? V1_data[j + 10 * (k - 1)] : rtNaN;
   }
 
-  // Shape matrix, with the sign of the singular vector chosen so that det(A) >
-  // 0.
+  // Shape matrix, with the sign of the singular vector chosen so that det(A) > 0.
   double A[9];
   for (int m = 0; m < 9; ++m) {
     A[m] = beta[iv[m]];
@@ -397,8 +387,7 @@ static double correctEllipsoid10(const array<double, 1>& x, const array<double, 
     radiusTerm += terms[t];
   }
 
-  // Soft-iron matrix: square root of A scaled to determinant 1, and the
-  // matching field strength.
+  // Soft-iron matrix: square root of A scaled to determinant 1, and the matching field strength.
   const double det3root = cubeRootOfDeterminant(dA);
   double normalised[9];
   for (int m = 0; m < 9; ++m) {
@@ -407,13 +396,21 @@ static double correctEllipsoid10(const array<double, 1>& x, const array<double, 
   sqrtm(normalised, Winv);
   const double B = std::sqrt(std::fabs(radiusTerm)) / std::sqrt(det3root);
 
-  array<double, 2> samples;
-  samples.set_size(n, 3);
-  copyColumn(x, samples, 0, n);
-  copyColumn(y, samples, 1, n);
-  copyColumn(z, samples, 2, n);
+  // The samples as an N-by-3 matrix for the residual: a read-only view when the three columns
+  // already lie one after another in one buffer (as magcal passes them), otherwise a copy.
+  const bool adjacent =
+      y.size(0) == n && z.size(0) == n && y.data() == x.data() + n && z.data() == y.data() + n;
+  const int viewExtents[2] = {adjacent ? n : 0, 3};
+  const array<double, 2> view(const_cast<double*>(x.data()), viewExtents);
+  array<double, 2> copy;
+  if (!adjacent) {
+    copy.set_size(n, 3);
+    copyColumn(x, copy, 0, n);
+    copyColumn(y, copy, 1, n);
+    copyColumn(z, copy, 2, n);
+  }
   array<creal_T, 1> res;
-  residual(Winv, V, B, samples, res);
+  residual(Winv, V, B, adjacent ? view : copy, res);
   er = residualError(res, n, B);
 
   int jmax;
@@ -421,69 +418,65 @@ static double correctEllipsoid10(const array<double, 1>& x, const array<double, 
   return B;
 }
 
-double magcal(const array<double, 2>& d, double A[9], double b[3]) {
+// Sphere |m - c| = R fitted by linear least squares: x^2 + y^2 + z^2 = [x y z 1] * s with
+// s = (2c, R^2 - |c|^2). Writes the centre c and returns R; er receives the normalised error
+// sqrt(mean(res^2)) / (2 R^2) of the linear residuals (NaN without samples).
+static double sphereFit(const array<double, 2>& d, double c[3], double& er) {
+  const int n = d.size(0);
+  const double* xs = d.data();
+  const double* ys = xs + n;
+  const double* zs = ys + n;
+  auto squaredNorm = [&](int i) { return (xs[i] * xs[i] + ys[i] * ys[i]) + zs[i] * zs[i]; };
+
+  array<double, 2> design;
+  design.set_size(n, 4);
+  double* column[4] = {design.data(), design.data() + n, design.data() + 2 * n,
+                       design.data() + 3 * n};
+  for (int i = 0; i < n; ++i) {
+    column[0][i] = xs[i];
+    column[1][i] = ys[i];
+    column[2][i] = zs[i];
+    column[3][i] = 1.0;
+  }
+  array<double, 1> soln;
+  soln.set_size(n);
+  for (int i = 0; i < n; ++i) {
+    soln[i] = squaredNorm(i);
+  }
+  mldivide(design, soln);
+
+  c[0] = 0.5 * soln[0];
+  c[1] = 0.5 * soln[1];
+  c[2] = 0.5 * soln[2];
+  const double radius = std::sqrt(((c[0] * c[0] + c[1] * c[1]) + c[2] * c[2]) + soln[3]);
+  double sumOfSquares = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double fitted = (((0.0 + xs[i] * soln[0]) + ys[i] * soln[1]) + zs[i] * soln[2]) + soln[3];
+    const double res = fitted - squaredNorm(i);
+    sumOfSquares += res * res;
+  }
+  er = 1.0 / ((radius + radius) * radius) * std::sqrt(sumOfSquares / static_cast<double>(n));
+  return radius;
+}
+
+// Axis-aligned ellipsoid beta0 x^2 + beta1 y^2 + beta2 z^2 + beta3 x + beta4 y + beta5 z + beta6
+// = 0 from the right singular vector of the smallest singular value of the N-by-7 design matrix
+// (N >= 1). Writes the soft-iron matrix A7 = sqrtm(diag(beta0..2) / det^(1/3)) (complex), the
+// centre v, the error er7 and whether diag(beta0..2) is positive definite; returns the strength.
+static double axisAlignedFit(const array<double, 2>& d, creal_T A7[9], double v[3], double& er7,
+                             bool& positiveDefinite) {
   const int n = d.size(0);
   const double* xs = d.data();
   const double* ys = xs + n;
   const double* zs = ys + n;
 
-  // Sphere |m - b| = magB, linear in (2b, magB^2 - |b|^2): x^2 + y^2 + z^2 = [x
-  // y z 1] * soln.
-  array<double, 1> bv;
-  bv.set_size(n);
-  for (int i = 0; i < n; ++i) {
-    bv[i] = (xs[i] * xs[i] + ys[i] * ys[i]) + zs[i] * zs[i];
-  }
-  array<double, 2> sphereDesign;
-  sphereDesign.set_size(n, 4);
-  for (int i = 0; i < n; ++i) {
-    sphereDesign[i] = xs[i];
-    sphereDesign[i + n] = ys[i];
-    sphereDesign[i + 2 * n] = zs[i];
-    sphereDesign[i + 3 * n] = 1.0;
-  }
-  array<double, 1> soln;
-  soln.set_size(n);
-  for (int i = 0; i < n; ++i) {
-    soln[i] = bv[i];
-  }
-  mldivide(sphereDesign, soln);
-
-  for (int m = 0; m < 9; ++m) {
-    A[m] = 0.0;
-  }
-  A[at3(0, 0)] = 1.0;
-  A[at3(1, 1)] = 1.0;
-  A[at3(2, 2)] = 1.0;
-  b[0] = 0.5 * soln[0];
-  b[1] = 0.5 * soln[1];
-  b[2] = 0.5 * soln[2];
-  double magB = std::sqrt(((b[0] * b[0] + b[1] * b[1]) + b[2] * b[2]) + soln[3]);
-  double sumOfSquares = 0.0;
-  for (int i = 0; i < n; ++i) {
-    const double fitted = (((0.0 + xs[i] * soln[0]) + ys[i] * soln[1]) + zs[i] * soln[2]) + soln[3];
-    const double res = fitted - bv[i];
-    sumOfSquares += res * res;
-  }
-  double er = 1.0 / ((magB + magB) * magB) * std::sqrt(sumOfSquares / static_cast<double>(n));
-
-  // Without samples the sphere's error is NaN, so no later model could be
-  // chosen; the decompositions of the ellipsoid fits would not even return a
-  // vector.
-  if (n == 0) {
-    return magB;
-  }
-
-  // Axis-aligned ellipsoid beta0 x^2 + beta1 y^2 + beta2 z^2 + beta3 x + beta4
-  // y + beta5 z
-  // + beta6 = 0, from the right singular vector of the smallest singular value.
-  array<double, 2> design7;
-  design7.set_size(n, 7);
+  array<double, 2> design;
+  design.set_size(n, 7);
   bool finite = true;
   for (int i = 0; i < n; ++i) {
     const double row[7] = {xs[i] * xs[i], ys[i] * ys[i], zs[i] * zs[i], xs[i], ys[i], zs[i], 1.0};
     for (int c = 0; c < 7; ++c) {
-      design7[i + c * n] = row[c];
+      design[i + c * n] = row[c];
       if (!std::isfinite(row[c])) {
         finite = false;
       }
@@ -494,10 +487,9 @@ double magcal(const array<double, 2>& d, double A[9], double b[3]) {
   if (finite) {
     array<double, 2> U1;
     double s[7];
-    internal::svd(design7, U1, s, V1_data, V1_size);
+    internal::svd(design, U1, s, V1_data, V1_size);
   } else {
-    // A non-finite design matrix has no meaningful decomposition: the vectors
-    // are NaN.
+    // A non-finite design matrix has no meaningful decomposition: the vectors are NaN.
     V1_size[0] = 7;
     V1_size[1] = n < 7 ? n : 7;
     for (int k = 0; k < 49; ++k) {
@@ -522,7 +514,6 @@ double magcal(const array<double, 2>& d, double A[9], double b[3]) {
     }
     dA = -dA;
   }
-  double v[3];
   for (int k = 0; k < 3; ++k) {
     v[k] = (beta[k + 3] / beta[k]) * -0.5;
   }
@@ -531,18 +522,46 @@ double magcal(const array<double, 2>& d, double A[9], double b[3]) {
   for (int m = 0; m < 9; ++m) {
     normalised[m] = cA[m] / det3root;
   }
-  creal_T A7[9];
   sqrtm(normalised, A7);
   const double magB7 =
       std::sqrt(std::fabs(((cA[at3(0, 0)] * v[0]) * v[0] + (cA[at3(1, 1)] * v[1]) * v[1]) +
                           (cA[at3(2, 2)] * v[2]) * v[2] - beta[6])) /
       std::sqrt(det3root);
-  array<creal_T, 1> res7;
-  residual(A7, v, magB7, d, res7);
-  const double er7 = residualError(res7, n, magB7);
+  array<creal_T, 1> res;
+  residual(A7, v, magB7, d, res);
+  er7 = residualError(res, n, magB7);
   int jmax;
-  const int info = internal::chol(cA, jmax);
-  if (info == 0 && isExactlyReal(A7) && er > er7) {
+  positiveDefinite = internal::chol(cA, jmax) == 0;
+  return magB7;
+}
+
+double magcal(const array<double, 2>& d, double A[9], double b[3]) {
+  const int n = d.size(0);
+
+  // The running choice starts as the sphere: identity matrix, its centre, strength and error.
+  double er;
+  double magB = sphereFit(d, b, er);
+  for (int m = 0; m < 9; ++m) {
+    A[m] = 0.0;
+  }
+  A[at3(0, 0)] = 1.0;
+  A[at3(1, 1)] = 1.0;
+  A[at3(2, 2)] = 1.0;
+
+  // Without samples the sphere's error is NaN, so no later model could be chosen; the
+  // decompositions of the ellipsoid fits would not even return a vector.
+  if (n == 0) {
+    return magB;
+  }
+
+  // Each later model replaces the choice only when positive definite, exactly real and strictly
+  // better (a NaN error never is); ties keep the simpler model.
+  creal_T A7[9];
+  double v[3];
+  double er7;
+  bool positiveDefinite7;
+  const double magB7 = axisAlignedFit(d, A7, v, er7, positiveDefinite7);
+  if (positiveDefinite7 && isExactlyReal(A7) && er > er7) {
     for (int m = 0; m < 9; ++m) {
       A[m] = A7[m].re;
     }
@@ -553,18 +572,12 @@ double magcal(const array<double, 2>& d, double A[9], double b[3]) {
     er = er7;
   }
 
-  // General ellipsoid.
-  array<double, 1> x;
-  array<double, 1> y;
-  array<double, 1> z;
-  x.set_size(n);
-  y.set_size(n);
-  z.set_size(n);
-  for (int i = 0; i < n; ++i) {
-    x[i] = xs[i];
-    y[i] = ys[i];
-    z[i] = zs[i];
-  }
+  // General ellipsoid, on the three coordinate columns of d (read-only views, not copies).
+  const double* xs = d.data();
+  const int columnExtent[1] = {n};
+  const array<double, 1> x(const_cast<double*>(xs), columnExtent);
+  const array<double, 1> y(const_cast<double*>(xs + n), columnExtent);
+  const array<double, 1> z(const_cast<double*>(xs + 2 * n), columnExtent);
   creal_T Winv[9];
   double V[3];
   double er10;

@@ -5,12 +5,11 @@
 #include "coder_array.h"
 #include "rtwtypes.h"
 
-// Calibrates the N-by-3 samples magVector (row i = X, Y, Z of sample i) using
-// only the samples whose magnitude lies in [|ref| - |ref| * tolerance, |ref| +
-// |ref| * tolerance], both ends included, where ref = WMM_magXYZ (3 values,
-// same unit as the samples). Writes the hard-iron offset (3), the soft-iron
-// matrix (9, column-major: (r, c) at r + 3c) and the mean magnitude of the
-// corrected accepted samples (NaN when none is accepted). No input is rejected.
+// Calibrates the N-by-3 samples magVector (row i = X, Y, Z of sample i) using only the samples
+// whose magnitude lies in [|ref| - |ref| * tolerance, |ref| + |ref| * tolerance], both ends
+// included, where ref = WMM_magXYZ (3 values, same unit as the samples). Writes the hard-iron
+// offset (3), the soft-iron matrix (9, column-major: (r, c) at r + 3c) and the mean magnitude of
+// the corrected accepted samples (NaN when none is accepted). No input is rejected.
 void staticMagCalibration(const coder::array<double, 2>& magVector, const double WMM_magXYZ[3],
                           double tolerance, double hardIronOffset[3], double softIronMatrix[9],
                           double* refNormMag);

@@ -1,6 +1,7 @@
 #include "FERROKIT.hpp"
 
 #include "coder_array.h"
+#include "coreLimits.hpp"
 #include "geomag.hpp"
 #include "staticMagCalibration.h"
 
@@ -12,6 +13,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 #include <filesystem>
 
@@ -74,6 +76,13 @@ bool FERROKIT::readMagnetometerMeasures(std::string filepath) {
 // to gauss, then the reference members of the result record: components, norms recomputed in
 // double, inclination and declination in radians. The position is not checked.
 void FERROKIT::magCalibration(double latitude, double longitude, double height, double tolerance) {
+  // The core indexes its ten-column design matrix with int: a larger sample count is refused
+  // before anything is computed, so a library caller cannot overflow it either.
+  if (!sampleCountFitsCore(mMagnetometerMeasures[0].size())) {
+    throw std::length_error(
+        "too many samples to calibrate: " + std::to_string(mMagnetometerMeasures[0].size()) +
+        " rows, at most " + std::to_string(kMaxCoreSampleCount));
+  }
   const float fieldYear = 2024.0f;  // decimal year of the reference, whatever the date
   const double nanoteslaPerGauss = 100000.0;
   const double pi = 3.141592653589793;

@@ -37,6 +37,8 @@ class FERROKIT {
 
   // Computes the reference field at the position (degrees, degrees, metres above the WGS-84
   // ellipsoid) and calibrates the loaded samples against it with the relative tolerance.
+  // Throws std::length_error, leaving the record unchanged, for more samples than the core can
+  // index (sampleCountFitsCore).
   void magCalibration(double latitude, double longitude, double height, double tolerance);
 
   const MAGRESULT& getMagCalibResult() const { return mMagCalibResult; }

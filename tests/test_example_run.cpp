@@ -1,11 +1,13 @@
 // Runs fluxtrim.out on the shipped example file and checks that the reported calibration matches
-// the one its generator (tools/gen_example.py) built in: hard-iron offset (0.06, -0.04, 0.09) gauss
-// and a soft-iron distortion Q diag(1.07, 0.99, 0.93) Q' with Q the rotation by (0.7, -0.6, 0.9)
-// radians about x, y, z, so the correction is its inverse scaled to determinant 1.
+// the one its generator (tools/gen_example.py) built in: hard-iron offset (0.06, -0.04, 0.09)
+// gauss and a soft-iron distortion Q diag(1.07, 0.99, 0.93) Q' with Q the rotation by
+// (0.7, -0.6, 0.9) radians about x, y, z, so the correction is its inverse scaled to determinant 1.
+// Also checks that the README shows exactly this report.
 #include <sys/wait.h>
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -93,6 +95,31 @@ TEST(ExampleRun, ReportsTheGeneratorsCalibration) {
   // (the correction is scaled to determinant 1).
   const double expectedMagnitude = 0.48345 * std::cbrt(1.07 * 0.99 * 0.93);
   EXPECT_NEAR(magNormRef, expectedMagnitude, 2e-3);
+
+  // The README shows this run's report: every line but the execution time must match it.
+  std::ifstream readme(std::string(FLUXTRIM_SOURCE_DIR) + "/README.md");
+  ASSERT_TRUE(readme.is_open());
+  std::vector<std::string> shown;
+  bool inExample = false;
+  bool inBlock = false;
+  for (std::string line; std::getline(readme, line);) {
+    if (line == "## Example output") {
+      inExample = true;
+    } else if (inExample && line == "```") {
+      if (inBlock) {
+        break;
+      }
+      inBlock = true;
+    } else if (inBlock && line.rfind("Header : ", 0) != 0) {
+      shown.push_back(line);
+    }
+  }
+  ASSERT_EQ(shown.size(), lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].rfind("Execution time : ", 0) != 0) {
+      EXPECT_EQ(shown[i], lines[i]);
+    }
+  }
 }
 
 }  // namespace

@@ -214,10 +214,70 @@ long double det3(const long double m[3][3]) {
          m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
 }
 
-// Whatever sign the decomposition gives the coefficient vector, the fit works with the sign that
-// makes det(A) positive. Checked against the centre, strength and squared soft-iron matrix derived
-// in long double from the sign-corrected vector, on data sets that give both signs (exact
-// ellipsoids come out negative, a few small noisy sets positive).
+// Checks the fit of the samples against what the coefficient vector of the smallest singular value
+// implies, derived in long double: the vector taken with the sign that makes det(A) positive, the
+// centre V = -A^-1 (beta6, beta7, beta8) / 2 by Cramer's rule, the strength
+// B = sqrt(|V'AV - beta9|) / det(A)^(1/6), Winv * Winv = A / det(A)^(1/3) and ispd. Returns whether
+// the decomposition's own vector had det(A) < 0 (so the fit had to negate it).
+bool expectFitFollowsCoefficients(const std::vector<Vec3>& samples) {
+  const std::vector<double> beta = smallestSingularVector(samples);
+  long double A[3][3] = {
+      {beta[0], beta[1], beta[2]}, {beta[1], beta[3], beta[4]}, {beta[2], beta[4], beta[5]}};
+  const long double sign = det3(A) < 0 ? -1.0L : 1.0L;
+  long double linear[3];
+  for (int row = 0; row < 3; ++row) {
+    linear[row] = sign * beta[6 + row];
+    for (int col = 0; col < 3; ++col) {
+      A[row][col] *= sign;
+    }
+  }
+  const long double detA = det3(A);
+  long double V[3];
+  for (int k = 0; k < 3; ++k) {
+    long double replaced[3][3];
+    for (int row = 0; row < 3; ++row) {
+      for (int col = 0; col < 3; ++col) {
+        replaced[row][col] = col == k ? linear[row] : A[row][col];
+      }
+    }
+    V[k] = -0.5L * det3(replaced) / detA;
+  }
+  long double quadratic = -sign * beta[9];
+  for (int row = 0; row < 3; ++row) {
+    for (int col = 0; col < 3; ++col) {
+      quadratic += V[row] * A[row][col] * V[col];
+    }
+  }
+  const long double root = std::cbrt(detA);
+  const double B = static_cast<double>(std::sqrt(std::fabs(quadratic)) / std::sqrt(root));
+  const bool positiveDefinite =
+      A[0][0] > 0 && A[0][0] * A[1][1] - A[0][1] * A[1][0] > 0 && detA > 0;
+
+  const Fit10 f = fit10(samples);
+  EXPECT_EQ(static_cast<bool>(f.ispd), positiveDefinite);
+  EXPECT_NEAR(f.B, B, 1e-7 * B);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_NEAR(f.V[k], static_cast<double>(V[k]), 1e-7 * (1.0 + std::fabs(f.V[k])));
+  }
+  for (int row = 0; row < 3; ++row) {
+    for (int col = 0; col < 3; ++col) {
+      double re = 0.0;
+      double im = 0.0;
+      for (int k = 0; k < 3; ++k) {
+        const creal_T a = f.Winv[row + 3 * k];
+        const creal_T b = f.Winv[k + 3 * col];
+        re += a.re * b.re - a.im * b.im;
+        im += a.re * b.im + a.im * b.re;
+      }
+      EXPECT_NEAR(re, static_cast<double>(A[row][col] / root), 1e-7);
+      EXPECT_NEAR(im, 0.0, 1e-7);
+    }
+  }
+  return sign < 0;
+}
+
+// Whatever sign the decomposition gives the coefficient vector, the fit works with the one that
+// makes det(A) positive. Exact ellipsoids come out negative here, some small noisy sets positive.
 TEST(CorrectEllipsoid10, SignOfTheSingularVectorDoesNotMatter) {
   int negativeSeen = 0;
   int positiveSeen = 0;
@@ -230,63 +290,7 @@ TEST(CorrectEllipsoid10, SignOfTheSingularVectorDoesNotMatter) {
     const std::vector<Vec3> samples = calibration_test::generate(
         truth, 10 + seed % 12, seed % 2 ? Coverage::kBand : Coverage::kHemisphere,
         0.01 * (seed % 3), seed);
-    const std::vector<double> beta = smallestSingularVector(samples);
-    long double A[3][3] = {
-        {beta[0], beta[1], beta[2]}, {beta[1], beta[3], beta[4]}, {beta[2], beta[4], beta[5]}};
-    const long double sign = det3(A) < 0 ? -1.0L : 1.0L;
-    (sign < 0 ? negativeSeen : positiveSeen) += 1;
-    long double linear[3];
-    for (int row = 0; row < 3; ++row) {
-      linear[row] = sign * beta[6 + row];
-      for (int col = 0; col < 3; ++col) {
-        A[row][col] *= sign;
-      }
-    }
-    const long double detA = det3(A);
-    const long double constant = sign * beta[9];
-    // Centre V = -A^-1 * linear / 2 by Cramer's rule.
-    long double V[3];
-    for (int k = 0; k < 3; ++k) {
-      long double replaced[3][3];
-      for (int row = 0; row < 3; ++row) {
-        for (int col = 0; col < 3; ++col) {
-          replaced[row][col] = col == k ? linear[row] : A[row][col];
-        }
-      }
-      V[k] = -0.5L * det3(replaced) / detA;
-    }
-    long double quadratic = -constant;
-    for (int row = 0; row < 3; ++row) {
-      for (int col = 0; col < 3; ++col) {
-        quadratic += V[row] * A[row][col] * V[col];
-      }
-    }
-    const long double root = std::cbrt(detA);
-    const long double B = std::sqrt(std::fabs(quadratic)) / std::sqrt(root);
-    const bool positiveDefinite =
-        A[0][0] > 0 && A[0][0] * A[1][1] - A[0][1] * A[1][0] > 0 && detA > 0;
-
-    const Fit10 f = fit10(samples);
-    EXPECT_EQ(static_cast<bool>(f.ispd), positiveDefinite);
-    EXPECT_NEAR(f.B, static_cast<double>(B), 1e-7 * static_cast<double>(B));
-    for (int k = 0; k < 3; ++k) {
-      EXPECT_NEAR(f.V[k], static_cast<double>(V[k]), 1e-7 * (1.0 + std::fabs(f.V[k])));
-    }
-    // Winv * Winv (complex) = A / det(A)^(1/3).
-    for (int row = 0; row < 3; ++row) {
-      for (int col = 0; col < 3; ++col) {
-        double re = 0.0;
-        double im = 0.0;
-        for (int k = 0; k < 3; ++k) {
-          const creal_T a = f.Winv[row + 3 * k];
-          const creal_T b = f.Winv[k + 3 * col];
-          re += a.re * b.re - a.im * b.im;
-          im += a.re * b.im + a.im * b.re;
-        }
-        EXPECT_NEAR(re, static_cast<double>(A[row][col] / root), 1e-7);
-        EXPECT_NEAR(im, 0.0, 1e-7);
-      }
-    }
+    (expectFitFollowsCoefficients(samples) ? negativeSeen : positiveSeen) += 1;
   }
   EXPECT_GT(negativeSeen, 0);
   EXPECT_GT(positiveSeen, 0);
@@ -315,29 +319,15 @@ TEST(CorrectEllipsoid10, NonFiniteSampleOrNoSampleGivesNaN) {
   expectAllNaN(fit10({}));
 }
 
-// With N < 10 samples only N right singular vectors exist and the fit uses the last of them; the
-// centre then solves A * w = (beta6, beta7, beta8) for that vector.
+// With N < 10 samples only N right singular vectors exist and the fit uses the last of them.
 TEST(CorrectEllipsoid10, FewerSamplesThanParametersUsesTheLastVector) {
-  const std::vector<Vec3> samples = {{1.0, 0.1, 0.2},  {-0.9, 0.3, 0.1}, {0.2, 1.1, -0.3},
-                                     {0.1, -1.0, 0.2}, {0.3, 0.2, 0.95}, {-0.1, 0.1, -1.05},
-                                     {0.7, 0.7, 0.1}};
-  const Fit10 f = fit10(samples);
-
-  const std::vector<double> beta = smallestSingularVector(samples);
-  // Centre by Cramer's rule in long double: V = -A^-1 (beta6, beta7, beta8) / 2.
-  const long double a[3][3] = {
-      {beta[0], beta[1], beta[2]}, {beta[1], beta[3], beta[4]}, {beta[2], beta[4], beta[5]}};
-  const long double detA = det3(a);
-  for (int k = 0; k < 3; ++k) {
-    long double replaced[3][3];
-    for (int row = 0; row < 3; ++row) {
-      for (int col = 0; col < 3; ++col) {
-        replaced[row][col] = col == k ? static_cast<long double>(beta[6 + row]) : a[row][col];
-      }
-    }
-    const double expected = static_cast<double>(-0.5L * det3(replaced) / detA);
-    EXPECT_NEAR(f.V[k], expected, 1e-8 * (1.0 + std::fabs(expected)));
-  }
+  expectFitFollowsCoefficients({{1.0, 0.1, 0.2},
+                                {-0.9, 0.3, 0.1},
+                                {0.2, 1.1, -0.3},
+                                {0.1, -1.0, 0.2},
+                                {0.3, 0.2, 0.95},
+                                {-0.1, 0.1, -1.05},
+                                {0.7, 0.7, 0.1}});
 }
 
 TEST(BinaryExpandOp, ColumnsOfTheDesignMatrix) {

@@ -4,12 +4,18 @@
 #include "staticMagCalibration.cpp"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "FERROKIT.hpp"
 #include "calibration_test_data.h"
 #include "magcal.h"
 
@@ -386,6 +392,76 @@ TEST(StaticMagCalibration, MeanIsSummedInBlocksOf1024) {
       total = first == 0 ? block : total + block;
     }
     EXPECT_TRUE(sameBits(c.meanNorm, total / accepted));
+  }
+}
+
+// The tool object hands its samples (header and final zero rows included) to the core and turns
+// the core's outputs into the result record.
+TEST(Handoff, ResultRecordFromTheCore) {
+  // No file: no samples, so the identity, a zero offset and NaN magnitudes.
+  FERROKIT empty;
+  empty.readMagnetometerMeasures("/nonexistent/fluxtrim/mag.csv");
+  empty.magCalibration(48.5578, 3.2914, 89.0, 0.2);
+  const FERROKIT::MAGRESULT& none = empty.getMagCalibResult();
+  for (int row = 0; row < 3; ++row) {
+    EXPECT_EQ(none.hardIronOffset[row], 0.0);
+    for (int col = 0; col < 3; ++col) {
+      EXPECT_EQ(none.softIronMatrix[row][col], row == col ? 1.0 : 0.0);
+    }
+  }
+  EXPECT_TRUE(std::isnan(none.magNormRef));
+  EXPECT_TRUE(std::isnan(none.magNormRefHoriz));
+  EXPECT_TRUE(std::isnan(none.magNormRefVertical));
+
+  // South of the magnetic equator (the field points up): the vertical part of the mean magnitude
+  // is negative, like the inclination.
+  std::string dir = (std::filesystem::temp_directory_path() / "fluxtrim_handoff_XXXXXX").string();
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  const std::string path = dir + "/mag.csv";
+  const Truth truth{{0.05, -0.02, 0.03}, {1.1, 1.0, 0.9}, kTilted, 0.6};
+  const std::vector<Vec3> samples =
+      calibration_test::generate(truth, 400, Coverage::kFullSphere, 0.0, 17);
+  {
+    std::ofstream out(path);
+    out << "X,Y,Z\n";
+    char line[96];
+    for (const Vec3& m : samples) {
+      std::snprintf(line, sizeof line, "%.17g,%.17g,%.17g\n", m[0], m[1], m[2]);
+      out << line;
+    }
+  }
+  FERROKIT kit;
+  kit.readMagnetometerMeasures(path);
+  std::filesystem::remove_all(dir);
+  kit.magCalibration(-40.0, 140.0, 0.0, 0.9);
+  const FERROKIT::MAGRESULT first = kit.getMagCalibResult();
+  EXPECT_LT(first.inclination, 0.0);
+  EXPECT_LT(first.magNormRefVertical, 0.0);
+  EXPECT_EQ(first.magNormRefVertical, first.magNormRef * std::sin(first.inclination));
+  EXPECT_EQ(first.magNormRefHoriz, std::cos(first.inclination) * first.magNormRef);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_NEAR(first.hardIronOffset[k], truth.offset[k], 1e-9);
+  }
+  const Mat3 expected = calibration_test::unitDeterminant(truth.correction());
+  for (int row = 0; row < 3; ++row) {
+    for (int col = 0; col < 3; ++col) {
+      EXPECT_NEAR(first.softIronMatrix[row][col], expected[row][col], 1e-9);
+    }
+  }
+
+  // The header row and the row after the final newline are zeros outside the window: the same
+  // calibration as the samples alone, and a second call gives the same record.
+  const Calibration direct =
+      calibrate(samples, {first.WMMRef[0], first.WMMRef[1], first.WMMRef[2]}, 0.9);
+  EXPECT_TRUE(sameBits(first.magNormRef, direct.meanNorm));
+  kit.magCalibration(-40.0, 140.0, 0.0, 0.9);
+  const FERROKIT::MAGRESULT& second = kit.getMagCalibResult();
+  EXPECT_TRUE(sameBits(second.magNormRef, first.magNormRef));
+  for (int row = 0; row < 3; ++row) {
+    EXPECT_TRUE(sameBits(second.hardIronOffset[row], direct.offset[row]));
+    for (int col = 0; col < 3; ++col) {
+      EXPECT_TRUE(sameBits(second.softIronMatrix[row][col], direct.matrix[row + 3 * col]));
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <ratio>
 #include <stdexcept>
 #include <string>
 
@@ -36,6 +37,8 @@ double convertArgument(const char* name, const char* text) {
   }
 }
 
+// Prints the usage text on standard output: the expected arguments, a sample of the CSV input
+// and an example command. Every line but the last ends with one blank.
 void printUsage() {
   puts("No enough arguments, please provide: file_path.csv latitude longitude altitude ");
   puts("The input csv file format is: ");
@@ -52,6 +55,7 @@ void printUsage() {
   puts("Full command example: ./fluxtrim.out mag.csv 42.5578 6.2914 89 0.2");
 }
 
+// Prints three values as one report line: "[ ", each value with %f and a blank, "]".
 void printVectorLine(const double* values) {
   printf("[ ");
   for (int k = 0; k < 3; ++k) {
@@ -60,6 +64,10 @@ void printVectorLine(const double* values) {
   printf("]\n");
 }
 
+// The whole run: usage text and -22 for fewer than five arguments; otherwise converts the
+// numbers, reads the CSV file, calibrates, prints the report and returns 0 (1 when the report
+// could not be written or the samples are too many for the core). Conversion failures and
+// other exceptions are thrown to main.
 int run(int argc, char** argv) {
   if (argc <= 5) {
     printUsage();
@@ -82,7 +90,9 @@ int run(int argc, char** argv) {
   }
   ferroKit.magCalibration(latitude, longitude, altitude, tolerance);
   const auto end = std::chrono::system_clock::now();
-  const auto duration = std::chrono::duration_cast<std::chrono::microseconds>(end - start);
+  // Whole microseconds, truncated toward zero.
+  const auto duration =
+      std::chrono::duration_cast<std::chrono::duration<long long, std::micro>>(end - start);
 
   const double pi = 3.141592653589793;
   const FERROKIT::MAGRESULT& result = ferroKit.getMagCalibResult();
@@ -103,7 +113,7 @@ int run(int argc, char** argv) {
   for (int row = 0; row < 3; ++row) {
     printVectorLine(result.softIronMatrix[row].data());
   }
-  printf("Execution time : %lld us \n", static_cast<long long>(duration.count()));
+  printf("Execution time : %lld us \n", duration.count());
   printf("Calibration done\n");
   printf("You can use the calibration result with: \n");
   printf("(MagVector3 - hardIronOffset) * SoftIronMatrix \n");

@@ -241,6 +241,42 @@ TEST_F(CliTest, FiveArgumentsPrintTheReport) {
   EXPECT_EQ(withoutTime(six.out), withoutTime(r.out));
 }
 
+// The reference part of the report does not depend on the samples: the field in gauss with its
+// norms, and the angles in degrees although the record holds radians. The angles are compared
+// to 1e-4 degree: their last printed digit follows the platform's single-precision arc tangent.
+TEST_F(CliTest, ReferenceLinesAreGaussAndDegrees) {
+  struct Place {
+    std::vector<std::string> args;
+    std::vector<std::string> fieldLines;
+    double inclination, declination;
+  };
+  const std::string csv = writeCsv("mag.csv", kSampleCsv);
+  const Place places[] = {
+      {{csv, "48.5578", "3.2914", "89", "0.2"},
+       {"WMMRef[0] = 0.210485", "WMMRef[1] = 0.007476", "WMMRef[2] = 0.435086",
+        "WMMRefNorm = 0.483384", "WMMRefHorizNorm = 0.210618", "WMMRefVerticalNorm = 0.435086"},
+       64.16922,
+       2.03412},
+      {{csv, "-33.9", "151.2", "0", "0.2"},
+       {"WMMRef[0] = 0.240085", "WMMRef[1] = 0.054598", "WMMRef[2] = -0.514930",
+        "WMMRefNorm = 0.570767", "WMMRefHorizNorm = 0.246215", "WMMRefVerticalNorm = -0.514930"},
+       -64.44515,
+       12.81186},
+  };
+  for (const Place& place : places) {
+    SCOPED_TRACE(place.args[1] + " " + place.args[2]);
+    const RunResult r = run(place.args);
+    ASSERT_EQ(r.status, 0);
+    const std::vector<std::string> lines = splitLines(r.out);
+    ASSERT_GE(lines.size(), 8u);
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6), place.fieldLines);
+    ASSERT_EQ(lines[6].rfind("inclination = ", 0), 0u) << lines[6];
+    ASSERT_EQ(lines[7].rfind("declination = ", 0), 0u) << lines[7];
+    EXPECT_NEAR(std::stod(lines[6].substr(14)), place.inclination, 1e-4);
+    EXPECT_NEAR(std::stod(lines[7].substr(14)), place.declination, 1e-4);
+  }
+}
+
 TEST_F(CliTest, UnconvertibleArgumentEndsWithOneLineAndStatus1) {
   const std::string csv = writeCsv("mag.csv", kSampleCsv);
   const char* const names[] = {"latitude", "longitude", "altitude", "tolerance"};

@@ -171,6 +171,32 @@ TEST_F(CsvReaderTest, UnopenablePathsLeaveTheColumnsUnchanged) {
   EXPECT_EQ(rowsOf(kit), (std::vector<Row>{kZero, {1, 2, 3}, kZero}));
 }
 
+// A link to a sample file is read like the file itself (absolute, relative and chained links);
+// a dangling link and a link to a directory are refused like a missing file.
+TEST_F(CsvReaderTest, LinksToAFileAreFollowed) {
+  const std::string target = writeFile("mag.csv", "x,y,z\n1,2,3\n");
+  fs::create_symlink(target, dir_ / "absolute.csv");
+  fs::create_symlink("mag.csv", dir_ / "relative.csv");
+  fs::create_symlink(dir_ / "absolute.csv", dir_ / "chained.csv");
+  for (const char* name : {"absolute.csv", "relative.csv", "chained.csv"}) {
+    SCOPED_TRACE(name);
+    FERROKIT kit;
+    EXPECT_TRUE(read(kit, (dir_ / name).string()));
+    EXPECT_EQ(messages_, "Header : x\nHeader : y\nHeader : z\n");
+    EXPECT_EQ(rowsOf(kit), (std::vector<Row>{kZero, {1, 2, 3}, kZero}));
+  }
+
+  fs::create_symlink(dir_ / "gone.csv", dir_ / "dangling.csv");
+  fs::create_directory_symlink(dir_, dir_ / "folder");
+  for (const char* name : {"dangling.csv", "folder"}) {
+    SCOPED_TRACE(name);
+    FERROKIT kit;
+    EXPECT_FALSE(read(kit, (dir_ / name).string()));
+    EXPECT_EQ(messages_, "Can not open csv file\n");
+    EXPECT_TRUE(rowsOf(kit).empty());
+  }
+}
+
 TEST_F(CsvReaderTest, SecondReadResizesAndKeepsUnparsedEntries) {
   FERROKIT kit;
   ASSERT_TRUE(read(kit, writeFile("first.csv", "1,2,3\n4,5,6\n7,8,9\n10,11,12\n")));

@@ -2,12 +2,13 @@
 # Runs the libFuzzer targets one after another (never in parallel) and reports, per target, the
 # executions done and the findings (crash, leak, timeout and out-of-memory inputs).
 #
-#   tools/fuzz_long.sh [--time SECONDS] [--runs N] [--build DIR] [TARGET[=RUNS] ...]
+#   tools/fuzz_long.sh [--time SECONDS] [--runs N] [--build DIR] [TARGET[=RUNS] ...] [-- FLAGS]
 #
 #   --time SECONDS  longest run per target (default 3600); the run also ends after RUNS executions
 #   --runs N        executions per target (default: no limit), overridden by TARGET=RUNS
 #   --build DIR     fuzz build tree (default build-fuzz); configured with clang++ and built here
 #   TARGET          fuzz_reader, fuzz_calibration, fuzz_cli (default: all three)
+#   FLAGS           further libFuzzer flags, passed to every target (e.g. -max_len=8192)
 #
 # Each target fuzzes from its committed seeds (fuzz/corpus/TARGET, never written to) plus a
 # working corpus kept in DIR/fuzz-work/corpus/TARGET, so a later run resumes where this one
@@ -22,12 +23,14 @@ time_limit=3600
 runs=-1
 build=build-fuzz
 targets=()
+extra=()
 while (($# > 0)); do
   case "$1" in
+    --) shift; extra=("$@"); break ;;
     --time) time_limit="$2"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
     --build) build="$2"; shift 2 ;;
-    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
     -*) echo "unknown option $1" >&2; exit 2 ;;
     *) targets+=("$1"); shift ;;
   esac
@@ -56,7 +59,8 @@ for spec in "${targets[@]}"; do
   echo "== $name: up to $time_limit s, runs $target_runs (log $log)"
   status=0
   "$build/fuzz/$name" -max_total_time="$time_limit" -runs="$target_runs" -timeout=60 \
-    -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" "fuzz/corpus/$name" \
+    -print_final_stats=1 -artifact_prefix="$findings/" ${extra[@]+"${extra[@]}"} \
+    "$corpus" "fuzz/corpus/$name" \
     >"$log" 2>&1 || status=$?
   executed=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' |
     tail -1 || true)

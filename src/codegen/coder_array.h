@@ -176,8 +176,11 @@ class data_ptr {
   void reserve(SZ n) {
     if (n > capacity_) {
       T* fresh = new T[static_cast<std::size_t>(n)];
-      if (size_ > 0) {
-        std::copy(data_, data_ + size_, fresh);
+      // size_ <= capacity_ < n, so this copies every live element; the explicit bound lets the
+      // compiler see that the copy stays inside the new buffer (no false array-bounds error).
+      const SZ live = size_ < n ? size_ : n;
+      if (live > 0) {
+        std::copy(data_, data_ + live, fresh);
       }
       release();
       data_ = fresh;

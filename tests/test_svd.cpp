@@ -374,6 +374,20 @@ TEST(Svd, NonFiniteInputEndsWithoutFault) {
       const Result r = decompose(variant, A);
       EXPECT_EQ(r.k, std::min(n, variant.p));
     }
+    // Finite but overflowing: with fewer rows than columns, the row norm of the last row
+    // overflows, the extra diagonal entry s(n+1) becomes NaN and the chase of a zero s(n) would
+    // reach the column n+1 that U does not have (4 by 4 here, so past its buffer).
+    const int n = 4;
+    coder::array<double, 2> B = makeMatrix(n, variant.p, std::vector<double>(n * variant.p, 0.0));
+    for (int j = 0; j < 3; ++j) {
+      B[j + n * j] = 1.0;
+    }
+    for (int j = 4; j < variant.p; ++j) {
+      B[3 + n * j] = 1e308;
+    }
+    const Result r = decompose(variant, B);
+    EXPECT_EQ(r.k, n);
+    EXPECT_EQ(r.U.size(1), n);
   }
 }
 

@@ -361,8 +361,9 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_
         break;
       }
       case 2: {
-        // Chase e(l-1) along row l-1 and out; only U changes. Columns up to m exist in U here:
-        // while m = n + 1 < P, s(m) is exactly 0 and every pass takes case 1 or 4.
+        // Chase e(l-1) along row l-1 and out; only U changes. While m = n + 1 < P, U has no
+        // column m: s(m) is then exactly 0 and every pass takes case 1 or 4, unless an overflow
+        // or a NaN in A has made s(m) NaN, and only then is the missing column skipped.
         double f = E(l - 1);
         E(l - 1) = 0.0;
         for (int kk = l; kk <= m; ++kk) {
@@ -371,7 +372,9 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_
           const double b = E(kk);
           f = -sn * b;
           E(kk) = b * cs;
-          rotateColumns(u, n, kk, l - 1, cs, sn);
+          if (kk <= n) {
+            rotateColumns(u, n, kk, l - 1, cs, sn);
+          }
         }
         break;
       }

@@ -4,30 +4,16 @@
 #include <cmath>
 #include <vector>
 
+#include "fixed_scratch.h"
 #include "xgeqp3.h"
 
 namespace coder {
 
 namespace {
 
-// Scratch vectors hold up to this many unknowns on the stack.
-constexpr int kFixedColumns = 4;
-
-// A scratch vector of n entries: the fixed stack array when it is large enough, otherwise heap
-// storage held by heap, so that wider systems are solved without writing past the array.
-template <typename T>
-T* scratchBuffer(T (&fixed)[kFixedColumns], std::vector<T>& heap, int n) {
-  if (n <= kFixedColumns) {
-    return fixed;
-  }
-  heap.assign(static_cast<std::size_t>(n), T());
-  return heap.data();
-}
-
-// Element (row, col), counted from 0, of a column-major matrix with leading dimension ld.
-inline double& at(coder::array<double, 2>& a, int ld, int row, int col) {
-  return a[row + col * ld];
-}
+using internal::at;
+using internal::kFixedColumns;
+using internal::scratchBuffer;
 
 // b_A := A, element for element.
 void copyMatrix(const coder::array<double, 2>& A, coder::array<double, 2>& b_A) {

@@ -5,35 +5,13 @@
 #include <cmath>
 #include <vector>
 
+#include "fixed_scratch.h"
 #include "staticMagCalibration_rtwutil.h"
 #include "xnrm2.h"
 
 namespace coder {
 namespace internal {
 namespace lapack {
-
-namespace {
-
-// Scratch vectors hold up to this many columns on the stack.
-constexpr int kFixedColumns = 4;
-
-// A scratch vector of n entries: the fixed stack array when it is large enough, otherwise heap
-// storage held by heap, so that wider matrices are factored without writing past the array.
-template <typename T>
-T* scratchBuffer(T (&fixed)[kFixedColumns], std::vector<T>& heap, int n) {
-  if (n <= kFixedColumns) {
-    return fixed;
-  }
-  heap.assign(static_cast<std::size_t>(n), T());
-  return heap.data();
-}
-
-// Column-major access to the m-row matrix held in a, (row, col) counted from 0.
-inline double& at(coder::array<double, 2>& a, int m, int row, int col) {
-  return a[row + col * m];
-}
-
-}  // namespace
 
 int xgeqp3(coder::array<double, 2>& A, double tau_data[], int jpvt_data[], int jpvt_size[2]) {
   const double twoPow970 = 9.9792015476736e+291;          // 2^970

@@ -359,29 +359,30 @@ class array_base {
   SZ size_[N];
 };
 
-// An N-dimensional array with int extents.
 template <typename T, int N>
-class array : public array_base<T, int, N> {
+class array;
+
+namespace detail {
+
+// Constructors, assignments and std::vector conversions of array<T, N>, written once for the
+// general array and for its vector specialisation, which both derive from this class and add
+// nothing else. A std::vector becomes a column: the first extent is its length, every other
+// extent 1. Only array<T, N> derives from it (the vector assignment returns that array).
+template <typename T, int N>
+class array_common : public array_base<T, int, N> {
  private:
   typedef array_base<T, int, N> Base;
 
  public:
-  array() : Base() {}
-  array(T* data, const int* sz) : Base(data, sz) {}
-  array(const array& other) : Base(other) {}
-  array(std::initializer_list<T> list) : Base(list) {}
+  using Base::Base;
+  array_common() : Base() {}
 
-  // A copy of the vector's values as a column (first extent their count, the others 1).
-  explicit array(const std::vector<T>& values) : Base() { assign(values); }
+  // A copy of the vector's values as a column.
+  explicit array_common(const std::vector<T>& values) : Base() { assign(values); }
 
-  array& operator=(const array& other) {
-    Base::operator=(other);
-    return *this;
-  }
-
-  array& operator=(const std::vector<T>& values) {
+  array<T, N>& operator=(const std::vector<T>& values) {
     assign(values);
-    return *this;
+    return static_cast<array<T, N>&>(*this);
   }
 
   // The elements in storage order.
@@ -401,43 +402,22 @@ class array : public array_base<T, int, N> {
   }
 };
 
+}  // namespace detail
+
+// An N-dimensional array with int extents.
+template <typename T, int N>
+class array : public detail::array_common<T, N> {
+ public:
+  using detail::array_common<T, N>::array_common;
+  using detail::array_common<T, N>::operator=;
+};
+
 // A vector: one extent.
 template <typename T>
-class array<T, 1> : public array_base<T, int, 1> {
- private:
-  typedef array_base<T, int, 1> Base;
-
+class array<T, 1> : public detail::array_common<T, 1> {
  public:
-  array() : Base() {}
-  array(T* data, const int* sz) : Base(data, sz) {}
-  array(const array& other) : Base(other) {}
-  array(std::initializer_list<T> list) : Base(list) {}
-
-  // A copy of the vector's values.
-  explicit array(const std::vector<T>& values) : Base() { assign(values); }
-
-  array& operator=(const array& other) {
-    Base::operator=(other);
-    return *this;
-  }
-
-  array& operator=(const std::vector<T>& values) {
-    assign(values);
-    return *this;
-  }
-
-  // The elements in storage order.
-  operator std::vector<T>() const {
-    const T* first = this->data();
-    return std::vector<T>(first, first + this->numel());
-  }
-
- private:
-  void assign(const std::vector<T>& values) {
-    const int n = detail::checkedExtent(values.size());
-    this->data_.copy(values.data(), n);
-    this->size_[0] = n;
-  }
+  using detail::array_common<T, 1>::array_common;
+  using detail::array_common<T, 1>::operator=;
 };
 
 }  // namespace coder

@@ -3,6 +3,7 @@
 // A sample m (row vector) is generated as m = offset + field * u * inverse(S) + noise, for a unit
 // direction u, so the true calibration (m - offset) * S maps it (noise aside) onto the sphere of
 // radius field. S is symmetric positive definite, built as Q * diag(gains) * Q' for a rotation Q.
+// sampleMatrix packs such samples as the N-by-3 matrix that the calibration core takes.
 #ifndef FLUXTRIM_TESTS_CALIBRATION_TEST_DATA_H
 #define FLUXTRIM_TESTS_CALIBRATION_TEST_DATA_H
 
@@ -10,6 +11,8 @@
 #include <cmath>
 #include <random>
 #include <vector>
+
+#include "coder_array.h"
 
 namespace calibration_test {
 
@@ -123,6 +126,19 @@ inline std::vector<Vec3> generate(const Truth& truth, int count, Coverage covera
     samples.push_back(m);
   }
   return samples;
+}
+
+// The samples as the core's N-by-3 column-major sample matrix: sample i is row i.
+inline coder::array<double, 2> sampleMatrix(const std::vector<Vec3>& rows) {
+  coder::array<double, 2> m;
+  const int n = static_cast<int>(rows.size());
+  m.set_size(n, 3);
+  for (int i = 0; i < n; ++i) {
+    for (int c = 0; c < 3; ++c) {
+      m[i + n * c] = rows[i][c];
+    }
+  }
+  return m;
 }
 
 }  // namespace calibration_test

@@ -23,6 +23,7 @@ namespace {
 
 using calibration_test::Coverage;
 using calibration_test::Mat3;
+using calibration_test::sampleMatrix;
 using calibration_test::Truth;
 using calibration_test::Vec3;
 
@@ -33,18 +34,6 @@ struct Calibration {
   double matrix[9];  // column-major: (r, c) at r + 3c
   double meanNorm;
 };
-
-coder::array<double, 2> sampleMatrix(const std::vector<Vec3>& rows) {
-  coder::array<double, 2> m;
-  const int n = static_cast<int>(rows.size());
-  m.set_size(n, 3);
-  for (int i = 0; i < n; ++i) {
-    for (int c = 0; c < 3; ++c) {
-      m[i + n * c] = rows[i][c];
-    }
-  }
-  return m;
-}
 
 Calibration calibrate(const std::vector<Vec3>& samples, const Vec3& reference, double tolerance) {
   Calibration out;

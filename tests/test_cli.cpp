@@ -1,103 +1,30 @@
 // End-to-end tests of fluxtrim.out: the real executable runs in a child process with its standard
 // output and standard error sent to separate files, and both texts and the exit status are checked.
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-  bool exited = false;  // false when the child ended on a signal (an abort, a crash)
-  int status = -1;      // exit status, low eight bits
-  std::string out;
-  std::string err;
-};
+using test_support::RunResult;
+using test_support::splitLines;
 
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-class CliTest : public ::testing::Test {
+class CliTest : public test_support::TempDirTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::path(::testing::TempDir()) / "fluxtrim_cli_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-
-  std::string writeCsv(const std::string& name, const std::string& content) {
-    const fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << content;
-    return path.string();
-  }
+  CliTest() : TempDirTest("fluxtrim_cli") {}
 
   // Runs fluxtrim.out with the arguments (program name excluded). Standard output goes to
   // stdoutPath when given (e.g. /dev/full), else to a file that is read back.
   RunResult run(const std::vector<std::string>& args, const std::string& stdoutPath = "") {
-    const std::string outPath = stdoutPath.empty() ? (dir_ / "stdout").string() : stdoutPath;
-    const std::string errPath = (dir_ / "stderr").string();
-    std::vector<std::string> argvText{FLUXTRIM_EXE};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : argvText) {
-      argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) {
-        _exit(127);
-      }
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    RunResult result;
-    int waitStatus = 0;
-    if (pid < 0 || waitpid(pid, &waitStatus, 0) != pid) {
-      ADD_FAILURE() << "could not run " << FLUXTRIM_EXE;
-      return result;
-    }
-    result.exited = WIFEXITED(waitStatus);
-    result.status = result.exited ? WEXITSTATUS(waitStatus) : -1;
-    if (stdoutPath.empty()) {
-      result.out = readFile(outPath);
-    }
-    result.err = readFile(errPath);
-    return result;
+    return test_support::runTool(args, dir_, stdoutPath);
   }
-
-  fs::path dir_;
 };
 
 const char* const kUsage =
@@ -214,7 +141,7 @@ std::string withoutTime(const std::string& out) {
 }
 
 TEST_F(CliTest, TooFewArgumentsPrintUsageAndReturnMinus22) {
-  const std::string csv = writeCsv("mag.csv", kSampleCsv);
+  const std::string csv = writeFile("mag.csv", kSampleCsv);
   const std::vector<std::vector<std::string>> cases = {
       {}, {csv}, {csv, "48.5578", "3.2914", "89"}, {"missing.csv", "a", "b", "c"}};
   for (const auto& args : cases) {
@@ -227,7 +154,7 @@ TEST_F(CliTest, TooFewArgumentsPrintUsageAndReturnMinus22) {
 }
 
 TEST_F(CliTest, FiveArgumentsPrintTheReport) {
-  const std::string csv = writeCsv("mag.csv", kSampleCsv);
+  const std::string csv = writeFile("mag.csv", kSampleCsv);
   const RunResult r = run({csv, "48.5578", "3.2914", "89", "0.2"});
   EXPECT_TRUE(r.exited);
   EXPECT_EQ(r.status, 0);
@@ -250,7 +177,7 @@ TEST_F(CliTest, ReferenceLinesAreGaussAndDegrees) {
     std::vector<std::string> fieldLines;
     double inclination, declination;
   };
-  const std::string csv = writeCsv("mag.csv", kSampleCsv);
+  const std::string csv = writeFile("mag.csv", kSampleCsv);
   const Place places[] = {
       {{csv, "48.5578", "3.2914", "89", "0.2"},
        {"WMMRef[0] = 0.210485", "WMMRef[1] = 0.007476", "WMMRef[2] = 0.435086",
@@ -278,7 +205,7 @@ TEST_F(CliTest, ReferenceLinesAreGaussAndDegrees) {
 }
 
 TEST_F(CliTest, UnconvertibleArgumentEndsWithOneLineAndStatus1) {
-  const std::string csv = writeCsv("mag.csv", kSampleCsv);
+  const std::string csv = writeFile("mag.csv", kSampleCsv);
   const char* const names[] = {"latitude", "longitude", "altitude", "tolerance"};
   for (int position = 0; position < 4; ++position) {
     std::vector<std::string> args = {csv, "48.5578", "3.2914", "89", "0.2"};
@@ -303,7 +230,7 @@ TEST_F(CliTest, UnconvertibleArgumentEndsWithOneLineAndStatus1) {
 }
 
 TEST_F(CliTest, LenientNumbersAreAccepted) {
-  const std::string csv = writeCsv("mag.csv", kSampleCsv);
+  const std::string csv = writeFile("mag.csv", kSampleCsv);
   const std::vector<std::vector<std::string>> cases = {
       {csv, "12abc", "3.2914", "89", "0.2"},
       {csv, "inf", "-inf", "nan", "0.2"},
@@ -331,7 +258,7 @@ TEST_F(CliTest, UnreadableFilesStillGiveTheReport) {
   expectReport(directory.out);
 
   const RunResult headerOnly = run(
-      {writeCsv("header.csv", "CAP_magX,CAP_magY,CAP_magZ\n"), "48.5578", "3.2914", "89", "0.2"});
+      {writeFile("header.csv", "CAP_magX,CAP_magY,CAP_magZ\n"), "48.5578", "3.2914", "89", "0.2"});
   EXPECT_EQ(headerOnly.status, 0);
   EXPECT_EQ(headerOnly.err, kHeaderMessages);
   expectReport(headerOnly.out);
@@ -341,7 +268,7 @@ TEST_F(CliTest, ReportThatCannotBeWrittenIsAFailure) {
   if (!fs::exists("/dev/full")) {
     GTEST_SKIP() << "no /dev/full";
   }
-  const std::string csv = writeCsv("mag.csv", kSampleCsv);
+  const std::string csv = writeFile("mag.csv", kSampleCsv);
   const RunResult r = run({csv, "48.5578", "3.2914", "89", "0.2"}, "/dev/full");
   EXPECT_TRUE(r.exited);
   EXPECT_EQ(r.status, 1);

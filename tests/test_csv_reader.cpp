@@ -1,10 +1,8 @@
 // Tests of FERROKIT::readMagnetometerMeasures on small files: row counts, parsed values, the
 // messages on standard error and what survives a second read.
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -13,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "FERROKIT.hpp"
+#include "test_support.h"
 
 namespace {
 
@@ -20,23 +19,9 @@ namespace fs = std::filesystem;
 
 using Row = std::vector<double>;  // X, Y, Z of one sample
 
-class CsvReaderTest : public ::testing::Test {
+class CsvReaderTest : public test_support::TempDirTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::path(::testing::TempDir()) / "fluxtrim_csv_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-
-  std::string writeFile(const std::string& name, const std::string& content) {
-    const fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << content;
-    return path.string();
-  }
+  CsvReaderTest() : TempDirTest("fluxtrim_csv") {}
 
   // Reads the path into kit, returning the reader's result; its standard error text goes to
   // messages_.
@@ -49,7 +34,6 @@ class CsvReaderTest : public ::testing::Test {
     return opened;
   }
 
-  fs::path dir_;
   std::string messages_;
 };
 

@@ -16,6 +16,7 @@ namespace {
 
 using calibration_test::Coverage;
 using calibration_test::Mat3;
+using calibration_test::sampleMatrix;
 using calibration_test::Truth;
 using calibration_test::Vec3;
 
@@ -44,19 +45,6 @@ Columns columns(const std::vector<Vec3>& samples) {
     z.push_back(s[2]);
   }
   return {column(x), column(y), column(z)};
-}
-
-// An N-by-3 sample matrix from rows.
-coder::array<double, 2> sampleMatrix(const std::vector<Vec3>& rows) {
-  coder::array<double, 2> m;
-  const int n = static_cast<int>(rows.size());
-  m.set_size(n, 3);
-  for (int i = 0; i < n; ++i) {
-    for (int c = 0; c < 3; ++c) {
-      m[i + n * c] = rows[i][c];
-    }
-  }
-  return m;
 }
 
 struct Fit10 {

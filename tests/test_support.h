@@ -1,0 +1,145 @@
+// Helpers shared by the tests that work on files and on the built fluxtrim.out: a fixture with a
+// private temporary directory, reading a file back, splitting text into lines, and running the
+// tool in a child process with its two output streams sent to files.
+#ifndef FLUXTRIM_TESTS_TEST_SUPPORT_H
+#define FLUXTRIM_TESTS_TEST_SUPPORT_H
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace test_support {
+
+namespace fs = std::filesystem;
+
+// The whole content of the file at path, byte for byte; empty when it cannot be read.
+inline std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The lines of text without their newline characters; a final newline ends the last line and
+// does not start an empty one.
+inline std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// A fixture that gives each test a fresh directory dir_ below the test temporary directory, named
+// after prefix, and removes it with everything in it when the test ends.
+class TempDirTest : public ::testing::Test {
+ protected:
+  explicit TempDirTest(std::string prefix) : prefix_(std::move(prefix)) {}
+
+  void SetUp() override {
+    std::string pattern = (fs::path(::testing::TempDir()) / (prefix_ + "_XXXXXX")).string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  // Writes content, byte for byte, to the file name in dir_ and returns its path.
+  std::string writeFile(const std::string& name, const std::string& content) {
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path.string();
+  }
+
+  fs::path dir_;
+
+ private:
+  std::string prefix_;
+};
+
+// How a child process ended, and what it wrote.
+struct RunResult {
+  bool exited = false;    // false after a signal (a crash, an abort) or a kill at the time limit
+  bool timedOut = false;  // killed at the time limit
+  int status = -1;        // exit status, low eight bits, when exited
+  std::string out;
+  std::string err;
+};
+
+// Runs fluxtrim.out with args (program name excluded) in a child process whose standard output
+// and standard error go to the files stdout and stderr in dir, and reads both back. With stdoutPath
+// given (for example /dev/full), standard output goes there instead and is not read back. With a
+// time limit above zero the child is killed when it runs longer; otherwise it is awaited however
+// long it takes. A child that cannot be started or awaited is a test failure.
+inline RunResult runTool(const std::vector<std::string>& args, const fs::path& dir,
+                         const std::string& stdoutPath = "",
+                         std::chrono::milliseconds limit = std::chrono::milliseconds(0)) {
+  const std::string outPath = stdoutPath.empty() ? (dir / "stdout").string() : stdoutPath;
+  const std::string errPath = (dir / "stderr").string();
+  std::vector<std::string> argvText{FLUXTRIM_EXE};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : argvText) {
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) {
+      _exit(127);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  RunResult result;
+  if (pid < 0) {
+    ADD_FAILURE() << "could not start " << FLUXTRIM_EXE;
+    return result;
+  }
+  int waitStatus = 0;
+  if (limit.count() > 0) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (waitpid(pid, &waitStatus, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        result.timedOut = true;
+        kill(pid, SIGKILL);
+        waitpid(pid, &waitStatus, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  } else if (waitpid(pid, &waitStatus, 0) != pid) {
+    ADD_FAILURE() << "could not run " << FLUXTRIM_EXE;
+    return result;
+  }
+  result.exited = WIFEXITED(waitStatus);
+  result.status = result.exited ? WEXITSTATUS(waitStatus) : -1;
+  if (stdoutPath.empty()) {
+    result.out = readFile(outPath);
+  }
+  result.err = readFile(errPath);
+  return result;
+}
+
+}  // namespace test_support
+
+#endif

@@ -151,6 +151,15 @@ void addEllipsoidCloud(ByteReader& in, std::vector<double>& rows, int flatten) {
   }
 }
 
+// The unit of the whole input: usually 1, sometimes a power of ten from 1e-288 to 1e282 that
+// scales the reference and every sample alike, so that clouds far from sensor scale still pass
+// the relative acceptance window and reach the fits, where squares and norms overflow or
+// underflow.
+double decodeUnit(ByteReader& in) {
+  const int selector = in.byte();
+  return selector < 160 ? 1.0 : std::pow(10.0, (selector - 208) * 6);
+}
+
 // Decodes rows (x, y, z interleaved) until the bytes run out or kMaxRows is reached.
 std::vector<double> decodeRows(ByteReader& in) {
   std::vector<double> rows;
@@ -237,9 +246,12 @@ bool isEmptyResult(const double* offset, const double* matrix, double refNormMag
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   ByteReader in(data, size);
   const double tolerance = decodeTolerance(in);
+  const double unit = decodeUnit(in);
   std::unique_ptr<double[]> reference(new double[3]);
   decodeReference(in, reference.get());
-  const std::vector<double> rows = decodeRows(in);
+  std::vector<double> rows = decodeRows(in);
+  for (int k = 0; k < 3; ++k) reference[k] *= unit;
+  for (double& value : rows) value *= unit;
   const int rowCount = static_cast<int>(rows.size() / 3);
 
   coder::array<double, 2> magVector;

@@ -2,118 +2,36 @@
 // lines, a FIFO) goes through the real fluxtrim.out. Whatever the bytes, the tool must end
 // normally (no signal, no hang) with status 0, print the whole report, and write to standard
 // error nothing but the reader's own "Header : <cell>" lines or its "Can not open csv file".
-#include <fcntl.h>
-#include <signal.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::RunResult;
+using test_support::splitLines;
 
 const fs::path kCorpus = fs::path(FLUXTRIM_SOURCE_DIR) / "tests" / "malformed";
 
-struct RunResult {
-  bool exited = false;  // false after a signal (a crash, an abort) or a kill on time-out
-  bool timedOut = false;
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-class MalformedInputTest : public ::testing::Test {
+class MalformedInputTest : public test_support::TempDirTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::path(::testing::TempDir()) / "fluxtrim_malformed_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  MalformedInputTest() : TempDirTest("fluxtrim_malformed") {}
 
   // Runs fluxtrim.out on the file at a fixed position (48.5578 N, 3.2914 E, 89 m) with tolerance
-  // 0.2, killing it after 60 s. Its two output streams go to files that are read back.
+  // 0.2, killing it after 60 s.
   RunResult run(const std::string& csvPath) {
-    const std::string outPath = (dir_ / "stdout").string();
-    const std::string errPath = (dir_ / "stderr").string();
-    std::vector<std::string> argvText{FLUXTRIM_EXE, csvPath, "48.5578", "3.2914", "89", "0.2"};
-    std::vector<char*> argv;
-    for (std::string& arg : argvText) {
-      argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) {
-        _exit(127);
-      }
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    RunResult result;
-    if (pid < 0) {
-      ADD_FAILURE() << "could not start " << FLUXTRIM_EXE;
-      return result;
-    }
-    int waitStatus = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (waitpid(pid, &waitStatus, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        result.timedOut = true;
-        kill(pid, SIGKILL);
-        waitpid(pid, &waitStatus, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    result.exited = WIFEXITED(waitStatus);
-    result.status = result.exited ? WEXITSTATUS(waitStatus) : -1;
-    result.out = readFile(outPath);
-    result.err = readFile(errPath);
-    return result;
+    return test_support::runTool({csvPath, "48.5578", "3.2914", "89", "0.2"}, dir_, "",
+                                 std::chrono::seconds(60));
   }
-
-  std::string writeFile(const std::string& name, const std::string& content) {
-    const fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << content;
-    return path.string();
-  }
-
-  fs::path dir_;
 };
 
 // The report: 21 lines in a fixed order; only the leading label of each line is compared.

@@ -38,7 +38,7 @@ done
 ((${#targets[@]} > 0)) || targets=(fuzz_reader fuzz_calibration fuzz_cli)
 
 names=()
-for spec in "${targets[@]}"; do names+=("${spec%%=*}"); done
+for entry in "${targets[@]}"; do names+=("${entry%%=*}"); done
 cmake -S . -B "$build" -DFLUXTRIM_FUZZ=ON -DFLUXTRIM_TESTS=OFF -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target "${names[@]}"
@@ -48,10 +48,10 @@ mkdir -p "$work"
 touch "$work/started"
 summary=()
 failed=0
-for spec in "${targets[@]}"; do
-  name="${spec%%=*}"
+for entry in "${targets[@]}"; do
+  name="${entry%%=*}"
   target_runs="$runs"
-  [[ "$spec" == *=* ]] && target_runs="${spec#*=}"
+  [[ "$entry" == *=* ]] && target_runs="${entry#*=}"
   corpus="$work/corpus/$name"
   findings="$work/findings/$name/$(date +%Y%m%d-%H%M%S)"
   log="$work/$name.log"
@@ -79,8 +79,8 @@ echo "== fuzz summary"
 printf '%s\n' "${summary[@]}"
 if ((failed != 0)); then
   echo "findings of this run:"
-  for spec in "${targets[@]}"; do
-    find "$work/findings/${spec%%=*}" -type f -newer "$work/started" -printf '   %p\n'
+  for entry in "${targets[@]}"; do
+    find "$work/findings/${entry%%=*}" -type f -newer "$work/started" -printf '   %p\n'
   done
 fi
 exit "$failed"

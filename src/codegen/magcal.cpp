@@ -103,6 +103,21 @@ static double cubeRootOfDeterminant(double dA) {
   return root;
 }
 
+// Makes a fitted quadric's shape matrix positive-determinant: when dA < 0, negates the 3-by-3
+// shape matrix A, the nParams coefficients beta it came from and dA itself. A NaN dA is left
+// alone. The quadric's zero set, and so the fit, is the same for either sign.
+static void normaliseQuadricSign(double A[9], double* beta, int nParams, double& dA) {
+  if (dA < 0.0) {
+    for (int m = 0; m < 9; ++m) {
+      A[m] = -A[m];
+    }
+    for (int j = 0; j < nParams; ++j) {
+      beta[j] = -beta[j];
+    }
+    dA = -dA;
+  }
+}
+
 // Residual r_i = sum_k (W * (m_i - V))_k^2 - B^2 of each sample row m_i of the N-by-3 data, for a
 // complex 3-by-3 W (column-major) and offset V: 0 for a sample that W maps onto the sphere of
 // radius B. Squares are complex squares (z * z), not squared moduli. r is resized to N.
@@ -356,15 +371,7 @@ static double correctEllipsoid10(const array<double, 1>& x, const array<double, 
     A[m] = beta[iv[m]];
   }
   double dA = determinant3(A);
-  if (dA < 0.0) {
-    for (int m = 0; m < 9; ++m) {
-      A[m] = -A[m];
-    }
-    for (int j = 0; j < 10; ++j) {
-      beta[j] = -beta[j];
-    }
-    dA = -dA;
-  }
+  normaliseQuadricSign(A, beta, 10, dA);
 
   // Centre: A * w = (beta6, beta7, beta8) and V = -w / 2.
   double w[3];
@@ -505,15 +512,7 @@ static double axisAlignedFit(const array<double, 2>& d, creal_T A7[9], double v[
   cA[at3(1, 1)] = beta[1];
   cA[at3(2, 2)] = beta[2];
   double dA = (beta[1] * beta[0]) * beta[2];
-  if (dA < 0.0) {
-    for (int m = 0; m < 9; ++m) {
-      cA[m] = -cA[m];
-    }
-    for (int j = 0; j < 7; ++j) {
-      beta[j] = -beta[j];
-    }
-    dA = -dA;
-  }
+  normaliseQuadricSign(cA, beta, 7, dA);
   for (int k = 0; k < 3; ++k) {
     v[k] = (beta[k + 3] / beta[k]) * -0.5;
   }

@@ -534,41 +534,52 @@ static double axisAlignedFit(const array<double, 2>& d, creal_T A7[9], double v[
   return magB7;
 }
 
-double magcal(const array<double, 2>& d, double A[9], double b[3]) {
+void magcalFits(const array<double, 2>& d, MagcalFits& fits) {
   const int n = d.size(0);
 
   // The running choice starts as the sphere: identity matrix, its centre, strength and error.
-  double er;
-  double magB = sphereFit(d, b, er);
+  MagcalFit& sphere = fits.fit[0];
+  sphere.radius = sphereFit(d, sphere.b, sphere.error);
   for (int m = 0; m < 9; ++m) {
-    A[m] = 0.0;
+    sphere.A[m] = 0.0;
   }
-  A[at3(0, 0)] = 1.0;
-  A[at3(1, 1)] = 1.0;
-  A[at3(2, 2)] = 1.0;
+  sphere.A[at3(0, 0)] = 1.0;
+  sphere.A[at3(1, 1)] = 1.0;
+  sphere.A[at3(2, 2)] = 1.0;
+  sphere.positiveDefinite = true;
+  sphere.exactlyReal = true;
+  fits.chosen = 0;
 
   // Without samples the sphere's error is NaN, so no later model could be chosen; the
   // decompositions of the ellipsoid fits would not even return a vector.
   if (n == 0) {
-    return magB;
+    for (int f = 1; f < 3; ++f) {
+      MagcalFit& empty = fits.fit[f];
+      for (int m = 0; m < 9; ++m) {
+        empty.A[m] = rtNaN;
+      }
+      empty.b[0] = empty.b[1] = empty.b[2] = rtNaN;
+      empty.radius = rtNaN;
+      empty.error = rtNaN;
+      empty.positiveDefinite = false;
+      empty.exactlyReal = false;
+    }
+    return;
   }
 
   // Each later model replaces the choice only when positive definite, exactly real and strictly
   // better (a NaN error never is); ties keep the simpler model.
   creal_T A7[9];
-  double v[3];
-  double er7;
-  bool positiveDefinite7;
-  const double magB7 = axisAlignedFit(d, A7, v, er7, positiveDefinite7);
-  if (positiveDefinite7 && isExactlyReal(A7) && er > er7) {
-    for (int m = 0; m < 9; ++m) {
-      A[m] = A7[m].re;
-    }
-    b[0] = v[0];
-    b[1] = v[1];
-    b[2] = v[2];
-    magB = magB7;
-    er = er7;
+  MagcalFit& aligned = fits.fit[1];
+  aligned.radius = axisAlignedFit(d, A7, aligned.b, aligned.error, aligned.positiveDefinite);
+  aligned.exactlyReal = isExactlyReal(A7);
+  for (int m = 0; m < 9; ++m) {
+    aligned.A[m] = A7[m].re;
+  }
+  double er = sphere.error;
+  if (aligned.positiveDefinite && aligned.exactlyReal && er > aligned.error) {
+    fits.chosen = 1;
+    er = aligned.error;
   }
 
   // General ellipsoid, on the three coordinate columns of d (read-only views, not copies).
@@ -578,20 +589,30 @@ double magcal(const array<double, 2>& d, double A[9], double b[3]) {
   const array<double, 1> y(const_cast<double*>(xs + n), columnExtent);
   const array<double, 1> z(const_cast<double*>(xs + 2 * n), columnExtent);
   creal_T Winv[9];
-  double V[3];
-  double er10;
+  MagcalFit& general = fits.fit[2];
   boolean_T ispd10;
-  const double B10 = correctEllipsoid10(x, y, z, Winv, V, er10, ispd10);
-  if (ispd10 && isExactlyReal(Winv) && er > er10) {
-    for (int m = 0; m < 9; ++m) {
-      A[m] = Winv[m].re;
-    }
-    b[0] = V[0];
-    b[1] = V[1];
-    b[2] = V[2];
-    magB = B10;
+  general.radius = correctEllipsoid10(x, y, z, Winv, general.b, general.error, ispd10);
+  general.positiveDefinite = ispd10;
+  general.exactlyReal = isExactlyReal(Winv);
+  for (int m = 0; m < 9; ++m) {
+    general.A[m] = Winv[m].re;
   }
-  return magB;
+  if (general.positiveDefinite && general.exactlyReal && er > general.error) {
+    fits.chosen = 2;
+  }
+}
+
+double magcal(const array<double, 2>& d, double A[9], double b[3]) {
+  MagcalFits fits;
+  magcalFits(d, fits);
+  const MagcalFit& kept = fits.fit[fits.chosen];
+  for (int m = 0; m < 9; ++m) {
+    A[m] = kept.A[m];
+  }
+  b[0] = kept.b[0];
+  b[1] = kept.b[1];
+  b[2] = kept.b[2];
+  return kept.radius;
 }
 
 }  // namespace coder

@@ -14,6 +14,29 @@ namespace coder {
 // and returns that sphere's radius. With N = 0: A = identity, b = 0, result 0. Nothing is checked.
 double magcal(const array<double, 2>& d, double A[9], double b[3]);
 
+// One candidate model of magcalFits: soft-iron matrix A (real parts, column-major), offset b and
+// radius in the samples' unit, the model's normalised fit error (the figure the choice compares),
+// and the two conditions a model must meet to be chosen.
+struct MagcalFit {
+  double A[9];
+  double b[3];
+  double radius;
+  double error;
+  bool positiveDefinite;
+  bool exactlyReal;  // the complex square root of the shape matrix had no imaginary part
+};
+
+// The three candidates that magcal chooses from, in order: sphere (A = identity), axis-aligned
+// ellipsoid, general ellipsoid; chosen is the index magcal keeps (0 when a later model is not
+// positive definite, not exactly real or not strictly better). Without samples only the sphere is
+// fitted: the other two hold NaN and are not positive definite. magcal(d, A, b) returns exactly
+// fit[chosen].radius and writes fit[chosen].A and .b.
+struct MagcalFits {
+  MagcalFit fit[3];
+  int chosen;
+};
+void magcalFits(const array<double, 2>& d, MagcalFits& fits);
+
 }  // namespace coder
 
 #endif

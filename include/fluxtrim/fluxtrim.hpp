@@ -1,0 +1,12 @@
+// The whole public interface of the fluxtrim library.
+#ifndef FLUXTRIM_FLUXTRIM_HPP
+#define FLUXTRIM_FLUXTRIM_HPP
+
+#include "fluxtrim/error.hpp"
+#include "fluxtrim/field.hpp"
+#include "fluxtrim/samples.hpp"
+#include "fluxtrim/types.hpp"
+#include "fluxtrim/units.hpp"
+#include "fluxtrim/version.hpp"
+
+#endif

@@ -1,0 +1,9 @@
+#include "fluxtrim/version.hpp"
+
+namespace fluxtrim {
+
+const char* version() {
+  return FLUXTRIM_VERSION_STRING;
+}
+
+}  // namespace fluxtrim

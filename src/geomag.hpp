@@ -1,11 +1,12 @@
 // Earth's main magnetic field from the World Magnetic Model, degree and order 12. Header only:
 // small inline functions with no state, no heap and no error reporting. Every function is a
 // template on the floating type T and evaluates entirely in T; float is the precision of
-// fluxtrim.out's reference field, double the accurate one. The names without a precision
-// (ConstModel, Vector, Elements, and the functions called with float arguments) are the
-// single-precision ones. Positions are metres, field vectors tesla in Earth-centred
-// Earth-fixed axes (x to latitude 0 / longitude 0, y to longitude 90 east, z to the north
-// pole); the local elements are nanotesla in north-east-down axes and degrees.
+// fluxtrim.out's reference field, double the accurate one. ConstModel, Vector, Elements and
+// geodetic2ecef without a template argument are single precision; GeoMag and
+// magField2Elements take the precision of the model and vector they are given. Positions are
+// metres, field vectors tesla in Earth-centred Earth-fixed axes (x to latitude 0 / longitude 0, y
+// to longitude 90 east, z to the north pole); the local elements are nanotesla in north-east-down
+// axes and degrees.
 #ifndef GEOMAG_HPP
 #define GEOMAG_HPP
 
@@ -23,9 +24,9 @@ constexpr int coefficientIndex(int n, int m) {
   return m * (2 * NMAX - m + 1) / 2 + n;
 }
 
-// The constants of each precision. Single precision keeps its own rounded literals (1 - e2 is
-// not computed from e2), so that the float evaluation stays as fluxtrim.out has always printed
-// it; double precision takes every constant correctly rounded.
+// The constants of each precision. Single precision has its own rounded literals (1 - e2 is a
+// constant of its own, not computed from e2); they fix the digits of fluxtrim.out's reference.
+// Double precision takes every constant correctly rounded.
 template <typename T>
 struct Constants;
 
@@ -55,8 +56,8 @@ struct Constants<double> {
 };
 
 // T itself, in a form from which no template argument is deduced: the angles and the decimal
-// year take the precision of the vector or model they come with (or float when there is
-// none), and a double argument is converted as it always was.
+// year take the precision of the vector or model they come with (float for geodetic2ecef
+// unless asked otherwise), so a double argument to a float function is rounded to float.
 template <typename T>
 struct Exactly {
   using type = T;

@@ -1,21 +1,33 @@
 #!/usr/bin/env python3
-"""Writes the single-precision coefficient table of the World Magnetic Model header.
+"""Writes a coefficient table of the World Magnetic Model header, in single or double precision.
 
-Usage: tools/gen_wmm_coeffs.py [data/WMM2020.COF] > src/geomag_wmm2020.hpp
+Usage: tools/gen_wmm_coeffs.py [--double] [COF file, default data/WMM2020.COF] > header
+
+The four tables of the tree are regenerated with
+  tools/gen_wmm_coeffs.py data/WMM2020.COF > src/geomag_wmm2020.hpp
+  tools/gen_wmm_coeffs.py --double data/WMM2020.COF > src/geomag_wmm2020_double.hpp
+  tools/gen_wmm_coeffs.py data/WMM2025.COF > src/geomag_wmm2025.hpp
+  tools/gen_wmm_coeffs.py --double data/WMM2025.COF > src/geomag_wmm2025_double.hpp
 
 The coefficient file holds the epoch on its first line, then one line per degree n and
 order m: n, m, g, h, gdot, hdot (nanotesla and nanotesla per year, Schmidt semi-normalised),
 and ends with a line of nines. Each value is multiplied in double precision by the factor
 that turns it into a coefficient of the unnormalised associated Legendre functions,
-1 for m = 0 and sqrt(2 (n - m)! / (n + m)!) for m >= 1, and the product is rounded to
-single precision. The four arrays are written in the header's storage order: index
+1 for m = 0 and sqrt(2 (n - m)! / (n + m)!) for m >= 1. The single-precision table rounds
+that product to float and writes the shortest literal that reads back as the same float; the
+double-precision table writes the product itself as the shortest literal that reads back as
+the same double. The four arrays are written in the header's storage order: index
 m (2 NMAX - m + 1) / 2 + n, the orders one after the other, each by increasing degree.
-Entry 0 (n = m = 0) and the sine entries of order 0 hold 0.
+Entry 0 (n = m = 0) and the sine entries of order 0 hold 0. The model's name comes from the
+second word of the epoch line (WMM-2025 -> WMM2025) and names the constant and the guard:
+WMM2025 of type ConstModel for single precision, WMM2025Double of type
+BasicConstModel<double> for double precision.
 """
 
 import decimal
 import fractions
 import math
+import re
 import struct
 import sys
 
@@ -23,7 +35,6 @@ NMAX = 12
 NUMCOF = (NMAX + 1) * (NMAX + 2) // 2
 ARRAYS = ("Main_Field_Coeff_C", "Main_Field_Coeff_S", "Secular_Var_Coeff_C",
           "Secular_Var_Coeff_S")
-PER_LINE = 4
 
 
 def storage_index(n, m):
@@ -84,10 +95,39 @@ def float_literal(value):
     return text + "f"
 
 
+def double_literal(value):
+    """Shortest decimal literal that reads back as the same double, in the style of
+    float_literal (fixed notation from 1e-4 up to 1e8)."""
+    if value == 0.0:
+        return "0.0"
+    text = repr(value)
+    if 1e-4 <= abs(value) < 1e8:
+        text = format(decimal.Decimal(text), "f")
+    if "e" not in text and "." not in text:
+        text += ".0"
+    if float(text) != value:
+        raise SystemExit("no round-trip literal for %r" % value)
+    return text
+
+
+# Per precision: literal writer, values per line, type of the constant, suffix of its name and
+# of the header's file name, and the phrase on rounding in the header's comment.
+PRECISIONS = {
+    "float": (float_literal, 4, "ConstModel", "", "",
+              "rounded to single precision"),
+    "double": (double_literal, 3, "BasicConstModel<double>", "Double", "_double",
+               "computed in double precision"),
+}
+
+
 def read_cof(path):
     with open(path, encoding="ascii") as handle:
         lines = handle.read().splitlines()
-    epoch = float(lines[0].split()[0])
+    header = lines[0].split()
+    epoch = float(header[0])
+    name = header[1].replace("-", "") if len(header) > 1 else ""
+    if not re.fullmatch(r"WMM\d{4}", name):
+        raise SystemExit("%s: epoch line names no model of the form WMM-YYYY: %s" % (path, lines[0]))
     rows = {}
     for line in lines[1:]:
         fields = line.split()
@@ -100,32 +140,37 @@ def read_cof(path):
     missing = [(n, m) for n in range(1, NMAX + 1) for m in range(n + 1) if (n, m) not in rows]
     if missing:
         raise SystemExit("%s: missing rows %s" % (path, missing))
-    return epoch, rows
+    return name, epoch, rows
 
 
-def build_tables(rows):
+def build_tables(rows, precision):
+    round_to = to_float if precision == "float" else float
     tables = [[0.0] * NUMCOF for _ in ARRAYS]
     for (n, m), published in rows.items():
         factor = normalisation(n, m)
         for table, value in zip(tables, published):
-            table[storage_index(n, m)] = to_float(value * factor)
+            table[storage_index(n, m)] = round_to(value * factor)
     return tables
 
 
-def emit(path, epoch, tables):
+def emit(path, name, epoch, tables, precision):
+    literal, per_line, type_name, suffix, file_suffix, rounding = PRECISIONS[precision]
+    flag = " --double" if precision == "double" else ""
+    guard = "GEOMAG_%s%s_HPP" % (name, file_suffix.upper())
     out = []
-    out.append("// Generated by tools/gen_wmm_coeffs.py from %s; do not edit." % path)
-    out.append("// World Magnetic Model 2020 coefficients in nanotesla (secular variation in")
+    out.append("// Generated by tools/gen_wmm_coeffs.py%s from %s; do not edit." % (flag, path))
+    out.append("// World Magnetic Model %s coefficients in nanotesla (secular variation in" % name[3:])
     out.append("// nanotesla per year), scaled for unnormalised associated Legendre functions and")
-    out.append("// rounded to single precision. Included by geomag.hpp after ConstModel.")
-    out.append("#ifndef GEOMAG_WMM2020_HPP")
-    out.append("#define GEOMAG_WMM2020_HPP")
+    out.append("// %s. Included by geomag.hpp after %s." % (rounding, type_name.split("<")[0]))
+    out.append("#ifndef %s" % guard)
+    out.append("#define %s" % guard)
     out.append("")
     out.append("namespace geomag {")
     out.append("")
     out.append("// clang-format off")
-    out.append("inline constexpr ConstModel WMM2020 = {")
-    out.append("    %s,  // epoch, decimal year" % float_literal(to_float(epoch)))
+    out.append("inline constexpr %s %s%s = {" % (type_name, name, suffix))
+    epoch_value = to_float(epoch) if precision == "float" else epoch
+    out.append("    %s,  // epoch, decimal year" % literal(epoch_value))
     for name, table in zip(ARRAYS, tables):
         out.append("    // %s" % name)
         out.append("    {")
@@ -133,9 +178,9 @@ def emit(path, epoch, tables):
             first = m if m > 0 else 0
             out.append("        // m = %d, n = %d..%d" % (m, first, NMAX))
             values = [table[storage_index(n, m)] for n in range(first, NMAX + 1)]
-            for start in range(0, len(values), PER_LINE):
-                chunk = values[start:start + PER_LINE]
-                out.append("        " + " ".join(float_literal(v) + "," for v in chunk))
+            for start in range(0, len(values), per_line):
+                chunk = values[start:start + per_line]
+                out.append("        " + " ".join(literal(v) + "," for v in chunk))
         out.append("    },")
     out.append("};")
     out.append("// clang-format on")
@@ -147,9 +192,16 @@ def emit(path, epoch, tables):
 
 
 def main():
-    path = sys.argv[1] if len(sys.argv) > 1 else "data/WMM2020.COF"
-    epoch, rows = read_cof(path)
-    sys.stdout.write(emit(path, epoch, build_tables(rows)))
+    args = sys.argv[1:]
+    precision = "float"
+    if args and args[0] == "--double":
+        precision = "double"
+        args = args[1:]
+    if len(args) > 1 or (args and args[0].startswith("-")):
+        raise SystemExit(__doc__.split("\n\n")[1])
+    path = args[0] if args else "data/WMM2020.COF"
+    name, epoch, rows = read_cof(path)
+    sys.stdout.write(emit(path, name, epoch, build_tables(rows, precision), precision))
 
 
 if __name__ == "__main__":

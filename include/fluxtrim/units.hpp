@@ -30,8 +30,8 @@ struct SampleUnit {
   // and > 0.
   double gaussPerUnit() const;
   // A value of this unit in gauss, correctly rounded: value / 1000, / 100, / 100000, * 10000 or
-  // / countsPerGauss, so that 48.3 uT gives the double nearest 0.483 (value * gaussPerUnit() may
-  // be one unit in the last place off). Throws UsageError as gaussPerUnit does.
+  // / countsPerGauss, so that 48300 nT gives the double nearest 0.483, where 48300 * 1e-5 gives
+  // 0.48300000000000004. Throws UsageError as gaussPerUnit does.
   double toGauss(double value) const;
   // Short symbol for output: "G", "mG", "uT", "nT", "T" or "counts".
   std::string symbol() const;

@@ -4,8 +4,8 @@
 // - Lines end at a line feed; a carriage return before it is dropped (CRLF files). An input whose
 //   first MiB holds carriage returns but no line feed uses carriage returns as line ends. A UTF-8
 //   byte order mark at the start is skipped; a UTF-16 one is an IoError (save the file as UTF-8).
-// - Blank lines (spaces, tabs and carriage returns only) and comment lines (first non-blank
-//   character '#') are counted and otherwise passed over, wherever they are.
+// - Blank lines (white space only) and comment lines (first non-blank character '#') are counted
+//   and otherwise passed over, wherever they are.
 // - Cells are split at the delimiter and lose their surrounding blanks and one pair of enclosing
 //   double quotes (the delimiter inside quotes is not supported). A sample cell must then be
 //   exactly one number as strtod reads it in the "C" locale, decimal or hexadecimal: "12abc",

@@ -1,0 +1,94 @@
+// The layout of delimited sample text: splitting a line into cells, reading a cell as one number,
+// and choosing the delimiter, the header lines and the X, Y and Z columns from the first lines of
+// an input. Shared by the sample reader and its tests; not installed.
+#ifndef FLUXTRIM_SAMPLE_LAYOUT_HPP
+#define FLUXTRIM_SAMPLE_LAYOUT_HPP
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "fluxtrim/samples.hpp"
+
+namespace fluxtrim::detail {
+
+// A piece [first, last) of a line.
+struct Cell {
+  const char* first = nullptr;
+  const char* last = nullptr;
+};
+
+// Characters that surround cells and make up blank lines. A line feed only occurs inside a line
+// when carriage returns end the lines.
+inline bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+// The cell without its surrounding blanks and one pair of enclosing double quotes.
+inline Cell trimCell(const char* first, const char* last) {
+  while (first != last && isBlank(*first)) {
+    ++first;
+  }
+  while (last != first && isBlank(last[-1])) {
+    --last;
+  }
+  if (last - first >= 2 && *first == '"' && last[-1] == '"') {
+    ++first;
+    --last;
+    while (first != last && isBlank(*first)) {
+      ++first;
+    }
+    while (last != first && isBlank(last[-1])) {
+      --last;
+    }
+  }
+  return Cell{first, last};
+}
+
+// What a trimmed cell holds.
+enum class CellKind {
+  Number,      // exactly one finite number as strtod reads it; value receives it
+  NotANumber,  // empty, text, or a number followed by anything
+  OutOfRange,  // one number for which strtod reports a range error
+  NotFinite,   // nan or inf in any spelling strtod accepts
+};
+CellKind readCell(Cell cell, double& value);
+
+// Appends the trimmed cells of the line [first, last) (no line end) split at delimiter (not
+// Auto). A blanks-delimited line has no empty cells; any other has one more cell than
+// delimiters.
+void splitCells(const char* first, const char* last, Delimiter delimiter, std::vector<Cell>& cells);
+
+// One of the first lines of an input that is not blank: its text without the line end, and
+// whether it is a comment line.
+struct FirstLine {
+  const char* first = nullptr;
+  const char* last = nullptr;
+  bool comment = false;
+};
+
+// Lines that are neither blank nor comments looked at to choose the layout.
+constexpr std::size_t kFirstLineCount = 256;
+
+struct Layout {
+  Delimiter delimiter = Delimiter::Comma;
+  std::size_t headerLines = 0;  // the first lines that are neither blank nor comments: headers
+  std::array<int, 3> columns{{0, 1, 2}};
+  std::string columnRule;           // as ReadSummary::columnRule
+  std::vector<std::string> header;  // as ReadSummary::header
+};
+
+// Throws UsageError for column options that are malformed: not three, negative, repeated, or
+// both names and indices.
+void checkColumnOptions(const ReadOptions& options);
+
+// Chooses the layout from the input's first lines, in file order, blank lines left out, as the
+// documentation of readSamples describes. sourceName names the input in messages. Throws
+// UsageError as checkColumnOptions does, and for column names that no header line holds.
+Layout chooseLayout(const std::vector<FirstLine>& lines, const ReadOptions& options,
+                    const std::string& sourceName);
+
+}  // namespace fluxtrim::detail
+
+#endif

@@ -38,7 +38,8 @@ class SphereGrid {
 
   // The cell of the direction of v (v need not be a unit vector); -1 when v is zero or not
   // finite. A direction on a boundary belongs to the cell above it (z = 1 and longitude +180
-  // fall in the last band and sector).
+  // fall in the last band and sector). The longitude is computed by arithmetic alone, within
+  // 2e-9 rad of atan2, so that a direction falls in the same cell on every platform.
   int cellOf(const Vec3& v) const;
   // The unit direction at the middle of the cell's z range and longitude range. Throws
   // UsageError for a cell outside [0, cells()).

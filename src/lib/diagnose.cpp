@@ -116,10 +116,11 @@ Check graded(CheckCode code, double value, double warn, double fail, LimitKind k
 // Residual of a model over the kept rows: root mean square of |corrected| about its mean, where
 // every occupied cell of the coverage map weighs the same (cells: the row's cell, counts: rows
 // per cell, the last entry for rows without a direction, which are left out). The deviations are
-// taken from the model's radius first, so that their squares do not cancel.
-double cellResidual(const std::vector<Vec3>& values, const std::vector<std::size_t>& rows,
-                    const CorrectedMagnitudes& cells, const Calibration& calibration,
-                    double radius) {
+// taken from the model's radius first, so that their squares do not cancel. magnitude(k) is
+// |corrected| of row k.
+template <typename Magnitude>
+double cellResidual(const std::vector<std::size_t>& rows, const CorrectedMagnitudes& cells,
+                    double radius, Magnitude magnitude) {
   const std::size_t cellCount = cells.cellCount.size() - 1;
   std::vector<double> sum(cellCount, 0.0);
   std::vector<double> sumSquares(cellCount, 0.0);
@@ -128,7 +129,7 @@ double cellResidual(const std::vector<Vec3>& values, const std::vector<std::size
     if (cell >= cellCount) {
       continue;
     }
-    const double d = length(applyCalibration(calibration, values[rows[k]])) - radius;
+    const double d = magnitude(k) - radius;
     sum[cell] += d;
     sumSquares[cell] += d * d;
   }
@@ -188,9 +189,9 @@ DirectionSurvey surveyDirections(const std::vector<Vec3>& values,
     std::uint32_t cell = none;
     if (n > 0.0 && std::isfinite(n)) {
       const double z = c[2] / n;
-      const double longitude = std::atan2(c[1], c[0]);
-      cell = static_cast<std::uint32_t>(cellOfAngles(z, longitude, map.bands(), map.sectors()));
-      survey.fineCorrected[cellOfAngles(z, longitude, fine.bands(), fine.sectors())] = 1;
+      const double angle = longitude(c[1], c[0]);
+      cell = static_cast<std::uint32_t>(cellOfAngles(z, angle, map.bands(), map.sectors()));
+      survey.fineCorrected[cellOfAngles(z, angle, fine.bands(), fine.sectors())] = 1;
     }
     corrected.cell[k] = cell;
     ++corrected.cellCount[cell];
@@ -200,7 +201,7 @@ DirectionSurvey surveyDirections(const std::vector<Vec3>& values,
     const Vec3 d = {{v[0] - sphereCentre[0], v[1] - sphereCentre[1], v[2] - sphereCentre[2]}};
     const double m = length(d);
     if (m > 0.0 && std::isfinite(m)) {
-      survey.fineFromCentre[cellOfAngles(d[2] / m, std::atan2(d[1], d[0]), fine.bands(),
+      survey.fineFromCentre[cellOfAngles(d[2] / m, longitude(d[1], d[0]), fine.bands(),
                                          fine.sectors())] = 1;
     }
   }
@@ -651,12 +652,21 @@ CalibrationResult diagnose(const SampleSet& samples, const CalibrationOptions& o
   r.motion = analyseMotion(fineGrid(), survey.fineFromCentre, kPlanarityWarn);
 
   // Residual of every model, each coverage cell weighted once.
-  for (ModelFit& model : r.models) {
-    if (model.decision != ModelDecision::NotFitted) {
-      model.residual =
-          cellResidual(values, kept, survey.corrected, model.calibration, model.radius);
-      model.residual_mG = model.residual * gaussPerUnit * 1000.0;
+  // The kept model's magnitudes are those of the survey.
+  for (int m = 0; m < 3; ++m) {
+    ModelFit& model = r.models[m];
+    if (model.decision == ModelDecision::NotFitted) {
+      continue;
     }
+    if (m == stage.chosen) {
+      model.residual = cellResidual(kept, survey.corrected, model.radius,
+                                    [&](std::size_t k) { return survey.corrected.magnitude[k]; });
+    } else {
+      model.residual = cellResidual(kept, survey.corrected, model.radius, [&](std::size_t k) {
+        return length(applyCalibration(model.calibration, values[kept[k]]));
+      });
+    }
+    model.residual_mG = model.residual * gaussPerUnit * 1000.0;
   }
 
   // Figures of the kept model.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "fluxtrim/error.hpp"
 #include "symmetricEigen.hpp"
@@ -37,7 +38,7 @@ int SphereGrid::cellOf(const Vec3& v) const {
   if (!(n > 0.0) || !std::isfinite(n)) {
     return -1;
   }
-  return detail::cellOfAngles(v[2] / n, std::atan2(v[1], v[0]), bands_, sectors_);
+  return detail::cellOfAngles(v[2] / n, detail::longitude(v[1], v[0]), bands_, sectors_);
 }
 
 CellBounds SphereGrid::bounds(int cell) const {
@@ -80,15 +81,96 @@ const char* motionPatternName(MotionPattern pattern) {
 
 namespace detail {
 
+double longitude(double y, double x) {
+  // The octant's angle atan(t), t in [0, 1], is atan(c) + atan((t - c) / (1 + t c)) for the
+  // nearest of c = tan(0), tan(pi/8), tan(pi/4); that leaves |u| <= tan(pi/16).
+  const double kTanPiOver16 = 0.198912367379658;
+  const double kTan3PiOver16 = 0.6681786379192989;
+  const double kTanPiOver8 = 0.41421356237309503;
+  const double ax = std::fabs(x);
+  const double ay = std::fabs(y);
+  const double larger = std::max(ax, ay);
+  if (larger == 0.0) {
+    return 0.0;
+  }
+  // The choices below are selections, not branches, since directions come in no order.
+  const double t = std::min(ax, ay) / larger;
+  const bool high = t > kTan3PiOver16;
+  const bool middle = t > kTanPiOver16;
+  const double c = high ? 1.0 : (middle ? kTanPiOver8 : 0.0);
+  const double base = high ? kPi / 4.0 : (middle ? kPi / 8.0 : 0.0);
+  const double u = (t - c) / (1.0 + t * c);
+  // atan(u) by its series up to u^9; the first term left out is below 2e-9.
+  const double u2 = u * u;
+  const double series =
+      u * (1.0 + u2 * (-1.0 / 3.0 + u2 * (1.0 / 5.0 + u2 * (-1.0 / 7.0 + u2 / 9.0))));
+  double angle = base + series;
+  angle = ay > ax ? kPi / 2.0 - angle : angle;
+  angle = x < 0.0 ? kPi - angle : angle;
+  return y < 0.0 ? -angle : angle;
+}
+
 int cellOfAngles(double z, double longitude_rad, int bands, int sectors) {
-  int band = static_cast<int>(std::floor((z + 1.0) * 0.5 * bands));
-  int sector = static_cast<int>(std::floor((longitude_rad + kPi) / (2.0 * kPi) * sectors));
+  // Both scaled positions are >= 0 up to rounding, so truncation is the floor (and a position a
+  // rounding below 0 truncates to 0, where the clamp would put it anyway).
+  const double kTurnsPerRadian = 0.5 / kPi;
+  int band = static_cast<int>((z + 1.0) * 0.5 * bands);
+  int sector = static_cast<int>((longitude_rad + kPi) * kTurnsPerRadian * sectors);
   band = std::min(std::max(band, 0), bands - 1);
   sector = std::min(std::max(sector, 0), sectors - 1);
   return band * sectors + sector;
 }
 
 namespace {
+
+// Near-uniform directions: the Fibonacci lattice of n points, z = 1 - (2k + 1) / n and longitude
+// advancing by the golden angle.
+std::vector<Vec3> fibonacciDirections(int n) {
+  std::vector<Vec3> directions(static_cast<std::size_t>(n));
+  const double goldenAngle = kPi * (3.0 - std::sqrt(5.0));
+  for (int k = 0; k < n; ++k) {
+    const double z = 1.0 - (2.0 * k + 1.0) / n;
+    const double r = std::sqrt(std::max(0.0, 1.0 - z * z));
+    const double longitude = goldenAngle * k;
+    directions[static_cast<std::size_t>(k)] = {
+        {r * std::cos(longitude), r * std::sin(longitude), z}};
+  }
+  return directions;
+}
+
+// What the searches need of a grid, whatever the samples: the centre of every cell, and for each
+// probe direction of the gap search its cell and the cosine of its angle to that cell's centre.
+struct GridTable {
+  std::vector<Vec3> centres;
+  std::vector<Vec3> probes;
+  std::vector<int> probeCell;
+  std::vector<double> probeOwnCosine;
+};
+
+GridTable buildTable(const SphereGrid& grid) {
+  GridTable table;
+  for (int cell = 0; cell < grid.cells(); ++cell) {
+    table.centres.push_back(grid.centre(cell));
+  }
+  table.probes = fibonacciDirections(1000);
+  for (const Vec3& probe : table.probes) {
+    const int cell = grid.cellOf(probe);
+    table.probeCell.push_back(cell);
+    table.probeOwnCosine.push_back(dot(probe, table.centres[static_cast<std::size_t>(cell)]));
+  }
+  return table;
+}
+
+// The table of the grid: built once for the fine grid, which the diagnostics use, and into
+// scratch for any other.
+const GridTable& tableOf(const SphereGrid& grid, GridTable& scratch) {
+  static const GridTable fine = buildTable(fineGrid());
+  if (grid.bands() == fineGrid().bands() && grid.sectors() == fineGrid().sectors()) {
+    return fine;
+  }
+  scratch = buildTable(grid);
+  return scratch;
+}
 
 // The centres of the occupied cells, component by component, so that the scan over them is one
 // simple loop.
@@ -97,11 +179,11 @@ struct Centres {
   std::size_t size() const { return x.size(); }
 };
 
-Centres occupiedCentres(const SphereGrid& grid, const std::vector<std::uint8_t>& occupied) {
+Centres occupiedCentres(const GridTable& table, const std::vector<std::uint8_t>& occupied) {
   Centres centres;
-  for (int cell = 0; cell < grid.cells(); ++cell) {
+  for (std::size_t cell = 0; cell < table.centres.size(); ++cell) {
     if (occupied[cell] != 0) {
-      const Vec3 c = grid.centre(cell);
+      const Vec3& c = table.centres[cell];
       centres.x.push_back(c[0]);
       centres.y.push_back(c[1]);
       centres.z.push_back(c[2]);
@@ -130,47 +212,46 @@ double nearestCosine(const Centres& centres, const Vec3& d, double stopAt) {
   return best;
 }
 
-// Near-uniform directions: the Fibonacci lattice of n points, z = 1 - (2k + 1) / n and longitude
-// advancing by the golden angle.
-std::vector<Vec3> fibonacciDirections(int n) {
-  std::vector<Vec3> directions(static_cast<std::size_t>(n));
-  const double goldenAngle = kPi * (3.0 - std::sqrt(5.0));
-  for (int k = 0; k < n; ++k) {
-    const double z = 1.0 - (2.0 * k + 1.0) / n;
-    const double r = std::sqrt(std::max(0.0, 1.0 - z * z));
-    const double longitude = goldenAngle * k;
-    directions[static_cast<std::size_t>(k)] = {
-        {r * std::cos(longitude), r * std::sin(longitude), z}};
-  }
-  return directions;
-}
-
 }  // namespace
 
 Cap largestEmptyCap(const SphereGrid& grid, const std::vector<std::uint8_t>& occupied) {
   Cap cap;
-  const Centres centres = occupiedCentres(grid, occupied);
+  GridTable scratch;
+  const GridTable& table = tableOf(grid, scratch);
+  const Centres centres = occupiedCentres(table, occupied);
   if (centres.size() == 0) {
     return cap;
   }
-  static const std::vector<Vec3> probes = fibonacciDirections(1000);
+  const std::vector<Vec3>& probes = table.probes;
 
   // The best probe is the one whose nearest centre is furthest: the smallest nearest cosine.
-  // Probes in an empty cell go first, since the large gaps are found there and make the early
-  // stop of the others effective.
+  // Probes in an empty cell are scanned first, since large gaps lie there. A probe in an occupied
+  // cell is no further from a centre than from its own cell's, so those probes are visited from
+  // the furthest from their own centre on, and the visit ends once that distance cannot beat
+  // the best found.
   double bestCosine = 2.0;
   Vec3 best = probes[0];
-  for (int pass = 0; pass < 2; ++pass) {
-    for (const Vec3& probe : probes) {
-      const bool inEmptyCell = occupied[grid.cellOf(probe)] == 0;
-      if (inEmptyCell != (pass == 0)) {
-        continue;
-      }
-      const double c = nearestCosine(centres, probe, bestCosine);
-      if (c < bestCosine) {
-        bestCosine = c;
-        best = probe;
-      }
+  std::vector<std::pair<double, std::size_t>> inOccupied;
+  for (std::size_t k = 0; k < probes.size(); ++k) {
+    if (occupied[static_cast<std::size_t>(table.probeCell[k])] != 0) {
+      inOccupied.push_back({table.probeOwnCosine[k], k});
+      continue;
+    }
+    const double c = nearestCosine(centres, probes[k], bestCosine);
+    if (c < bestCosine) {
+      bestCosine = c;
+      best = probes[k];
+    }
+  }
+  std::sort(inOccupied.begin(), inOccupied.end());
+  for (const auto& [ownCosine, k] : inOccupied) {
+    if (ownCosine >= bestCosine) {
+      break;
+    }
+    const double c = nearestCosine(centres, probes[k], bestCosine);
+    if (c < bestCosine) {
+      bestCosine = c;
+      best = probes[k];
     }
   }
 
@@ -220,7 +301,8 @@ Cap largestEmptyCap(const SphereGrid& grid, const std::vector<std::uint8_t>& occ
 Motion analyseMotion(const SphereGrid& grid, const std::vector<std::uint8_t>& occupied,
                      double planarityTumbled) {
   Motion motion;
-  const Centres centres = occupiedCentres(grid, occupied);
+  GridTable scratch;
+  const Centres centres = occupiedCentres(tableOf(grid, scratch), occupied);
   const std::size_t n = centres.size();
   if (n == 0) {
     return motion;
@@ -270,7 +352,7 @@ Motion analyseMotion(const SphereGrid& grid, const std::vector<std::uint8_t>& oc
   std::vector<double> angles(n);
   for (std::size_t k = 0; k < n; ++k) {
     const Vec3 c = {{centres.x[k], centres.y[k], centres.z[k]}};
-    angles[k] = std::atan2(dot(c, e2), dot(c, e1));
+    angles[k] = longitude(dot(c, e2), dot(c, e1));
   }
   std::sort(angles.begin(), angles.end());
   double widestGap = angles.front() + 2.0 * kPi - angles.back();

@@ -20,8 +20,13 @@ inline SphereGrid fineGrid() {
   return SphereGrid(24, 48);
 }
 
+// atan2(y, x) in radians, in [-pi, pi], from arithmetic and division alone (a reduction to
+// |u| <= tan(pi/16) and a series), so that the cell of a direction is the same on every platform;
+// within 2e-9 rad of the exact angle. 0 for x = y = 0.
+double longitude(double y, double x);
+
 // Cell of a direction given by its z (unit Z component, in [-1, 1]) and its longitude
-// atan2(y, x) in radians, in a grid of the given size; the same cell as SphereGrid::cellOf.
+// longitude(y, x) in radians, in a grid of the given size; the same cell as SphereGrid::cellOf.
 int cellOfAngles(double z, double longitude_rad, int bands, int sectors);
 
 // The largest cap of the sphere that contains no centre of an occupied cell of grid (occupied

@@ -126,33 +126,37 @@ TEST(LibraryCalibration, FullTumblePassesWithTheTruthRecovered) {
   }
 }
 
-// The same recording in microtesla (x100) or milligauss (x1000) read as gauss fails, the unit
-// listed first and named, with and without a reference; the fit itself is unaffected by scale.
+// The same recording in another unit read as gauss fails, the unit listed first and named, with
+// and without a reference (milligauss also naming raw counts); the fit itself is unaffected by
+// scale.
 TEST(LibraryCalibration, WrongUnitFailsWithTheUnitReasonFirst) {
   const ct::Truth t = truth();
   const std::vector<ct::Vec3> samples = ct::generate(t, 2000, ct::Coverage::kFullSphere, 0.001, 11);
-  for (double factor : {100.0, 1000.0}) {
+  const struct {
+    double factor;
+    const char* unit;
+  } units[] = {{100.0, "microtesla"}, {1000.0, "milligauss"}, {1e5, "nanotesla"}, {1e-4, "tesla"}};
+  for (const auto& u : units) {
     std::vector<ct::Vec3> scaled = samples;
     for (ct::Vec3& v : scaled) {
       for (double& c : v) {
-        c *= factor;
+        c *= u.factor;
       }
     }
     for (const CalibrationOptions& options : {withStrength(), CalibrationOptions()}) {
       const CalibrationResult r = fluxtrim::calibrate(sampleSet(scaled), options);
-      ASSERT_EQ(r.diagnostics.verdict, Verdict::Fail);
+      ASSERT_EQ(r.diagnostics.verdict, Verdict::Fail) << u.unit;
       const Check& first = r.diagnostics.reasons.front();
-      EXPECT_EQ(first.code, CheckCode::Unit);
-      const std::string unit = factor == 100.0 ? "microtesla" : "milligauss";
-      EXPECT_NE(first.message.find(unit), std::string::npos) << first.message;
-      EXPECT_NE(first.action.find(unit), std::string::npos) << first.action;
-      if (factor == 1000.0) {
-        EXPECT_NE(first.message.find("counts"), std::string::npos) << first.message;
-      }
-      EXPECT_LT(
-          offsetError_mG(r, {t.offset[0] * factor, t.offset[1] * factor, t.offset[2] * factor}) /
-              factor,
-          0.5);
+      EXPECT_EQ(first.code, CheckCode::Unit) << u.unit;
+      EXPECT_NE(first.message.find(std::string("like ") + u.unit), std::string::npos)
+          << first.message;
+      EXPECT_NE(first.action.find(u.unit), std::string::npos) << first.action;
+      EXPECT_EQ(first.message.find("counts") != std::string::npos, u.factor == 1000.0)
+          << first.message;
+      EXPECT_LT(offsetError_mG(
+                    r, {t.offset[0] * u.factor, t.offset[1] * u.factor, t.offset[2] * u.factor}) /
+                    u.factor,
+                0.5);
     }
   }
   // Given as microtesla, the same numbers fit.

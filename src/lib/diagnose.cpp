@@ -715,8 +715,10 @@ CalibrationResult diagnose(const SampleSet& samples, const CalibrationOptions& o
   if (r.mode == Mode::FixedWindow && fitted) {
     const MagnitudeBounds bounds = outlierBounds(survey.corrected, options.outlierLimit);
     outliers = 0;
-    for (double m : survey.corrected.magnitude) {
-      outliers += (m <= bounds.upper && m >= bounds.lower) ? 0 : 1;
+    if (std::isfinite(bounds.lower) && std::isfinite(bounds.upper)) {
+      for (double m : survey.corrected.magnitude) {
+        outliers += (m <= bounds.upper && m >= bounds.lower) ? 0 : 1;
+      }
     }
     outlierBase = f.kept();
   }

@@ -150,12 +150,16 @@ AcceptanceWindow spikeWindow(const std::vector<Vec3>& values,
   window.rejectedAs = SampleStatus::Disturbed;
   std::vector<double> component(rows.size());
   double halfWidth = 0.0;
+  // Ranks symmetric about the middle, so that up to 100 samples the box is their full range.
+  const std::size_t lowRank =
+      static_cast<std::size_t>(kBoxQuantile * static_cast<double>(rows.size() - 1));
+  const std::size_t highRank = rows.size() - 1 - lowRank;
   for (int k = 0; k < 3; ++k) {
     for (std::size_t i = 0; i < rows.size(); ++i) {
       component[i] = values[rows[i]][k];
     }
-    const double low = quantile(component, kBoxQuantile);
-    const double high = quantile(component, 1.0 - kBoxQuantile);
+    const double low = orderStatistic(component, lowRank);
+    const double high = orderStatistic(component, highRank);
     window.centre[k] = 0.5 * (low + high);
     halfWidth = std::max(halfWidth, 0.5 * (high - low));
   }

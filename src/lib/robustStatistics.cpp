@@ -8,12 +8,10 @@
 namespace fluxtrim {
 namespace detail {
 
-double quantile(std::vector<double>& values, double q) {
-  if (values.empty()) {
+double orderStatistic(std::vector<double>& values, std::size_t rank) {
+  if (rank >= values.size()) {
     return std::numeric_limits<double>::quiet_NaN();
   }
-  const std::size_t rank =
-      static_cast<std::size_t>(std::floor(q * static_cast<double>(values.size() - 1)));
   std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(rank),
                    values.end());
   return values[rank];

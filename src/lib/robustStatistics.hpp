@@ -3,14 +3,15 @@
 #ifndef FLUXTRIM_LIB_ROBUST_STATISTICS_HPP
 #define FLUXTRIM_LIB_ROBUST_STATISTICS_HPP
 
+#include <cstddef>
 #include <vector>
 
 namespace fluxtrim {
 namespace detail {
 
-// The element of rank floor(q * (n - 1)) in ascending order (q in [0, 1]) of the n values; NaN
-// when there are none. Reorders values. NaN values are not allowed.
-double quantile(std::vector<double>& values, double q);
+// The element of the given rank (0 for the smallest) in ascending order; NaN when rank is not
+// below the number of values. Reorders values. NaN values are not allowed.
+double orderStatistic(std::vector<double>& values, std::size_t rank);
 
 struct WeightedValue {
   double value;

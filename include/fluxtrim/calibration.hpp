@@ -64,7 +64,9 @@ enum class Mode {
   // on the kept samples, one robust refinement. Needs no reference; deterministic.
   Automatic,
   // The computation of fluxtrim.out: the samples whose raw magnitude lies within `tolerance` of
-  // the reference's magnitude (both ends included) are fitted once. Needs a reference.
+  // the reference's magnitude (both ends included) are fitted once. Needs a reference. Same
+  // digits as fluxtrim.out for the same samples; fluxtrim.out also hands its header line and a
+  // final newline to the fit as zero rows, which only a tolerance of 1 or more lets in.
   FixedWindow,
 };
 const char* modeName(Mode mode);  // "automatic" or "fixed-window"

@@ -631,10 +631,10 @@ CalibrationResult diagnose(const SampleSet& samples, const CalibrationOptions& o
     f.inclination_deg = reference.field().elements.inclination_deg;
   }
 
-  // Directions, coverage and the motion's shape.
-  // Directions of the motion from the centre of a sphere, not from the fit being judged: the
-  // sphere through the kept samples, or in the fixed-window mode the one through all valid
-  // samples, since the window's band would make a poor centre.
+  // Directions, coverage and the motion's shape. The motion's directions are seen from the
+  // centre of a sphere, not from the fit being judged: the sphere through the kept samples, or
+  // in the fixed-window mode the one through all valid samples, since the window's band would
+  // make a poor centre.
   const Vec3 centre = r.mode == Mode::FixedWindow && std::isfinite(stage.preliminary.radius)
                           ? stage.preliminary.centre
                           : r.models[0].calibration.offset;
@@ -651,8 +651,8 @@ CalibrationResult diagnose(const SampleSet& samples, const CalibrationOptions& o
   coverage.largestGapDirection = gap.centre;
   r.motion = analyseMotion(fineGrid(), survey.fineFromCentre, kPlanarityWarn);
 
-  // Residual of every model, each coverage cell weighted once.
-  // The kept model's magnitudes are those of the survey.
+  // Residual of every model, each coverage cell weighted once; the kept model's magnitudes are
+  // those of the survey.
   for (int m = 0; m < 3; ++m) {
     ModelFit& model = r.models[m];
     if (model.decision == ModelDecision::NotFitted) {

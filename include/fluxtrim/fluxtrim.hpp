@@ -2,6 +2,8 @@
 #ifndef FLUXTRIM_FLUXTRIM_HPP
 #define FLUXTRIM_FLUXTRIM_HPP
 
+#include "fluxtrim/calibration.hpp"
+#include "fluxtrim/diagnostics.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/field.hpp"
 #include "fluxtrim/samples.hpp"

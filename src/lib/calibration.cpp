@@ -1,0 +1,223 @@
+#include "fluxtrim/calibration.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "coreLimits.hpp"
+#include "diagnose.hpp"
+#include "fitStage.hpp"
+#include "fluxtrim/error.hpp"
+
+namespace fluxtrim {
+
+namespace {
+
+constexpr double kNanoteslaPerGauss = 100000.0;
+
+std::string number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+// Every option in its domain, whichever mode uses it; the samples within what the fits can index.
+void checkArguments(const SampleSet& samples, const CalibrationOptions& options) {
+  if (options.mode == Mode::FixedWindow && options.reference.kind() == Reference::Kind::None) {
+    throw UsageError("calibrate: the fixed-window mode needs a reference field or strength");
+  }
+  if (!std::isfinite(options.tolerance) || options.tolerance < 0.0) {
+    throw UsageError("calibrate: tolerance must be finite and >= 0, not " +
+                     number(options.tolerance));
+  }
+  if (!(options.disturbanceWindow > 0.0 && options.disturbanceWindow <= 1.0)) {
+    throw UsageError("calibrate: disturbanceWindow must lie in (0, 1], not " +
+                     number(options.disturbanceWindow));
+  }
+  if (!std::isfinite(options.outlierLimit) || !(options.outlierLimit > 0.0)) {
+    throw UsageError("calibrate: outlierLimit must be finite and > 0, not " +
+                     number(options.outlierLimit));
+  }
+  if (samples.unit.unit == Unit::Counts &&
+      !(std::isfinite(samples.unit.countsPerGauss) && samples.unit.countsPerGauss > 0.0)) {
+    throw UsageError("calibrate: counts per gauss must be finite and > 0, not " +
+                     number(samples.unit.countsPerGauss));
+  }
+  if (!sampleCountFitsCore(samples.values.size())) {
+    throw UsageError("calibrate: too many samples: " + std::to_string(samples.values.size()) +
+                     ", at most " + std::to_string(kMaxCoreSampleCount));
+  }
+}
+
+}  // namespace
+
+Vec3 applyCalibration(const Calibration& calibration, const Vec3& raw) {
+  const double b[3] = {raw[0] - calibration.offset[0], raw[1] - calibration.offset[1],
+                       raw[2] - calibration.offset[2]};
+  const Matrix3& m = calibration.matrix;
+  Vec3 corrected;
+  for (int c = 0; c < 3; ++c) {
+    corrected[c] = (b[0] * m[0][c] + b[1] * m[1][c]) + b[2] * m[2][c];
+  }
+  return corrected;
+}
+
+Reference Reference::fromStrength(double total_G) {
+  if (!std::isfinite(total_G) || !(total_G > 0.0)) {
+    throw UsageError("reference: the field strength must be finite and > 0 gauss, not " +
+                     number(total_G));
+  }
+  Reference reference;
+  reference.kind_ = Kind::Strength;
+  reference.strength_G_ = total_G;
+  return reference;
+}
+
+Reference Reference::fromField(const ReferenceField& field) {
+  const FieldElements& e = field.elements;
+  if (!std::isfinite(e.north_nT) || !std::isfinite(e.east_nT) || !std::isfinite(e.down_nT) ||
+      (e.north_nT == 0.0 && e.east_nT == 0.0 && e.down_nT == 0.0)) {
+    throw UsageError("reference: the field's north, east and down must be finite and not all 0");
+  }
+  Reference reference;
+  reference.kind_ = Kind::Field;
+  reference.field_ = field;
+  return reference;
+}
+
+double Reference::total_G() const {
+  switch (kind_) {
+    case Kind::None:
+      return std::numeric_limits<double>::quiet_NaN();
+    case Kind::Strength:
+      return strength_G_;
+    case Kind::Field: {
+      const Vec3 g = vector_G();
+      return std::sqrt((g[0] * g[0] + g[1] * g[1]) + g[2] * g[2]);
+    }
+  }
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
+Vec3 Reference::vector_G() const {
+  switch (kind_) {
+    case Kind::None:
+      break;
+    case Kind::Strength:
+      return {{strength_G_, 0.0, 0.0}};
+    case Kind::Field:
+      return {{field_.elements.north_nT / kNanoteslaPerGauss,
+               field_.elements.east_nT / kNanoteslaPerGauss,
+               field_.elements.down_nT / kNanoteslaPerGauss}};
+  }
+  throw UsageError("reference: none was given, so it has no vector");
+}
+
+const ReferenceField& Reference::field() const {
+  if (kind_ != Kind::Field) {
+    throw UsageError("reference: no model field was given");
+  }
+  return field_;
+}
+
+const char* modeName(Mode mode) {
+  return mode == Mode::FixedWindow ? "fixed-window" : "automatic";
+}
+
+const char* modelName(ModelKind kind) {
+  switch (kind) {
+    case ModelKind::Sphere:
+      return "sphere";
+    case ModelKind::AxisAligned:
+      return "axis-aligned ellipsoid";
+    case ModelKind::General:
+      return "general ellipsoid";
+  }
+  return "sphere";
+}
+
+int modelCoefficients(ModelKind kind) {
+  switch (kind) {
+    case ModelKind::Sphere:
+      return 4;
+    case ModelKind::AxisAligned:
+      return 7;
+    case ModelKind::General:
+      return 10;
+  }
+  return 4;
+}
+
+const char* modelDecisionName(ModelDecision decision) {
+  switch (decision) {
+    case ModelDecision::Kept:
+      return "kept";
+    case ModelDecision::Superseded:
+      return "superseded";
+    case ModelDecision::NotPositiveDefinite:
+      return "not positive definite";
+    case ModelDecision::NotReal:
+      return "not real";
+    case ModelDecision::NotBetter:
+      return "not better";
+    case ModelDecision::NotFitted:
+      return "not fitted";
+  }
+  return "not fitted";
+}
+
+const char* statusName(SampleStatus status) {
+  switch (status) {
+    case SampleStatus::Kept:
+      return "kept";
+    case SampleStatus::Invalid:
+      return "invalid";
+    case SampleStatus::OutsideWindow:
+      return "outside window";
+    case SampleStatus::Disturbed:
+      return "disturbed";
+    case SampleStatus::Outlier:
+      return "outlier";
+  }
+  return "kept";
+}
+
+const char* severityName(Severity severity) {
+  switch (severity) {
+    case Severity::Ok:
+      return "ok";
+    case Severity::Warn:
+      return "warn";
+    case Severity::Fail:
+      return "fail";
+  }
+  return "fail";
+}
+
+const char* verdictName(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::Pass:
+      return "pass";
+    case Verdict::Warn:
+      return "warn";
+    case Verdict::Fail:
+      return "fail";
+  }
+  return "fail";
+}
+
+const char* checkCodeName(CheckCode code) {
+  static const char* const kNames[kCheckCodeCount] = {
+      "input",   "unit",   "motion",    "gap",   "coverage", "rejected", "outliers",
+      "samples", "offset", "soft_iron", "model", "radius",   "residual"};
+  const int index = static_cast<int>(code);
+  return index >= 0 && index < kCheckCodeCount ? kNames[index] : "unknown";
+}
+
+CalibrationResult calibrate(const SampleSet& samples, const CalibrationOptions& options) {
+  checkArguments(samples, options);
+  return detail::diagnose(samples, options, detail::fitSamples(samples, options));
+}
+
+}  // namespace fluxtrim

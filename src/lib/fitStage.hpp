@@ -1,0 +1,63 @@
+// The fitting half of a calibration: which samples are kept, the windows that decide it, and the
+// three candidate fits of the calibration core on the kept samples. The diagnostics are computed
+// from its outcome (diagnose.hpp).
+#ifndef FLUXTRIM_LIB_FIT_STAGE_HPP
+#define FLUXTRIM_LIB_FIT_STAGE_HPP
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "fluxtrim/calibration.hpp"
+
+namespace fluxtrim {
+namespace detail {
+
+// A sphere in the samples' unit; radius NaN when it could not be fitted.
+struct Sphere {
+  Vec3 centre{{0.0, 0.0, 0.0}};
+  double radius = std::numeric_limits<double>::quiet_NaN();
+};
+
+struct FitStage {
+  std::vector<SampleStatus> status;       // one per sample
+  std::vector<AcceptanceWindow> windows;  // in the order applied
+  std::array<ModelFit, 3> models;         // residuals not yet filled in
+  int chosen = 0;                         // the kept model, by the core's rule
+  double meanCorrectedMagnitude = std::numeric_limits<double>::quiet_NaN();
+  // The sphere through all valid samples (finite, not all zero), gross spikes aside: the
+  // samples' scale for the unit check, before any window has shaped the set.
+  Sphere preliminary;
+};
+
+// Runs the mode's fit: the windows, the core's fits, and in the automatic mode the refinement.
+// Options must have been checked (calibrate does that).
+FitStage fitSamples(const SampleSet& samples, const CalibrationOptions& options);
+
+// The corrected magnitudes of the rows, each with the coverage-grid cell of its corrected
+// direction (grid.cells() for a direction that has none: zero or not finite) and the count of
+// rows per cell (grid.cells() + 1 entries).
+struct CorrectedMagnitudes {
+  std::vector<double> magnitude;
+  std::vector<std::uint32_t> cell;
+  std::vector<std::uint32_t> cellCount;
+};
+CorrectedMagnitudes correctedMagnitudes(const std::vector<Vec3>& values,
+                                        const std::vector<std::size_t>& rows,
+                                        const Calibration& calibration, const SphereGrid& grid);
+
+// The window of typical corrected magnitudes: median +- max(limit * 1.4826 * MAD, 1 % of the
+// median), with median and MAD weighted so that each coverage cell weighs the same, however many
+// samples dwell in it. NaN bounds without magnitudes.
+struct MagnitudeBounds {
+  double lower;
+  double upper;
+};
+MagnitudeBounds outlierBounds(const CorrectedMagnitudes& corrected, double limit);
+
+}  // namespace detail
+}  // namespace fluxtrim
+
+#endif

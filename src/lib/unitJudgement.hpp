@@ -1,0 +1,43 @@
+// The samples' unit: gauss per unit, names for messages, and which unit the samples' scale
+// suggests when it is compared with the field.
+#ifndef FLUXTRIM_LIB_UNIT_JUDGEMENT_HPP
+#define FLUXTRIM_LIB_UNIT_JUDGEMENT_HPP
+
+#include <string>
+
+#include "fluxtrim/units.hpp"
+
+namespace fluxtrim {
+namespace detail {
+
+// Gauss in one unit of the samples: 1, 1e-3, 1e-2, 1e-5, 1e4, or 1 / countsPerGauss.
+double gaussPer(const SampleUnit& unit);
+// "gauss", "milligauss", "microtesla", "nanotesla", "tesla", or "counts (N per gauss)".
+std::string unitLabel(const SampleUnit& unit);
+// "G", "mG", "uT", "nT", "T" or "counts".
+std::string unitSymbol(const SampleUnit& unit);
+
+// The Earth's field at the surface lies in about [0.22, 0.67] gauss; its geometric middle is
+// the nominal strength when no reference is given.
+constexpr double kEarthFieldMin_G = 0.22;
+constexpr double kEarthFieldMax_G = 0.67;
+
+struct UnitJudgement {
+  bool matches = false;  // the scale fits the samples' unit
+  SampleUnit apparent;   // the unit whose scale fits; Counts with the implied scale when none does
+  double ratio = 0.0;    // scale in gauss (read in the samples' unit) over the expected field
+  double expected_G = 0.0;  // the field the scale was compared with
+  double bandLow = 0.0;     // the ratios [bandLow, bandHigh] fit the samples' unit
+  double bandHigh = 0.0;
+};
+
+// Judges a scale (the radius of the samples, in their unit) against the field field_G (gauss;
+// NaN for none, when the nominal Earth field is used). A unit fits when the scale, read in it,
+// lies within a factor 10^0.5 of the field: the candidates (gauss, milligauss, microtesla,
+// nanotesla, tesla) are powers of ten apart, so at most one fits. scale must be finite and > 0.
+UnitJudgement judgeUnit(double scale, const SampleUnit& unit, double field_G);
+
+}  // namespace detail
+}  // namespace fluxtrim
+
+#endif

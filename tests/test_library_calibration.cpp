@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <limits>
 #include <random>
 #include <string>
@@ -16,7 +15,6 @@
 #include "FERROKIT.hpp"
 #include "calibration_test_data.h"
 #include "fluxtrim/fluxtrim.hpp"
-#include "geomag.hpp"
 #include "lib/robustStatistics.hpp"
 #include "lib/symmetricEigen.hpp"
 #include "staticMagCalibration.h"
@@ -332,25 +330,6 @@ TEST(LibraryCalibration, DisturbedSamplesAreRejectedAndMarked) {
   EXPECT_EQ(r.windows[2].rejectedAs, SampleStatus::Outlier);
 }
 
-// Reads the three columns of the example file after its header line.
-SampleSet readExample() {
-  SampleSet set;
-  std::ifstream in(std::string(FLUXTRIM_SOURCE_DIR) + "/examples/mag.csv");
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    const char* p = line.c_str();
-    char* end = nullptr;
-    fluxtrim::Vec3 v;
-    for (double& c : v) {
-      c = std::strtod(p, &end);
-      p = *end == ',' ? end + 1 : end;
-    }
-    set.values.push_back(v);
-  }
-  return set;
-}
-
 // The fixed window is fluxtrim.out's computation: on the example with the single-precision model
 // field of its position, and on samples with exact window edges, zero rows (accepted once the
 // window reaches zero) and NaN rows, offset, matrix and mean magnitude equal the core's to the
@@ -363,23 +342,15 @@ TEST(LibraryCalibration, FixedWindowIsFluxtrimOutsComputationToTheBit) {
   tool.magCalibration(latitude, longitude, height, 0.2);
   const FERROKIT::MAGRESULT& expected = tool.getMagCalibResult();
 
-  const float lat = static_cast<float>(latitude), lon = static_cast<float>(longitude);
-  const geomag::Elements e = geomag::magField2Elements(
-      geomag::GeoMag(2024.0f, geomag::geodetic2ecef(lat, lon, static_cast<float>(height)),
-                     geomag::WMM2020),
-      lat, lon);
-  fluxtrim::ReferenceField field;
-  field.model = fluxtrim::Model::WMM2020;
-  field.decimalYear = 2024.0;
-  field.elements.north_nT = e.north;
-  field.elements.east_nT = e.east;
-  field.elements.down_nT = e.down;
-  field.elements.inclination_deg = e.inclination;
+  // The model as fluxtrim.out evaluates it: WMM2020 at 2024.0 in single precision.
+  const fluxtrim::ReferenceField field = fluxtrim::evaluateField(
+      fluxtrim::Model::WMM2020, {latitude, longitude, height}, 2024.0, fluxtrim::Precision::Single);
   CalibrationOptions options;
   options.mode = Mode::FixedWindow;
   options.tolerance = 0.2;
   options.reference = Reference::fromField(field);
-  const CalibrationResult r = fluxtrim::calibrate(readExample(), options);
+  const CalibrationResult r = fluxtrim::calibrate(
+      fluxtrim::readSamples(std::string(FLUXTRIM_SOURCE_DIR) + "/examples/mag.csv"), options);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(r.calibration.offset[i], expected.hardIronOffset[i]);
     EXPECT_EQ(options.reference.vector_G()[i], expected.WMMRef[i]);

@@ -269,7 +269,7 @@ Check unitCheck(const CalibrationResult& r, const UnitJudgement& judgement, bool
   const std::string expected = haveReference ? format("%.3g G expected here", judgement.expected_G)
                                              : format("the Earth's %.2f to %.2f G expected",
                                                       kEarthFieldMin_G, kEarthFieldMax_G);
-  const std::string given = unitLabel(r.unit);
+  const std::string given = r.unit.name();
   if (judgement.matches) {
     check.severity = Severity::Ok;
     check.message = format("scale %.4g G is %.2f times the field (%s): %s fits", f.scale_G,
@@ -293,8 +293,8 @@ Check unitCheck(const CalibrationResult& r, const UnitJudgement& judgement, bool
   check.severity = Severity::Fail;
   const SampleUnit& apparent = judgement.apparent;
   if (apparent.unit != Unit::Counts) {
-    const double factor = gaussPer(r.unit) / gaussPer(apparent);
-    const std::string name = unitLabel(apparent);
+    const double factor = r.unit.gaussPerUnit() / apparent.gaussPerUnit();
+    const std::string name = apparent.name();
     check.message = format("samples look like %s: their field reads %.4g, %s (x%g)", name.c_str(),
                            f.scale, expected.c_str(), factor);
     if (apparent.unit == Unit::Milligauss) {
@@ -316,8 +316,8 @@ Check unitCheck(const CalibrationResult& r, const UnitJudgement& judgement, bool
     check.message = format(
         "samples' scale fits no unit: their field reads %.4g %s, %.3g times %s: raw counts of "
         "about %.4g per gauss, or a wrong position",
-        f.scale, unitSymbol(r.unit).c_str(), judgement.ratio, expected.c_str(),
-        apparent.countsPerGauss * gaussPer(r.unit));
+        f.scale, r.unit.symbol().c_str(), judgement.ratio, expected.c_str(),
+        apparent.countsPerGauss * r.unit.gaussPerUnit());
     check.action =
         "give the unit as counts:N with the sensor's counts per gauss, or check the "
         "position and date of the reference";
@@ -476,9 +476,9 @@ Check offsetCheck(const CalibrationResult& r) {
       graded(CheckCode::Offset, f.offsetLargest_G, kOffsetWarn_G, kNaN, LimitKind::Maximum, "G");
   const std::string inGauss =
       r.unit.unit == Unit::Gauss ? std::string() : format("%.3g G, ", f.offsetNorm_G);
-  check.message = format("offset %.4g %s (%s%.0f %% of the field); largest component %.3g G",
-                         f.offsetNorm, unitSymbol(r.unit).c_str(), inGauss.c_str(),
-                         100.0 * f.offsetToField, f.offsetLargest_G);
+  check.message =
+      format("offset %.4g %s (%s%.0f %% of the field); largest component %.3g G", f.offsetNorm,
+             r.unit.symbol().c_str(), inGauss.c_str(), 100.0 * f.offsetToField, f.offsetLargest_G);
   if (check.severity != Severity::Ok) {
     check.action =
         "a sensor this far off centre may saturate: check its range, or mount it away "
@@ -621,7 +621,7 @@ CalibrationResult diagnose(const SampleSet& samples, const CalibrationOptions& o
       moved.push_back(i);
     }
   }
-  const double gaussPerUnit = gaussPer(r.unit);
+  const double gaussPerUnit = r.unit.gaussPerUnit();
   f.gaussPerUnit = gaussPerUnit;
   const Reference& reference = options.reference;
   f.field_G = reference.total_G();

@@ -391,7 +391,7 @@ FitStage fitFixedWindow(const SampleSet& samples, const CalibrationOptions& opti
   stage.status.assign(values.size(), SampleStatus::Kept);
 
   const Vec3 reference_G = options.reference.vector_G();
-  const double gaussPerUnit = gaussPer(samples.unit);
+  const double gaussPerUnit = samples.unit.gaussPerUnit();
   const Vec3 reference = {{reference_G[0] / gaussPerUnit, reference_G[1] / gaussPerUnit,
                            reference_G[2] / gaussPerUnit}};
   const double referenceNorm = norm3(reference);

@@ -1,5 +1,4 @@
-// The samples' unit: gauss per unit, names for messages, and which unit the samples' scale
-// suggests when it is compared with the field.
+// Which unit the samples' scale suggests when it is compared with the field.
 #ifndef FLUXTRIM_LIB_UNIT_JUDGEMENT_HPP
 #define FLUXTRIM_LIB_UNIT_JUDGEMENT_HPP
 
@@ -9,13 +8,6 @@
 
 namespace fluxtrim {
 namespace detail {
-
-// Gauss in one unit of the samples: 1, 1e-3, 1e-2, 1e-5, 1e4, or 1 / countsPerGauss.
-double gaussPer(const SampleUnit& unit);
-// "gauss", "milligauss", "microtesla", "nanotesla", "tesla", or "counts (N per gauss)".
-std::string unitLabel(const SampleUnit& unit);
-// "G", "mG", "uT", "nT", "T" or "counts".
-std::string unitSymbol(const SampleUnit& unit);
 
 // The Earth's field at the surface lies in about [0.22, 0.67] gauss; its geometric middle is
 // the nominal strength when no reference is given.

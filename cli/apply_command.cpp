@@ -58,13 +58,13 @@ void reportSkipped(const fluxtrim::SampleSet& samples) {
   std::string first;
   if (!s.skipped.empty()) {
     const fluxtrim::SkippedLine& line = s.skipped.front();
-    first = " (first: line " + std::to_string(line.line) + ", " + problemText(line.problem) +
+    first = std::string(s.skippedLines == 1 ? " (line " : " (first: line ") +
+            std::to_string(line.line) + ", " + problemText(line.problem) +
             (line.column >= 0 ? " in column " + std::to_string(line.column + 1) : "") + ")";
   }
-  std::fprintf(
-      stderr, "%s%llu %s skipped%s\n", kPrefix, static_cast<unsigned long long>(s.skippedLines),
-      s.skippedLines == 1 ? "line that is not a sample was" : "lines that are not samples were",
-      first.c_str());
+  std::fprintf(stderr, "%sskipped %llu %s%s\n", kPrefix,
+               static_cast<unsigned long long>(s.skippedLines),
+               s.skippedLines == 1 ? "line" : "lines", first.c_str());
 }
 
 // Mean and standard deviation of the corrected magnitudes, two passes for accuracy.
@@ -91,24 +91,24 @@ Spread spreadOf(const std::vector<double>& values) {
   return s;
 }
 
-void printSummary(const StoredCalibration& c, const Spread& s, std::size_t count,
-                  const std::string& calibrationPath) {
-  const std::string unit = c.unit.symbol();
-  std::fprintf(stderr, "%s%zu samples corrected with the %s fit of %s (verdict %s)\n", kPrefix,
-               count, c.fit.c_str(), printable(calibrationPath, 60).c_str(), c.verdict.c_str());
-  std::fprintf(stderr, "  corrected magnitude: mean %.6g %s, std dev %.3g %s (%.2f %%)\n", s.mean,
-               unit.c_str(), s.deviation, unit.c_str(), 100.0 * s.deviation / s.mean);
-  std::fprintf(stderr, "                       from %.6g to %.6g %s\n", s.low, s.high,
-               unit.c_str());
+// The summary on standard error, within 80 columns.
+void printSummary(const StoredCalibration& c, const Spread& s, std::size_t count) {
+  const std::string symbol = c.unit.symbol();
+  const char* unit = symbol.c_str();
+  std::fprintf(stderr, "%s%zu samples corrected (%s fit, verdict %s)\n", kPrefix, count,
+               c.fit.c_str(), c.verdict.c_str());
+  std::fprintf(stderr, "  corrected magnitude:  mean %.6g %s, std dev %.3g %s (%.2f %%)\n", s.mean,
+               unit, s.deviation, unit, 100.0 * s.deviation / s.mean);
+  std::fprintf(stderr, "                        from %.6g to %.6g %s\n", s.low, s.high, unit);
   if (!c.referenceTotal_nT) {
-    std::fprintf(stderr, "  reference field: none recorded in the calibration\n");
+    std::fprintf(stderr, "  reference field:      none recorded in the calibration\n");
     return;
   }
   const double nanoteslaToGauss = 1e-5;
   const double reference = *c.referenceTotal_nT * nanoteslaToGauss / c.unit.gaussPerUnit();
-  std::fprintf(stderr, "  reference field:     %.6g %s, %s\n", reference, unit.c_str(),
-               c.referenceText.c_str());
-  std::fprintf(stderr, "  mean against reference: %+.2f %%\n",
+  std::fprintf(stderr, "  reference field:      %.6g %s\n", reference, unit);
+  std::fprintf(stderr, "                        %s\n", c.referenceText.c_str());
+  std::fprintf(stderr, "  mean against it:      %+.2f %%\n",
                100.0 * (s.mean - reference) / reference);
 }
 
@@ -165,7 +165,7 @@ int runApply(const ApplyArgs& args) {
   }
   out.close();
 
-  printSummary(calibration, spreadOf(magnitudes), magnitudes.size(), args.calibration);
+  printSummary(calibration, spreadOf(magnitudes), magnitudes.size());
   if (calibration.verdict == "fail") {
     std::fprintf(stderr,
                  "%swarning: the calibration's verdict is fail: these samples are not "

@@ -5,11 +5,11 @@ set(CPACK_PACKAGE_VENDOR "fluxtrim developers")
 set(CPACK_PACKAGE_CONTACT "fluxtrim developers <fluxtrim@localhost>"
   CACHE STRING "Maintainer of the Debian package, with an e-mail address")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "hard- and soft-iron calibration of three-axis magnetometers")
-set(CPACK_PACKAGE_DESCRIPTION
-  "fluxtrim computes the hard-iron offset and the soft-iron matrix of a three-axis magnetometer\n"
-  "from samples logged while the device is turned, checks the result against the World Magnetic\n"
-  "Model field and says whether it can be used. The package holds the fluxtrim command, the\n"
-  "fixed-format fluxtrim.out, and the static library with its headers.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "fluxtrim computes the hard-iron offset and the soft-iron matrix of a three-axis\n"
+  "magnetometer from samples logged while the device is turned, checks the result against\n"
+  "the World Magnetic Model field and says whether it can be used. The package holds the\n"
+  "fluxtrim command, the fixed-format fluxtrim.out, and the static library with its headers.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

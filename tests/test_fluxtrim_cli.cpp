@@ -222,7 +222,7 @@ TEST_F(FluxtrimTest, ApplyCorrectsWithTheRowVectorConvention) {
   EXPECT_EQ(fromFile.status, 0) << fromFile.err;
   EXPECT_EQ(fromFile.out, kCorrected);
   EXPECT_NE(fromFile.err.find("3 samples corrected"), std::string::npos) << fromFile.err;
-  EXPECT_NE(fromFile.err.find("reference field:     0.5 G"), std::string::npos) << fromFile.err;
+  EXPECT_NE(fromFile.err.find("reference field:      0.5 G"), std::string::npos) << fromFile.err;
 
   const RunResult fromStdin = run({"apply", calibration, "-"}, raw);
   EXPECT_EQ(fromStdin.status, 0) << fromStdin.err;

@@ -65,6 +65,16 @@ std::string commandOf(int argc, char** argv) {
   return "";
 }
 
+// Refuses an option given with an empty value (--units ""), which would otherwise read as an
+// option not given.
+void requireValues(const CLI::App& command) {
+  for (const CLI::Option* option : command.get_options()) {
+    for (const std::string& value : option->results()) {
+      if (value.empty()) throw fluxtrim::UsageError(option->get_name() + ": empty value");
+    }
+  }
+}
+
 // One line for a bad argument, then where to find the usage.
 int usageFailure(const std::string& command, std::string message) {
   for (char& c : message) {
@@ -164,6 +174,9 @@ int runCommandLine(int argc, char** argv) {
                                     "': expected calibrate, field or apply");
       }
       return usageFailure(command, e.what());
+    }
+    for (const CLI::App* sub : {calibrateCommand, fieldCommand, applyCommand}) {
+      if (sub->parsed()) requireValues(*sub);
     }
     if (calibrateCommand->parsed()) return runCalibrate(calibrate);
     if (fieldCommand->parsed()) return runField(field);

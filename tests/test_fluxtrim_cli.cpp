@@ -133,6 +133,7 @@ TEST_F(FluxtrimTest, BadArgumentsGiveOneLineAndTheUsageHint) {
       {"calibrate", {"calibrate", samples, "--field-strength", "-48uT"}},
       {"calibrate", {"calibrate", samples, "--field-strength", "48uT", "--lat", "1", "--lon", "2"}},
       {"calibrate", {"calibrate", samples, "--units", "furlong"}},
+      {"calibrate", {"calibrate", samples, "--units", ""}},
       {"calibrate", {"calibrate", samples, "--columns", "1,2"}},
       {"calibrate", {"calibrate", samples, "--columns", "x,2,3"}},
       {"calibrate", {"calibrate", samples, "--columns", "0,1,2"}},

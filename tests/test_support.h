@@ -1,6 +1,7 @@
-// Helpers shared by the tests that work on files and on the built fluxtrim.out: a fixture with a
-// private temporary directory, reading a file back, splitting text into lines, and running the
-// tool in a child process with its two output streams sent to files.
+// Helpers shared by the tests that work on files and on the built programs: a fixture with a
+// private temporary directory, reading a file back, splitting text into lines, and running a
+// program (fluxtrim.out, fluxtrim, a script) in a child process with its two output streams sent
+// to files.
 #ifndef FLUXTRIM_TESTS_TEST_SUPPORT_H
 #define FLUXTRIM_TESTS_TEST_SUPPORT_H
 
@@ -82,17 +83,23 @@ struct RunResult {
   std::string err;
 };
 
-// Runs fluxtrim.out with args (program name excluded) in a child process whose standard output
-// and standard error go to the files stdout and stderr in dir, and reads both back. With stdoutPath
-// given (for example /dev/full), standard output goes there instead and is not read back. With a
-// time limit above zero the child is killed when it runs longer; otherwise it is awaited however
-// long it takes. A child that cannot be started or awaited is a test failure.
-inline RunResult runTool(const std::vector<std::string>& args, const fs::path& dir,
-                         const std::string& stdoutPath = "",
-                         std::chrono::milliseconds limit = std::chrono::milliseconds(0)) {
+// How to run a child process beyond its arguments.
+struct RunOptions {
+  std::string stdoutPath;              // standard output goes here, not read back (e.g. /dev/full)
+  std::string stdinPath;               // standard input comes from here; empty: inherited
+  std::chrono::milliseconds limit{0};  // killed when running longer; 0: awaited however long
+};
+
+// Runs the executable at program with args (program name excluded) in a child process whose
+// standard output and standard error go to the files stdout and stderr in dir, and reads both
+// back. A child that cannot be started or awaited is a test failure.
+inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                            const fs::path& dir, const RunOptions& options = {}) {
+  const std::string& stdoutPath = options.stdoutPath;
+  const std::chrono::milliseconds limit = options.limit;
   const std::string outPath = stdoutPath.empty() ? (dir / "stdout").string() : stdoutPath;
   const std::string errPath = (dir / "stderr").string();
-  std::vector<std::string> argvText{FLUXTRIM_EXE};
+  std::vector<std::string> argvText{program};
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : argvText) {
@@ -107,12 +114,16 @@ inline RunResult runTool(const std::vector<std::string>& args, const fs::path& d
     if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) {
       _exit(127);
     }
+    if (!options.stdinPath.empty()) {
+      const int in = open(options.stdinPath.c_str(), O_RDONLY);
+      if (in < 0 || dup2(in, STDIN_FILENO) < 0) _exit(127);
+    }
     execv(argv[0], argv.data());
     _exit(127);
   }
   RunResult result;
   if (pid < 0) {
-    ADD_FAILURE() << "could not start " << FLUXTRIM_EXE;
+    ADD_FAILURE() << "could not start " << program;
     return result;
   }
   int waitStatus = 0;
@@ -128,7 +139,7 @@ inline RunResult runTool(const std::vector<std::string>& args, const fs::path& d
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   } else if (waitpid(pid, &waitStatus, 0) != pid) {
-    ADD_FAILURE() << "could not run " << FLUXTRIM_EXE;
+    ADD_FAILURE() << "could not run " << program;
     return result;
   }
   result.exited = WIFEXITED(waitStatus);
@@ -138,6 +149,16 @@ inline RunResult runTool(const std::vector<std::string>& args, const fs::path& d
   }
   result.err = readFile(errPath);
   return result;
+}
+
+// Runs fluxtrim.out as runProgram does; stdoutPath and limit as in RunOptions.
+inline RunResult runTool(const std::vector<std::string>& args, const fs::path& dir,
+                         const std::string& stdoutPath = "",
+                         std::chrono::milliseconds limit = std::chrono::milliseconds(0)) {
+  RunOptions options;
+  options.stdoutPath = stdoutPath;
+  options.limit = limit;
+  return runProgram(FLUXTRIM_EXE, args, dir, options);
 }
 
 }  // namespace test_support

@@ -1,0 +1,179 @@
+// fluxtrim apply: corrected = (raw - offset) * matrix for every sample, written as CSV.
+#include "apply_command.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "calibration_json.hpp"
+#include "exit_status.hpp"
+#include "fluxtrim/error.hpp"
+#include "fluxtrim/samples.hpp"
+#include "output.hpp"
+#include "terminal.hpp"
+
+namespace fluxtrim_cli {
+
+namespace {
+
+const char* const kPrefix = "fluxtrim apply: ";
+
+// (raw - offset) * matrix with raw a row vector: column c of the matrix dotted with the
+// difference, summed from the first row to the last.
+fluxtrim::Vec3 corrected(const fluxtrim::Vec3& raw, const StoredCalibration& c) {
+  const double d[3] = {raw[0] - c.offset[0], raw[1] - c.offset[1], raw[2] - c.offset[2]};
+  fluxtrim::Vec3 out{};
+  for (int col = 0; col < 3; ++col) {
+    out[col] = (d[0] * c.matrix[0][col] + d[1] * c.matrix[1][col]) + d[2] * c.matrix[2][col];
+  }
+  return out;
+}
+
+// Appends the shortest text that reads back as the same double.
+void appendNumber(std::string& line, double value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  line.append(text, result.ptr);
+}
+
+const char* problemText(fluxtrim::LineProblem problem) {
+  switch (problem) {
+    case fluxtrim::LineProblem::TooFewCells:
+      return "too few cells";
+    case fluxtrim::LineProblem::OutOfRange:
+      return "a number out of range";
+    case fluxtrim::LineProblem::NotFinite:
+      return "nan or inf";
+    default:
+      return "not a number";
+  }
+}
+
+// The lines of the input that gave no sample, in one line: their count and the first one.
+void reportSkipped(const fluxtrim::SampleSet& samples) {
+  const fluxtrim::ReadSummary& s = samples.summary;
+  if (s.skippedLines == 0) return;
+  std::string first;
+  if (!s.skipped.empty()) {
+    const fluxtrim::SkippedLine& line = s.skipped.front();
+    first = std::string(s.skippedLines == 1 ? " (line " : " (first: line ") +
+            std::to_string(line.line) + ", " + problemText(line.problem) +
+            (line.column >= 0 ? " in column " + std::to_string(line.column + 1) : "") + ")";
+  }
+  std::fprintf(stderr, "%sskipped %llu %s%s\n", kPrefix,
+               static_cast<unsigned long long>(s.skippedLines),
+               s.skippedLines == 1 ? "line" : "lines", first.c_str());
+}
+
+// Mean and standard deviation of the corrected magnitudes, two passes for accuracy.
+struct Spread {
+  double mean = 0.0;
+  double deviation = 0.0;
+  double low = 0.0;
+  double high = 0.0;
+};
+
+Spread spreadOf(const std::vector<double>& values) {
+  Spread s;
+  s.low = s.high = values.front();
+  double sum = 0.0;
+  for (double v : values) {
+    sum += v;
+    s.low = std::fmin(s.low, v);
+    s.high = std::fmax(s.high, v);
+  }
+  s.mean = sum / static_cast<double>(values.size());
+  double squares = 0.0;
+  for (double v : values) squares += (v - s.mean) * (v - s.mean);
+  s.deviation = std::sqrt(squares / static_cast<double>(values.size()));
+  return s;
+}
+
+// The summary on standard error, within 80 columns.
+void printSummary(const StoredCalibration& c, const Spread& s, std::size_t count) {
+  const std::string symbol = c.unit.symbol();
+  const char* unit = symbol.c_str();
+  std::fprintf(stderr, "%s%zu samples corrected (%s fit, verdict %s)\n", kPrefix, count,
+               c.fit.c_str(), c.verdict.c_str());
+  std::fprintf(stderr, "  corrected magnitude:  mean %.6g %s, std dev %.3g %s (%.2f %%)\n", s.mean,
+               unit, s.deviation, unit, 100.0 * s.deviation / s.mean);
+  std::fprintf(stderr, "                        from %.6g to %.6g %s\n", s.low, s.high, unit);
+  if (!c.referenceTotal_nT) {
+    std::fprintf(stderr, "  reference field:      none recorded in the calibration\n");
+    return;
+  }
+  const double nanoteslaToGauss = 1e-5;
+  const double reference = *c.referenceTotal_nT * nanoteslaToGauss / c.unit.gaussPerUnit();
+  std::fprintf(stderr, "  reference field:      %.6g %s\n", reference, unit);
+  std::fprintf(stderr, "                        %s\n", c.referenceText.c_str());
+  std::fprintf(stderr, "  mean against it:      %+.2f %%\n",
+               100.0 * (s.mean - reference) / reference);
+}
+
+}  // namespace
+
+int runApply(const ApplyArgs& args) {
+  fluxtrim::ReadOptions options = readOptions(args.read);
+  const StoredCalibration calibration = readCalibrationFile(args.calibration);
+  if (!calibration.hasCalibration) {
+    std::fprintf(stderr, "%s%s holds no calibration (verdict %s): nothing to apply\n", kPrefix,
+                 printable(args.calibration, 60).c_str(), calibration.verdict.c_str());
+    return kExitUnusable;
+  }
+  if (!options.unit) options.unit = calibration.unit;
+
+  fluxtrim::SampleSet samples;
+  {
+    ProgressLine progress(args.input);
+    options.progress = progress.callback();
+    samples = fluxtrim::readSamples(args.input, options);
+  }
+  reportSkipped(samples);
+  if (samples.values.empty()) {
+    throw fluxtrim::IoError("no samples in " + (args.input == "-"
+                                                    ? std::string("standard input")
+                                                    : "'" + printable(args.input, 60) + "'"));
+  }
+  // Samples in another unit are brought to the calibration's unit; in the same unit they are
+  // used as read, to the bit.
+  const bool convert = samples.unit.gaussPerUnit() != calibration.unit.gaussPerUnit();
+  const double scale = samples.unit.gaussPerUnit() / calibration.unit.gaussPerUnit();
+
+  // The input is read whole before the output is opened, so -o may name the input itself.
+  Output out(args.output);
+  const std::string unit = calibration.unit.symbol();
+  out.write("x_" + unit + ",y_" + unit + ",z_" + unit + "\n");
+  std::vector<double> magnitudes;
+  magnitudes.reserve(samples.values.size());
+  std::string line;
+  for (fluxtrim::Vec3 raw : samples.values) {
+    if (convert) {
+      for (double& v : raw) v *= scale;
+    }
+    const fluxtrim::Vec3 c = corrected(raw, calibration);
+    magnitudes.push_back(std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]));
+    line.clear();
+    appendNumber(line, c[0]);
+    line += ',';
+    appendNumber(line, c[1]);
+    line += ',';
+    appendNumber(line, c[2]);
+    line += '\n';
+    out.write(line);
+  }
+  out.close();
+
+  printSummary(calibration, spreadOf(magnitudes), magnitudes.size());
+  if (calibration.verdict == "fail") {
+    std::fprintf(stderr,
+                 "%swarning: the calibration's verdict is fail: these samples are not "
+                 "trustworthy\n",
+                 kPrefix);
+    return kExitUnusable;
+  }
+  return kExitUsable;
+}
+
+}  // namespace fluxtrim_cli

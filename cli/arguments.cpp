@@ -1,0 +1,252 @@
+// Conversion of option text into the library's values, with one-line messages for bad text.
+#include "arguments.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "fluxtrim/error.hpp"
+#include "fluxtrim/units.hpp"
+#include "terminal.hpp"
+
+namespace fluxtrim_cli {
+
+namespace {
+
+using fluxtrim::UsageError;
+
+std::string quoted(const std::string& text) {
+  return "'" + printable(text, 60) + "'";
+}
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+std::string trimmed(const std::string& text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && isBlank(text[first])) ++first;
+  while (last > first && isBlank(text[last - 1])) --last;
+  return text.substr(first, last - first);
+}
+
+bool allDigits(const std::string& text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+std::vector<std::string> splitCommas(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    parts.push_back(trimmed(text.substr(start, comma - start)));
+    if (comma == std::string::npos) return parts;
+    start = comma + 1;
+  }
+}
+
+// The columns of --columns: three header names, or three 1-based column numbers given to the
+// library as 0-based indices.
+void parseColumns(const std::string& text, fluxtrim::ReadOptions& options) {
+  const std::vector<std::string> parts = splitCommas(text);
+  bool anyEmpty = false;
+  int numbers = 0;
+  for (const std::string& part : parts) {
+    anyEmpty = anyEmpty || part.empty();
+    numbers += allDigits(part) ? 1 : 0;
+  }
+  if (parts.size() != 3 || anyEmpty) {
+    throw UsageError("--columns " + quoted(text) +
+                     ": expected three comma-separated names or column numbers, such as "
+                     "magX,magY,magZ or 2,3,4");
+  }
+  if (numbers == 0) {
+    options.columnNames = parts;
+    return;
+  }
+  if (numbers != 3) {
+    throw UsageError("--columns " + quoted(text) + ": give three names or three numbers, not both");
+  }
+  for (const std::string& part : parts) {
+    int number = 0;
+    const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), number);
+    if (error != std::errc() || end != part.data() + part.size() || number < 1) {
+      throw UsageError("--columns " + quoted(text) + ": column numbers start at 1");
+    }
+    options.columnIndices.push_back(number - 1);
+  }
+}
+
+fluxtrim::Delimiter parseDelimiter(const std::string& text) {
+  if (text == "auto") return fluxtrim::Delimiter::Auto;
+  if (text == "comma" || text == ",") return fluxtrim::Delimiter::Comma;
+  if (text == "semicolon" || text == ";") return fluxtrim::Delimiter::Semicolon;
+  if (text == "tab") return fluxtrim::Delimiter::Tab;
+  if (text == "blanks") return fluxtrim::Delimiter::Blanks;
+  throw UsageError("--delimiter " + quoted(text) +
+                   ": expected auto, comma, semicolon, tab or blanks");
+}
+
+fluxtrim::HeaderMode parseHeader(const std::string& text) {
+  if (text == "auto") return fluxtrim::HeaderMode::Auto;
+  if (text == "yes") return fluxtrim::HeaderMode::Present;
+  if (text == "no") return fluxtrim::HeaderMode::Absent;
+  throw UsageError("--header " + quoted(text) + ": expected auto, yes or no");
+}
+
+std::string twoDigits(int value) {
+  return std::string(1, static_cast<char>('0' + value / 10)) + static_cast<char>('0' + value % 10);
+}
+
+}  // namespace
+
+std::string shortestText(double value) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, result.ptr);
+}
+
+std::string placeText(double latitude_deg, double longitude_deg) {
+  return shortestText(std::fabs(latitude_deg)) + (latitude_deg < 0.0 ? " S, " : " N, ") +
+         shortestText(std::fabs(longitude_deg)) + (longitude_deg < 0.0 ? " W" : " E");
+}
+
+double parseNumber(const std::string& option, const std::string& text) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  const double value = std::strtod(begin, &end);
+  if (text.empty() || isBlank(text.front()) || end != begin + text.size()) {
+    throw UsageError(option + " " + quoted(text) + ": not a number");
+  }
+  if (!std::isfinite(value)) {
+    throw UsageError(option + " " + quoted(text) + ": not a finite number");
+  }
+  return value;
+}
+
+double parseFieldStrength_nT(const std::string& text) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  const double value = std::strtod(begin, &end);
+  const std::string unitText = trimmed(std::string(end));
+  if (end == begin || isBlank(text.front())) {
+    throw UsageError("--field-strength " + quoted(text) +
+                     ": expected a number and a unit, such as 0.48G, 48uT or 48000nT");
+  }
+  if (unitText.empty()) {
+    throw UsageError("--field-strength " + quoted(text) +
+                     ": give the unit too, such as 0.48G, 48uT or 48000nT");
+  }
+  fluxtrim::SampleUnit unit;
+  bool fieldUnit = false;  // a unit of magnetic field, not raw counts
+  try {
+    unit = fluxtrim::parseUnit(unitText);
+    fieldUnit = unit.unit != fluxtrim::Unit::Counts;
+  } catch (const UsageError&) {
+  }
+  if (!fieldUnit) {
+    throw UsageError("--field-strength " + quoted(text) + ": unknown unit " + quoted(unitText) +
+                     ": expected G, mG, uT, nT or T");
+  }
+  if (!std::isfinite(value) || !(value > 0.0)) {
+    throw UsageError("--field-strength " + quoted(text) + ": must be a finite strength above 0");
+  }
+  const double gaussToNanotesla = 1e5;
+  return value * unit.gaussPerUnit() * gaussToNanotesla;
+}
+
+DateChoice parseDateOption(const std::string& text) {
+  DateChoice choice;
+  if (text.empty()) {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    if (now == static_cast<std::time_t>(-1) || gmtime_r(&now, &utc) == nullptr) {
+      throw fluxtrim::Error("cannot read today's date from the system clock");
+    }
+    const int year = utc.tm_year + 1900;
+    const int month = utc.tm_mon + 1;
+    choice.decimalYear = fluxtrim::decimalYear(year, month, utc.tm_mday);
+    choice.calendarDate =
+        std::to_string(year) + "-" + twoDigits(month) + "-" + twoDigits(utc.tm_mday);
+    return choice;
+  }
+  try {
+    choice.decimalYear = fluxtrim::parseDate(text);
+  } catch (const UsageError& e) {
+    throw UsageError(std::string("--date: ") + e.what());
+  }
+  if (text.size() == 10 && text[4] == '-') choice.calendarDate = text;
+  return choice;
+}
+
+Reference modelReference(const ReferenceArgs& args) {
+  fluxtrim::GeodeticPosition position;
+  position.latitude_deg = parseNumber("--lat", args.latitude);
+  position.longitude_deg = parseNumber("--lon", args.longitude);
+  position.height_m = args.height.empty() ? 0.0 : parseNumber("--alt", args.height);
+  const DateChoice date = parseDateOption(args.date);
+  fluxtrim::Model model = fluxtrim::Model::WMM2025;
+  if (!args.model.empty()) {
+    try {
+      model = fluxtrim::parseModel(args.model);
+    } catch (const UsageError& e) {
+      throw UsageError(std::string("--model: ") + e.what());
+    }
+  }
+  Reference reference;
+  reference.kind = Reference::Kind::Model;
+  reference.field = fluxtrim::evaluateField(model, position, date.decimalYear);
+  reference.total_nT = reference.field.elements.total_nT;
+  reference.calendarDate = date.calendarDate;
+  return reference;
+}
+
+Reference calibrationReference(const ReferenceArgs& args) {
+  const bool latitude = !args.latitude.empty();
+  const bool longitude = !args.longitude.empty();
+  if (!args.fieldStrength.empty()) {
+    if (latitude || longitude || !args.height.empty() || !args.date.empty() ||
+        !args.model.empty()) {
+      throw UsageError(
+          "--field-strength replaces the model field: give it without --lat, --lon, --alt, "
+          "--date and --model");
+    }
+    Reference reference;
+    reference.kind = Reference::Kind::Strength;
+    reference.total_nT = parseFieldStrength_nT(args.fieldStrength);
+    return reference;
+  }
+  if (latitude != longitude) {
+    throw UsageError(latitude ? "--lat needs --lon too" : "--lon needs --lat too");
+  }
+  if (latitude) return modelReference(args);
+  if (!args.height.empty()) throw UsageError("--alt needs --lat and --lon");
+  if (!args.date.empty()) throw UsageError("--date needs --lat and --lon");
+  if (!args.model.empty()) throw UsageError("--model needs --lat and --lon");
+  return Reference{};
+}
+
+fluxtrim::ReadOptions readOptions(const ReadArgs& args) {
+  fluxtrim::ReadOptions options;
+  if (!args.units.empty()) {
+    try {
+      options.unit = fluxtrim::parseUnit(args.units);
+    } catch (const UsageError& e) {
+      throw UsageError(std::string("--units: ") + e.what());
+    }
+  }
+  if (!args.columns.empty()) parseColumns(args.columns, options);
+  if (!args.delimiter.empty()) options.delimiter = parseDelimiter(args.delimiter);
+  if (!args.header.empty()) options.header = parseHeader(args.header);
+  return options;
+}
+
+}  // namespace fluxtrim_cli

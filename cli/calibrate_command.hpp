@@ -1,0 +1,67 @@
+// fluxtrim calibrate: one calibration per input, against the model field, a given field strength
+// or no reference, printed for a person (text), a program (json) or firmware (c).
+#ifndef FLUXTRIM_CLI_CALIBRATE_COMMAND_HPP
+#define FLUXTRIM_CLI_CALIBRATE_COMMAND_HPP
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "arguments.hpp"
+#include "fluxtrim/samples.hpp"
+
+namespace fluxtrim_cli {
+
+// The options of calibrate as typed.
+struct CalibrateArgs {
+  std::vector<std::string> inputs;  // files, "-" for standard input
+  ReferenceArgs reference;
+  ReadArgs read;
+  std::string tolerance = "auto";
+  std::string format = "text";
+  std::string output;  // -o, empty for standard output
+  std::string jobs = "1";
+  std::string report;  // --report, empty when not given
+};
+
+enum class CalibrateFormat { Text, Json, C };
+
+// The checked settings of a calibrate run: everything the calibration of one input needs.
+struct CalibrateSettings {
+  std::vector<std::string> inputs;  // at least one; "-" at most once
+  Reference reference;
+  fluxtrim::ReadOptions read;  // no progress callback: each reading sets its own
+  bool automaticTolerance = true;
+  double tolerance = 0.0;  // the relative window of the fixed-window mode, > 0, when not automatic
+  CalibrateFormat format = CalibrateFormat::Text;
+  std::string output;
+  int jobs = 1;                           // threads, 1 to kMaxJobs
+  std::optional<std::string> reportPath;  // the HTML report of the calibration, when asked for
+};
+
+constexpr int kMaxJobs = 256;
+
+// Checks the options and resolves the reference field. Throws fluxtrim::UsageError, naming the
+// option, for anything out of its domain; --format c needs exactly one input.
+CalibrateSettings checkCalibrateArgs(const CalibrateArgs& args);
+
+// One input read for calibration: its samples, or the one-line reason it could not be read.
+struct InputReading {
+  std::string source;
+  std::optional<fluxtrim::SampleSet> samples;
+  std::string error;  // empty when samples were read
+};
+
+// Reads one input with the settings' options; a progress line on a terminal when showProgress.
+// Never throws for the input itself: an unreadable input or options it cannot satisfy give
+// error, so that one bad input in a batch does not stop the others.
+InputReading readInput(const CalibrateSettings& settings, const std::string& source,
+                       bool showProgress);
+
+// Runs calibrate: checks the options, reads every input in order, calibrates each one and
+// writes the results. Returns the highest exit status over the inputs.
+int runCalibrate(const CalibrateArgs& args);
+
+}  // namespace fluxtrim_cli
+
+#endif

@@ -1,0 +1,226 @@
+// Writing and reading the command's JSON documents.
+#include "calibration_json.hpp"
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "fluxtrim/error.hpp"
+#include "fluxtrim/field.hpp"
+#include "fluxtrim/version.hpp"
+#include "terminal.hpp"
+
+namespace fluxtrim_cli {
+
+namespace {
+
+Json finiteOrNull(double value) {
+  return std::isfinite(value) ? Json(value) : Json(nullptr);
+}
+
+const char* delimiterName(fluxtrim::Delimiter delimiter) {
+  switch (delimiter) {
+    case fluxtrim::Delimiter::Semicolon:
+      return "semicolon";
+    case fluxtrim::Delimiter::Tab:
+      return "tab";
+    case fluxtrim::Delimiter::Blanks:
+      return "blanks";
+    default:
+      return "comma";
+  }
+}
+
+// Checks on the parsed calibration file; each failure names the file and the key.
+class Checker {
+ public:
+  explicit Checker(const std::string& path) : name_("calibration file '" + printable(path) + "'") {}
+
+  [[noreturn]] void fail(const std::string& what) const {
+    throw fluxtrim::IoError(name_ + ": " + what);
+  }
+  const Json& member(const Json& object, const char* key) const {
+    if (!object.is_object() || !object.contains(key)) fail(std::string("no \"") + key + "\"");
+    return object.at(key);
+  }
+  std::string text(const Json& object, const char* key) const {
+    const Json& value = member(object, key);
+    if (!value.is_string()) fail(std::string("\"") + key + "\" is not a string");
+    return value.get<std::string>();
+  }
+  double number(const Json& value, const std::string& key) const {
+    if (!value.is_number() || !std::isfinite(value.get<double>())) {
+      fail("\"" + key + "\" holds something other than a finite number");
+    }
+    return value.get<double>();
+  }
+  fluxtrim::Vec3 vector(const Json& value, const std::string& key) const {
+    if (!value.is_array() || value.size() != 3) fail("\"" + key + "\" is not three numbers");
+    fluxtrim::Vec3 v{};
+    for (int i = 0; i < 3; ++i) v[i] = number(value[i], key);
+    return v;
+  }
+
+ private:
+  std::string name_;
+};
+
+}  // namespace
+
+Json generatorJson() {
+  return Json{{"name", "fluxtrim"}, {"version", fluxtrim::version()}};
+}
+
+std::string unitKey(const std::string& stem, const fluxtrim::SampleUnit& unit) {
+  return stem + "_" + unit.symbol();
+}
+
+Json sampleUnitJson(const fluxtrim::SampleUnit& unit, bool given) {
+  Json out{
+      {"symbol", unit.symbol()}, {"name", unit.name()}, {"gauss_per_unit", unit.gaussPerUnit()}};
+  if (unit.unit == fluxtrim::Unit::Counts) out["counts_per_gauss"] = unit.countsPerGauss;
+  out["given"] = given;
+  return out;
+}
+
+Json inputJson(const fluxtrim::SampleSet& samples) {
+  const fluxtrim::ReadSummary& s = samples.summary;
+  return Json{{"source", samples.source},
+              {"line_count", s.lines},
+              {"header_line_count", s.headerLines},
+              {"blank_line_count", s.blankLines},
+              {"sample_count", s.sampleLines},
+              {"skipped_line_count", s.skippedLines},
+              {"delimiter", delimiterName(s.delimiter)},
+              {"column_numbers", {s.columns[0] + 1, s.columns[1] + 1, s.columns[2] + 1}}};
+}
+
+Json vectorJson(const fluxtrim::Vec3& v) {
+  return Json::array({finiteOrNull(v[0]), finiteOrNull(v[1]), finiteOrNull(v[2])});
+}
+
+Json matrixJson(const fluxtrim::Matrix3& m) {
+  return Json::array({vectorJson(m[0]), vectorJson(m[1]), vectorJson(m[2])});
+}
+
+Json referenceJson(const Reference& reference) {
+  switch (reference.kind) {
+    case Reference::Kind::Model: {
+      const fluxtrim::ReferenceField& f = reference.field;
+      const fluxtrim::FieldElements& e = f.elements;
+      return Json{
+          {"kind", "model"},
+          {"model", fluxtrim::modelInfo(f.model).name},
+          {"date", reference.calendarDate.empty() ? Json(nullptr) : Json(reference.calendarDate)},
+          {"decimal_year", f.decimalYear},
+          {"latitude_deg", f.position.latitude_deg},
+          {"longitude_deg", f.position.longitude_deg},
+          {"height_m", f.position.height_m},
+          {"north_nT", e.north_nT},
+          {"east_nT", e.east_nT},
+          {"down_nT", e.down_nT},
+          {"horizontal_nT", e.horizontal_nT},
+          {"total_nT", e.total_nT},
+          {"inclination_deg", e.inclination_deg},
+          {"declination_deg", e.declination_deg},
+          {"within_validity", f.withinValidity},
+          {"validity_note", f.validityNote}};
+    }
+    case Reference::Kind::Strength:
+      return Json{{"kind", "strength"}, {"total_nT", reference.total_nT}};
+    case Reference::Kind::None:
+      break;
+  }
+  return Json{{"kind", "none"}};
+}
+
+Json fieldDocument(const Reference& reference) {
+  Json document{{"schema", kFieldSchema}, {"generator", generatorJson()}};
+  Json field = referenceJson(reference);
+  field.erase("kind");
+  document.update(field);
+  return document;
+}
+
+StoredCalibration readCalibrationFile(const std::string& path) {
+  const Checker check(path);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) check.fail("cannot be opened");
+  Json document;
+  try {
+    document = Json::parse(in);
+  } catch (const Json::exception& e) {
+    check.fail(std::string("not JSON: ") + e.what());
+  }
+  if (in.bad()) check.fail("cannot be read to its end");
+
+  const std::string schema = check.text(document, "schema");
+  const std::string family = "fluxtrim.calibration/";
+  if (schema.compare(0, family.size(), family) != 0) {
+    check.fail("not a fluxtrim calibration (schema \"" + printable(schema, 60) + "\")");
+  }
+  if (schema != kCalibrationSchema) {
+    check.fail("schema \"" + printable(schema, 60) + "\" is not the one this fluxtrim reads (" +
+               kCalibrationSchema + ")");
+  }
+  if (document.contains("error")) {
+    check.fail("holds no calibration: its run failed: " +
+               printable(check.text(document.at("error"), "message")));
+  }
+
+  StoredCalibration stored;
+  const Json& unit = check.member(document, "sample_unit");
+  const std::string symbol = check.text(unit, "symbol");
+  try {
+    stored.unit = symbol == "counts"
+                      ? fluxtrim::SampleUnit::counts(check.number(
+                            check.member(unit, "counts_per_gauss"), "counts_per_gauss"))
+                      : fluxtrim::parseUnit(symbol);
+  } catch (const fluxtrim::UsageError& e) {
+    check.fail(std::string("sample_unit: ") + e.what());
+  }
+  if (stored.unit.unit == fluxtrim::Unit::Counts && !(stored.unit.countsPerGauss > 0.0)) {
+    check.fail("counts_per_gauss must be above 0");
+  }
+
+  stored.verdict = check.text(document, "verdict");
+  if (stored.verdict != "pass" && stored.verdict != "warn" && stored.verdict != "fail") {
+    check.fail("verdict \"" + printable(stored.verdict, 20) + "\" is not pass, warn or fail");
+  }
+
+  const Json& calibration = check.member(document, "calibration");
+  stored.hasCalibration = !calibration.is_null();
+  if (stored.hasCalibration) {
+    stored.fit = check.text(calibration, "fit");
+    const std::string offsetKey = unitKey("offset", stored.unit);
+    stored.offset = check.vector(check.member(calibration, offsetKey.c_str()), offsetKey);
+    const Json& matrix = check.member(calibration, "matrix");
+    if (!matrix.is_array() || matrix.size() != 3) check.fail("\"matrix\" is not three rows");
+    for (int row = 0; row < 3; ++row) stored.matrix[row] = check.vector(matrix[row], "matrix");
+  }
+
+  const Json& reference = check.member(document, "reference");
+  const std::string kind = check.text(reference, "kind");
+  if (kind == "model" || kind == "strength") {
+    const double total = check.number(check.member(reference, "total_nT"), "total_nT");
+    if (!(total > 0.0)) check.fail("reference total_nT must be above 0");
+    stored.referenceTotal_nT = total;
+    if (kind == "model") {
+      const double latitude = check.number(check.member(reference, "latitude_deg"), "latitude_deg");
+      const double longitude =
+          check.number(check.member(reference, "longitude_deg"), "longitude_deg");
+      const double year = check.number(check.member(reference, "decimal_year"), "decimal_year");
+      const Json& date = check.member(reference, "date");
+      stored.referenceText =
+          printable(check.text(reference, "model"), 20) + " at " + placeText(latitude, longitude) +
+          " on " + (date.is_string() ? printable(date.get<std::string>(), 20) : shortestText(year));
+    } else {
+      stored.referenceText = "the field strength given";
+    }
+  } else if (kind != "none") {
+    check.fail("reference kind \"" + printable(kind, 20) + "\" is not model, strength or none");
+  }
+  return stored;
+}
+
+}  // namespace fluxtrim_cli

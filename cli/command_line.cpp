@@ -1,0 +1,196 @@
+// Subcommands and options of fluxtrim, and the one place where errors become exit statuses.
+#include "command_line.hpp"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "apply_command.hpp"
+#include "calibrate_command.hpp"
+#include "exit_status.hpp"
+#include "field_command.hpp"
+#include "fluxtrim/error.hpp"
+#include "fluxtrim/version.hpp"
+#include "terminal.hpp"
+
+namespace fluxtrim_cli {
+
+namespace {
+
+const char* const kCommands[] = {"calibrate", "field", "apply"};
+
+const char* const kExitFooter =
+    "Exit status: 0 usable (pass, or warn with the warnings shown), 1 unusable\n"
+    "(fail), 2 no run (bad arguments, unreadable input, unwritable output).\n";
+
+void addReferenceOptions(CLI::App& command, ReferenceArgs& args, bool positionRequired) {
+  CLI::Option* latitude =
+      command.add_option("--lat", args.latitude, "Latitude, degrees north, -90 to 90")
+          ->type_name("DEG");
+  CLI::Option* longitude =
+      command.add_option("--lon", args.longitude, "Longitude, degrees east, -360 to 360")
+          ->type_name("DEG");
+  if (positionRequired) {
+    latitude->required();
+    longitude->required();
+  }
+  command.add_option("--alt", args.height, "Height above the WGS-84 ellipsoid (default 0)")
+      ->type_name("METRES");
+  command.add_option("--date", args.date, "YYYY-MM-DD or decimal year (default today, UTC)")
+      ->type_name("DATE");
+  command.add_option("--model", args.model, "wmm2025 (default) or wmm2020")->type_name("MODEL");
+}
+
+void addReadOptions(CLI::App& command, ReadArgs& args) {
+  command.add_option("--units", args.units, "G, mG, uT, nT, T, or counts:N (N per gauss)")
+      ->type_name("UNIT");
+  command.add_option("--columns", args.columns, "Three header names or column numbers from 1")
+      ->type_name("X,Y,Z");
+  command
+      .add_option("--delimiter", args.delimiter, "auto (default), comma, semicolon, tab, blanks")
+      ->type_name("NAME");
+  command.add_option("--header", args.header, "auto (default), yes or no")->type_name("WHEN");
+}
+
+// The subcommand named by the first argument, or "" when there is none.
+std::string commandOf(int argc, char** argv) {
+  if (argc < 2) return "";
+  for (const char* name : kCommands) {
+    if (std::strcmp(argv[1], name) == 0) return name;
+  }
+  return "";
+}
+
+// Refuses an option given with an empty value (--units ""), which would otherwise read as an
+// option not given.
+void requireValues(const CLI::App& command) {
+  for (const CLI::Option* option : command.get_options()) {
+    for (const std::string& value : option->results()) {
+      if (value.empty()) throw fluxtrim::UsageError(option->get_name() + ": empty value");
+    }
+  }
+}
+
+// One line for a bad argument, then where to find the usage.
+int usageFailure(const std::string& command, std::string message) {
+  for (char& c : message) {
+    if (c == '\n') c = ' ';
+  }
+  const std::string program = command.empty() ? "fluxtrim" : "fluxtrim " + command;
+  std::fprintf(stderr, "%s: %s\nRun '%s --help' for usage.\n", program.c_str(),
+               printable(message, 400).c_str(), program.c_str());
+  return kExitNoRun;
+}
+
+int runFailure(const std::string& command, const std::string& message) {
+  const std::string program = command.empty() ? "fluxtrim" : "fluxtrim " + command;
+  std::fprintf(stderr, "%s: %s\n", program.c_str(), printable(message, 400).c_str());
+  return kExitNoRun;
+}
+
+}  // namespace
+
+int runCommandLine(int argc, char** argv) {
+  const std::string command = commandOf(argc, argv);
+  try {
+    CLI::App app("Calibrates three-axis magnetometers against the Earth's field.", "fluxtrim");
+    app.set_version_flag("--version", std::string("fluxtrim ") + fluxtrim::version(),
+                         "Print the version and exit");
+    app.set_help_flag("-h,--help", "Print this help and exit");
+    app.require_subcommand(0, 1);
+    app.footer(kExitFooter);
+    app.get_formatter()->column_width(26);
+
+    CalibrateArgs calibrate;
+    CLI::App* calibrateCommand =
+        app.add_subcommand("calibrate", "Calibrate recordings: offset, matrix and a verdict");
+    calibrateCommand->add_option("FILE", calibrate.inputs, "Recordings, - for standard input")
+        ->required()
+        ->type_name("");
+    addReferenceOptions(*calibrateCommand, calibrate.reference, false);
+    calibrateCommand
+        ->add_option("--field-strength", calibrate.reference.fieldStrength,
+                     "Field strength instead: 0.48G, 48uT, 48000nT")
+        ->type_name("VALUE");
+    addReadOptions(*calibrateCommand, calibrate.read);
+    calibrateCommand
+        ->add_option("--tolerance", calibrate.tolerance,
+                     "auto (default), or a fixed window such as 0.2")
+        ->type_name("auto|VALUE");
+    calibrateCommand->add_option("--format", calibrate.format, "text (default), json or c")
+        ->type_name("FORMAT");
+    calibrateCommand
+        ->add_option("-o,--output", calibrate.output, "Write to FILE instead of standard output")
+        ->type_name("FILE");
+    calibrateCommand
+        ->add_option("--jobs", calibrate.jobs, "Recordings calibrated at once (default 1)")
+        ->type_name("N");
+    calibrateCommand->add_option("--report", calibrate.report, "Write an HTML report to FILE")
+        ->type_name("FILE");
+    calibrateCommand->footer(kExitFooter);
+
+    FieldArgs field;
+    CLI::App* fieldCommand =
+        app.add_subcommand("field", "Print the model field at a place and date");
+    addReferenceOptions(*fieldCommand, field.reference, true);
+    fieldCommand->add_option("--format", field.format, "text (default) or json")
+        ->type_name("FORMAT");
+    fieldCommand
+        ->add_option("-o,--output", field.output, "Write to FILE instead of standard output")
+        ->type_name("FILE");
+    fieldCommand->footer(
+        "Prints X (north), Y (east), Z (down), H and F in nT, and I (positive down) and\n"
+        "D (positive east of true north) in degrees, with the model's validity.\n\n"
+        "Exit status: 0 field printed, 2 bad arguments or unwritable output.\n");
+
+    ApplyArgs apply;
+    CLI::App* applyCommand =
+        app.add_subcommand("apply", "Correct a recording with a calibration file");
+    applyCommand->add_option("CALIBRATION", apply.calibration, "Calibration file (JSON)")
+        ->required()
+        ->type_name("");
+    applyCommand->add_option("FILE", apply.input, "Recording, - for standard input")
+        ->required()
+        ->type_name("");
+    applyCommand
+        ->add_option("-o,--output", apply.output, "Write the CSV to FILE, not standard output")
+        ->type_name("FILE");
+    addReadOptions(*applyCommand, apply.read);
+    applyCommand->footer(
+        "Exit status: 0 samples corrected, 1 the calibration's verdict is fail or it\n"
+        "holds none, 2 no run (bad arguments, unreadable input, unwritable output).\n");
+
+    try {
+      app.parse(argc, argv);
+    } catch (const CLI::Success& e) {
+      return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+      if (command.empty() && argc >= 2 && argv[1][0] != '-') {
+        return usageFailure("", std::string("unknown command '") + argv[1] +
+                                    "': expected calibrate, field or apply");
+      }
+      return usageFailure(command, e.what());
+    }
+    for (const CLI::App* sub : {calibrateCommand, fieldCommand, applyCommand}) {
+      if (sub->parsed()) requireValues(*sub);
+    }
+    if (calibrateCommand->parsed()) return runCalibrate(calibrate);
+    if (fieldCommand->parsed()) return runField(field);
+    if (applyCommand->parsed()) return runApply(apply);
+    return usageFailure("", "give a command: calibrate, field or apply");
+  } catch (const fluxtrim::UsageError& e) {
+    return usageFailure(command, e.what());
+  } catch (const fluxtrim::Error& e) {
+    return runFailure(command, e.what());
+  } catch (const std::bad_alloc&) {
+    return runFailure(command, "out of memory");
+  } catch (const std::exception& e) {
+    return runFailure(command, e.what());
+  }
+}
+
+}  // namespace fluxtrim_cli

@@ -1,0 +1,315 @@
+// Black-box tests of the fluxtrim command: the built executable runs in a child process and its
+// exit status, standard output and standard error are checked; JSON output is validated against
+// the JSON Schemas of cli/schema with Debian's python3-jsonschema.
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using test_support::RunResult;
+using test_support::splitLines;
+
+const std::string kSchemaDir = std::string(FLUXTRIM_SOURCE_DIR) + "/cli/schema";
+
+class FluxtrimTest : public test_support::TempDirTest {
+ protected:
+  FluxtrimTest() : TempDirTest("fluxtrim_command") {}
+
+  RunResult run(const std::vector<std::string>& args, const std::string& stdinPath = "/dev/null",
+                const std::string& stdoutPath = "") {
+    test_support::RunOptions options;
+    options.stdinPath = stdinPath;
+    options.stdoutPath = stdoutPath;
+    return test_support::runProgram(FLUXTRIM_CLI_EXE, args, dir_, options);
+  }
+
+  // Validates the JSON files against the named schema; the validator's messages on failure.
+  void expectValid(const std::string& schema, const std::vector<std::string>& files) {
+    std::vector<std::string> args{std::string(FLUXTRIM_SOURCE_DIR) + "/tests/validate_json.py",
+                                  kSchemaDir, schema};
+    args.insert(args.end(), files.begin(), files.end());
+    const fs::path scratch = dir_ / "validator";
+    fs::create_directories(scratch);
+    const RunResult r = test_support::runProgram(FLUXTRIM_PYTHON, args, scratch);
+    EXPECT_EQ(r.status, 0) << "(" FLUXTRIM_PYTHON " needs python3-jsonschema)\n" << r.err;
+  }
+};
+
+// Every published test value through the command line: each element within the rounding of the
+// table (0.1 nT, 0.01 degree), which catches a swapped or mis-signed component, a height taken in
+// the wrong unit and too few printed digits. Every document is checked against the schema, and
+// the text of the first row shows the same figures with their units.
+TEST_F(FluxtrimTest, FieldAgreesWithEveryPublishedTestValue) {
+  std::ifstream table(std::string(FLUXTRIM_SOURCE_DIR) + "/tests/data/WMM2025_TEST_VALUES.csv");
+  std::string line;
+  ASSERT_TRUE(std::getline(table, line));
+  const char* const keys[7] = {"north_nT", "east_nT",         "down_nT",        "horizontal_nT",
+                               "total_nT", "inclination_deg", "declination_deg"};
+  std::vector<std::string> documents;
+  while (std::getline(table, line)) {
+    SCOPED_TRACE(line);
+    std::vector<std::string> cells;
+    std::istringstream row(line);
+    for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
+    ASSERT_EQ(cells.size(), 11u);
+    const std::string height_m = std::to_string(std::stod(cells[1]) * 1000.0);
+    const std::vector<std::string> place{"field",  "--lat",  cells[2], "--lon",   cells[3], "--alt",
+                                         height_m, "--date", cells[0], "--model", "wmm2025"};
+    std::vector<std::string> args = place;
+    args.insert(args.end(), {"--format", "json"});
+    const RunResult r = run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const nlohmann::json field = nlohmann::json::parse(r.out);
+    for (int k = 0; k < 7; ++k) {
+      EXPECT_NEAR(field.at(keys[k]).get<double>(), std::stod(cells[k + 4]), k < 5 ? 0.1 : 0.01)
+          << keys[k];
+    }
+    documents.push_back(writeFile("field" + std::to_string(documents.size()) + ".json", r.out));
+
+    if (documents.size() == 1) {
+      const RunResult text = run(place);
+      ASSERT_EQ(text.status, 0);
+      EXPECT_EQ(text.out.find('\x1b'), std::string::npos) << "colour in a file";
+      const char* const labels[7] = {"North        X", "East         Y", "Vertical     Z",
+                                     "Horizontal   H", "Total        F", "Inclination  I",
+                                     "Declination  D"};
+      for (int k = 0; k < 7; ++k) {
+        const std::size_t at = text.out.find(labels[k]);
+        ASSERT_NE(at, std::string::npos) << labels[k] << "\n" << text.out;
+        std::istringstream figures(text.out.substr(at + 14));
+        double value = 0.0;
+        std::string unit;
+        figures >> value >> unit;
+        EXPECT_NEAR(value, field.at(keys[k]).get<double>(), k < 5 ? 0.05 : 0.005) << labels[k];
+        EXPECT_EQ(unit, k < 5 ? "nT" : "deg") << labels[k];
+      }
+      EXPECT_NE(text.out.find("WMM2025 is valid from 2025.0 to 2030.0"), std::string::npos);
+    }
+  }
+  EXPECT_EQ(documents.size(), 112u);
+  expectValid("field.schema.json", documents);
+}
+
+// Bad arguments of every kind: status 2, nothing on standard output, one line naming the problem
+// and the usage hint of the command; never an abort, an ignored option or a success. --help and
+// --version succeed on standard output.
+TEST_F(FluxtrimTest, BadArgumentsGiveOneLineAndTheUsageHint) {
+  const std::string samples = writeFile("s.csv", "1,2,3\n");
+  const std::string calibration = writeFile("c.json", "{}");
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {"", {}},
+      {"", {"calibrat"}},
+      {"", {"--frobnicate"}},
+      {"field", {"field", "--lat", "48"}},
+      {"field", {"field", "--lat", "48", "--lon", "3", "--frobnicate"}},
+      {"field", {"field", "--lat", "48", "--lon", "3", "--verbose", "extra"}},
+      {"field", {"field", "--lat", "48.5x", "--lon", "3"}},
+      {"field", {"field", "--lat", "nan", "--lon", "3"}},
+      {"field", {"field", "--lat", "91", "--lon", "3"}},
+      {"field", {"field", "--lat", "48", "--lon", "3", "--alt", "-5000"}},
+      {"field", {"field", "--lat", "48", "--lon", "3", "--date", "2026-02-30"}},
+      {"field", {"field", "--lat", "48", "--lon", "3", "--model", "igrf14"}},
+      {"field", {"field", "--lat", "48", "--lon", "3", "--format", "xml"}},
+      {"field", {"field", "--lat", "48", "--lat", "49", "--lon", "3"}},
+      {"calibrate", {"calibrate"}},
+      {"calibrate", {"calibrate", samples, "--lat", "48"}},
+      {"calibrate", {"calibrate", samples, "--alt", "89"}},
+      {"calibrate", {"calibrate", samples, "--field-strength", "0.48"}},
+      {"calibrate", {"calibrate", samples, "--field-strength", "48 furlongs"}},
+      {"calibrate", {"calibrate", samples, "--field-strength", "-48uT"}},
+      {"calibrate", {"calibrate", samples, "--field-strength", "48uT", "--lat", "1", "--lon", "2"}},
+      {"calibrate", {"calibrate", samples, "--units", "furlong"}},
+      {"calibrate", {"calibrate", samples, "--units", ""}},
+      {"calibrate", {"calibrate", samples, "--columns", "1,2"}},
+      {"calibrate", {"calibrate", samples, "--columns", "x,2,3"}},
+      {"calibrate", {"calibrate", samples, "--columns", "0,1,2"}},
+      {"calibrate", {"calibrate", samples, "--delimiter", "pipe"}},
+      {"calibrate", {"calibrate", samples, "--header", "maybe"}},
+      {"calibrate", {"calibrate", samples, "--tolerance", "-0.2"}},
+      {"calibrate", {"calibrate", samples, "--jobs", "0"}},
+      {"calibrate", {"calibrate", samples, samples, "--format", "c"}},
+      {"calibrate", {"calibrate", "-", "-"}},
+      {"apply", {"apply", calibration}},
+      {"apply", {"apply", calibration, samples, "--units", "furlong"}},
+  };
+  for (const auto& [command, args] : cases) {
+    std::string shown;
+    for (const std::string& arg : args) shown += " " + arg;
+    SCOPED_TRACE("fluxtrim" + shown);
+    const RunResult r = run(args);
+    const std::string program = command.empty() ? "fluxtrim" : "fluxtrim " + command;
+    ASSERT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    const std::vector<std::string> lines = splitLines(r.err);
+    ASSERT_EQ(lines.size(), 2u) << r.err;
+    EXPECT_EQ(lines[0].rfind(program + ": ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1], "Run '" + program + " --help' for usage.");
+  }
+
+  const RunResult help = run({"calibrate", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--field-strength"), std::string::npos);
+  const RunResult version = run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("fluxtrim ", 0), 0u);
+}
+
+// An input that cannot be read is a run that could not be made (status 2), told in one line that
+// names it, without a usage hint.
+TEST_F(FluxtrimTest, UnreadableInputIsNoRun) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"calibrate", (dir_ / "missing.csv").string()},
+        std::vector<std::string>{"apply", (dir_ / "missing.json").string(), "-"}}) {
+    const RunResult r = run(args);
+    EXPECT_EQ(r.status, 2) << args[0];
+    ASSERT_EQ(splitLines(r.err).size(), 1u) << r.err;
+    EXPECT_NE(r.err.find("missing."), std::string::npos) << r.err;
+  }
+}
+
+// A hand-written calibration file: offset (0.5, -0.25, 0.125) G and a matrix that is not
+// symmetric, so that a transposed product or an offset added instead of subtracted shows.
+// Each sample is the offset plus a multiple of one axis, so that its corrected value is that
+// multiple of the matrix's row: corrected = (raw - offset) * matrix with raw a row vector.
+std::string handWrittenCalibration(const std::string& verdict, bool withCalibration) {
+  nlohmann::ordered_json c = nlohmann::ordered_json::parse(R"({
+    "schema": "fluxtrim.calibration/1",
+    "generator": {"name": "fluxtrim", "version": "1.0.0"},
+    "convention": "corrected = (raw - offset) * matrix, with raw = [x y z] a row vector; raw, offset and corrected in sample_unit, matrix[row][column] a pure number",
+    "input": {"source": "bench.csv", "sample_count": 3000, "column_numbers": [1, 2, 3]},
+    "sample_unit": {"symbol": "G", "name": "gauss", "gauss_per_unit": 1, "given": true},
+    "reference": {"kind": "strength", "total_nT": 50000},
+    "settings": {"tolerance": "auto"},
+    "verdict": "pass",
+    "reasons": [{"code": "coverage-gap", "severity": "info", "message": "m", "action": "a",
+                 "value_percent": 12.5, "limit_percent": 30}],
+    "calibration": {"fit": "ellipsoid", "offset_G": [0.5, -0.25, 0.125],
+                    "matrix": [[1.25, 0.5, 0], [0, 0.75, 0.25], [0.125, 0, 1]]},
+    "fits": [{"fit": "sphere", "kept": false, "offset_G": [0.5, -0.25, 0.1], "matrix": null,
+              "residual_rms_G": 0.01, "note": "a larger error"}],
+    "metrics": {"accepted_sample_count": 2990, "residual_rms_G": 0.001, "coverage_percent": 88}
+  })");
+  c["verdict"] = verdict;
+  if (!withCalibration) c["calibration"] = nullptr;
+  return c.dump(2);
+}
+
+const char* const kRawSamples = "x,y,z\n1.5,-0.25,0.125\n0.5,1.75,0.125\n0.5,-0.25,-0.875\n";
+const char* const kCorrected = "x_G,y_G,z_G\n1.25,0.5,0\n0,1.5,0.5\n-0.125,0,-1\n";
+
+// The corrected samples from a file, from standard input and from milligauss read with --units,
+// the summary against the recorded reference, and the hand-written file valid under the schema.
+TEST_F(FluxtrimTest, ApplyCorrectsWithTheRowVectorConvention) {
+  const std::string calibration = writeFile("cal.json", handWrittenCalibration("pass", true));
+  expectValid("calibration.schema.json", {calibration});
+  const std::string raw = writeFile("raw.csv", kRawSamples);
+
+  const RunResult fromFile = run({"apply", calibration, raw});
+  EXPECT_EQ(fromFile.status, 0) << fromFile.err;
+  EXPECT_EQ(fromFile.out, kCorrected);
+  EXPECT_NE(fromFile.err.find("3 samples corrected"), std::string::npos) << fromFile.err;
+  EXPECT_NE(fromFile.err.find("reference field:      0.5 G"), std::string::npos) << fromFile.err;
+
+  const RunResult fromStdin = run({"apply", calibration, "-"}, raw);
+  EXPECT_EQ(fromStdin.status, 0) << fromStdin.err;
+  EXPECT_EQ(fromStdin.out, kCorrected);
+
+  const std::string milligauss =
+      writeFile("mG.csv", "x,y,z\n1500,-250,125\n500,1750,125\n500,-250,-875\n");
+  const RunResult converted = run({"apply", calibration, milligauss, "--units", "mG"});
+  EXPECT_EQ(converted.status, 0) << converted.err;
+  EXPECT_EQ(converted.out, kCorrected);
+
+  const std::string output = (dir_ / "out.csv").string();
+  EXPECT_EQ(run({"apply", calibration, raw, "-o", output}).status, 0);
+  EXPECT_EQ(test_support::readFile(output), kCorrected);
+}
+
+// The statuses of apply: a failed calibration is applied but unusable (1); one without a
+// calibration, nothing written (1); an unreadable, foreign or newer file, an input without
+// samples and an output that cannot be written are no run (2), never a success.
+TEST_F(FluxtrimTest, ApplyExitStatuses) {
+  const std::string raw = writeFile("raw.csv", kRawSamples);
+  const std::string failed = writeFile("failed.json", handWrittenCalibration("fail", true));
+  const RunResult r = run({"apply", failed, raw});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kCorrected);
+  EXPECT_NE(r.err.find("fail"), std::string::npos);
+
+  const std::string none = writeFile("none.json", handWrittenCalibration("fail", false));
+  expectValid("calibration.schema.json", {none});
+  const RunResult empty = run({"apply", none, raw});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.out, "");
+
+  std::string newer = handWrittenCalibration("pass", true);
+  newer.replace(newer.find("calibration/1"), 13, "calibration/2");
+  std::string microtesla = handWrittenCalibration("pass", true);
+  microtesla.replace(microtesla.find("\"symbol\": \"G\""), 13, "\"symbol\": \"uT\"");
+  const std::string good = writeFile("good.json", handWrittenCalibration("pass", true));
+  const std::vector<std::vector<std::string>> noRun = {
+      {"apply", writeFile("text.json", "offset 0.5 -0.25 0.125\n"), raw},
+      {"apply", writeFile("newer.json", newer), raw},
+      {"apply", writeFile("uT.json", microtesla), raw},  // no offset_uT key
+      {"apply", good, writeFile("header.csv", "x,y,z\n")},
+      {"apply", good, raw, "-o", "/dev/full"},
+      {"apply", good, raw, "-o", (dir_ / "no" / "such" / "dir.csv").string()},
+  };
+  for (const std::vector<std::string>& args : noRun) {
+    SCOPED_TRACE(args[1] + " " + args[2] + (args.size() > 4 ? " -o " + args[4] : ""));
+    const RunResult bad = run(args);
+    EXPECT_EQ(bad.status, 2) << bad.err;
+    EXPECT_EQ(bad.out, "");
+  }
+  EXPECT_EQ(run({"field", "--lat", "1", "--lon", "2"}, "/dev/null", "/dev/full").status, 2);
+}
+
+// Colour only on a terminal, and never when NO_COLOR is set: the field for a date outside the
+// model's validity prints its warning in colour on a pseudo-terminal unless NO_COLOR is set.
+TEST_F(FluxtrimTest, ColourOnlyOnATerminalWithoutNoColor) {
+  for (const char* noColour : {"", "1"}) {
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      setenv("TERM", "xterm", 1);
+      if (noColour[0] == '\0') {
+        unsetenv("NO_COLOR");
+      } else {
+        setenv("NO_COLOR", noColour, 1);
+      }
+      execl(FLUXTRIM_CLI_EXE, "fluxtrim", "field", "--lat", "48", "--lon", "3", "--date", "2020.5",
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    std::string screen;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(master, buffer, sizeof buffer)) > 0) screen.append(buffer, got);
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+    EXPECT_NE(screen.find("Warning:"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find('\x1b') != std::string::npos, noColour[0] == '\0')
+        << "NO_COLOR='" << noColour << "'\n"
+        << screen;
+  }
+}
+
+}  // namespace

@@ -18,6 +18,18 @@ namespace fluxtrim {
 namespace {
 
 // Shortest decimal text that reads back as the same double: "2026.5", "-90", "850000".
+// A decimal year for a sentence: four decimals at most (a day is 0.0027 years), trailing zeros
+// dropped but one kept, as in 2025.0 or 2026.9342.
+std::string yearText(double year) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.4f", year);
+  std::string out = text;
+  while (out.size() > 2 && out.back() == '0' && out[out.size() - 2] != '.') {
+    out.pop_back();
+  }
+  return out;
+}
+
 std::string shortest(double value) {
   if (std::isnan(value)) return "nan";
   char text[40];
@@ -152,16 +164,16 @@ ReferenceField evaluateField(Model model, const GeodeticPosition& position, doub
 
   char interval[64];
   std::snprintf(interval, sizeof interval, "%.1f to %.1f", info.validFrom, info.validTo);
+  const std::string year = yearText(decimalYear);
   result.withinValidity = decimalYear >= info.validFrom && decimalYear <= info.validTo;
   if (result.withinValidity) {
-    result.validityNote = std::string(info.name) + " is valid from " + interval +
-                          ", which includes " + shortest(decimalYear) + ".";
+    result.validityNote =
+        std::string(info.name) + " is valid from " + interval + ", which includes " + year + ".";
   } else {
     const Model other = model == Model::WMM2025 ? Model::WMM2020 : Model::WMM2025;
     const ModelInfo otherInfo = modelInfo(other);
     const bool otherCovers = decimalYear >= otherInfo.validFrom && decimalYear <= otherInfo.validTo;
-    result.validityNote = shortest(decimalYear) + " lies outside the validity of " + info.name +
-                          " (" + interval +
+    result.validityNote = year + " lies outside the validity of " + info.name + " (" + interval +
                           "), so the field is extrapolated in time and loses accuracy; " +
                           (otherCovers ? std::string(otherInfo.name) + " covers this date."
                                        : std::string("neither WMM2025 nor WMM2020 covers it."));

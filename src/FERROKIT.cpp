@@ -1,87 +1,222 @@
 #include "FERROKIT.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+#include <new>
+#include <stdexcept>
+#include <string>
+
 #include "coder_array.h"
 #include "coreLimits.hpp"
 #include "geomag.hpp"
+#include "printable.hpp"
 #include "staticMagCalibration.h"
-
-#include <algorithm>
-#include <cmath>
-#include <cstdint>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
-#include <stdexcept>
-#include <string>
-#include <system_error>
-#include <filesystem>
 
 FERROKIT::FERROKIT() = default;
 
 FERROKIT::~FERROKIT() = default;
 
-// Reads the file twice: once to count its newline characters, which sizes the three columns to
-// that count plus one, and once to parse each line. Only a regular file (or a link to one) is
-// opened: a directory has no content to read, a pipe or FIFO cannot be read a second time (its
-// samples would be lost without a word) and opening a FIFO without a writer would block; all of
-// these are reported like a file that cannot be opened.
-bool FERROKIT::readMagnetometerMeasures(std::string filepath) {
-  std::ifstream file;
-  std::error_code statusError;
-  if (std::filesystem::is_regular_file(filepath, statusError)) {
-    file.open(filepath);
+namespace {
+
+// Reader messages beyond this many are only counted; their count is printed last.
+constexpr std::size_t kMaxReaderMessages = 40;
+
+// The reader's messages in file order, the first kMaxReaderMessages kept whole.
+class MessageLog {
+ public:
+  explicit MessageLog(std::string& text) : text_(text) {}
+  void add(const std::string& message) {
+    if (count_++ < kMaxReaderMessages) {
+      text_ += message;
+    }
   }
-  const bool isOpen = file.is_open();
-  if (!isOpen) {
+  void finish() {
+    if (count_ > kMaxReaderMessages) {
+      text_ += "(" + std::to_string(count_ - kMaxReaderMessages) + " more messages not shown)\n";
+    }
+  }
+
+ private:
+  std::string& text_;
+  std::size_t count_ = 0;
+};
+
+// White space as strtod skips it in the "C" locale.
+bool isBlankByte(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Parses one line, [first, last) without its line end, into row `row`: the first three
+// comma-separated cells (a comma with nothing after it ends the cells), each converted as
+// std::stod converts it. Returns whether all three converted.
+bool parseLine(const char* first, const char* last, std::size_t row,
+               std::array<std::vector<double>, 3>& columns, MessageLog& log) {
+  int cells = 0;
+  int converted = 0;
+  const char* cell = first;
+  while (cells < 3 && cell != last) {
+    const char* const comma = std::find(cell, last, ',');
+    const std::string word(cell, comma);
+    try {
+      columns[cells][row] = std::stod(word);
+      ++converted;
+    } catch (const std::invalid_argument&) {
+      log.add("Header : " + printableText(cell, comma) + "\n");
+    } catch (const std::out_of_range&) {
+      log.add("Header : " + printableText(cell, comma) + "\n");
+    }
+    ++cells;
+    cell = comma == last ? last : comma + 1;
+  }
+  if (cells < 3 && !std::all_of(first, last, isBlankByte)) {
+    log.add("Line " + std::to_string(row + 1) +
+            " : fewer than 3 comma-separated cells : " + printableText(first, last) + "\n");
+  }
+  return converted == 3;
+}
+
+// Parses the whole text: one row per line, the lines being separated by newline characters, so
+// that there is one row more than there are newlines. A carriage return that ends a line belongs
+// to its line end. Rows below the columns' previous length keep their values where a cell does
+// not convert; new rows start at 0.
+void parseText(const char* data, std::size_t size, std::array<std::vector<double>, 3>& columns,
+               std::vector<std::uint8_t>& complete, std::string& messages) {
+  const char* const end = data + size;
+  const std::size_t rows = static_cast<std::size_t>(std::count(data, end, '\n')) + 1;
+  for (std::vector<double>& column : columns) {
+    column.resize(rows);
+  }
+  complete.assign(rows, 0);
+  MessageLog log(messages);
+  const char* line = data;
+  for (std::size_t row = 0; row < rows; ++row) {
+    const char* const lineEnd = std::find(line, end, '\n');
+    const char* textEnd = lineEnd;
+    if (textEnd != line && textEnd[-1] == '\r') {
+      --textEnd;
+    }
+    complete[row] = parseLine(line, textEnd, row, columns, log) ? 1 : 0;
+    if (lineEnd != end) {
+      line = lineEnd + 1;
+    }
+  }
+  log.finish();
+}
+
+// Closes a descriptor when it goes out of scope.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The path as it may be echoed in a message.
+std::string quotedPath(const std::string& path) {
+  return "'" + printableText(path.data(), path.data() + path.size(), 4096) + "'";
+}
+
+// Everything the descriptor still has to read; sizeHint (the size fstat gave) only sets the
+// first allocation. Throws std::runtime_error on a read error.
+std::string readAll(int fd, std::size_t sizeHint, const std::string& path) {
+  std::string text;
+  text.reserve(sizeHint);
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got == 0) {
+      return text;
+    }
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      const int readError = errno;
+      throw std::runtime_error("cannot read " + quotedPath(path) + ": " + std::strerror(readError));
+    }
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+}  // namespace
+
+// The path is opened once, without blocking and without being inherited by child processes, and
+// the open descriptor is checked: only a regular file is read. A directory has no content, a FIFO
+// opened without a writer would block and its samples could not be read again, a device is no
+// file of samples; checking the descriptor rather than the path leaves no window in which the path
+// could be swapped for one of these. The messages are written once the whole file has been read,
+// so that a read error ends with its one line only.
+bool FERROKIT::readMagnetometerMeasures(std::string filepath) {
+  const FileDescriptor file(::open(filepath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat status;
+  if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     std::cerr << "Can not open csv file" << std::endl;
     return false;
   }
-
-  const std::size_t lineNumber = static_cast<std::size_t>(
-      std::count(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>(), '\n'));
-  for (std::vector<double>& column : mMagnetometerMeasures) {
-    column.resize(lineNumber + 1);
+  // Reads of a regular file do not block; the flag only served the open.
+  const int flags = ::fcntl(file.get(), F_GETFL);
+  if (flags >= 0) {
+    ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK);
   }
-  file.clear();
-  file.seekg(0, std::ios::beg);
 
-  std::string line;
-  std::string word;
-  std::uint64_t counterLine = 0;
-  const std::uint64_t rowCount = mMagnetometerMeasures[0].size();
-  // The bound only matters if the file grew between the two passes.
-  while (counterLine < rowCount && std::getline(file, line)) {
-    std::stringstream str(line, std::ios::in | std::ios::out);
-    for (std::uint8_t counterDataPerLine = 0; counterDataPerLine < 3; ++counterDataPerLine) {
-      if (!std::getline(str, word, ',')) {
-        break;
-      }
-      try {
-        const double addedValue = std::stod(word);
-        mMagnetometerMeasures[counterDataPerLine][counterLine] = addedValue;
-      } catch (const std::invalid_argument&) {
-        std::cerr << "Header : " << word << '\n';
-      } catch (const std::out_of_range&) {
-        std::cerr << "Header : " << word << '\n';
-      }
+  // On failure the columns are emptied: a partial read is never calibrated.
+  const auto forgetSamples = [this] {
+    for (std::vector<double>& column : mMagnetometerMeasures) {
+      std::vector<double>().swap(column);
     }
-    ++counterLine;
+    std::vector<std::uint8_t>().swap(mCompleteRows);
+  };
+  std::string messages;
+  try {
+    const std::string text =
+        readAll(file.get(), static_cast<std::size_t>(status.st_size), filepath);
+    parseText(text.data(), text.size(), mMagnetometerMeasures, mCompleteRows, messages);
+  } catch (const std::runtime_error&) {
+    forgetSamples();
+    throw;
+  } catch (const std::bad_alloc&) {
+    forgetSamples();
+    throw std::runtime_error("cannot read " + quotedPath(filepath) + ": out of memory");
+  } catch (const std::length_error&) {  // a size beyond anything that could be allocated
+    forgetSamples();
+    throw std::runtime_error("cannot read " + quotedPath(filepath) + ": out of memory");
   }
-  file.close();
+  std::cerr << messages;
   return true;
+}
+
+std::size_t FERROKIT::completeRowCount() const {
+  return static_cast<std::size_t>(std::count(mCompleteRows.begin(), mCompleteRows.end(), 1));
 }
 
 // Reference field of the model at the position for the fixed decimal year 2024.0, converted
 // to gauss, then the reference members of the result record: components, norms recomputed in
-// double, inclination and declination in radians. The position is not checked.
+// double, inclination and declination in radians. The position is not checked. Only the complete
+// rows reach the core, in file order: header, blank, short and unconvertible lines are no samples.
 void FERROKIT::magCalibration(double latitude, double longitude, double height, double tolerance) {
   // The core indexes its ten-column design matrix with int: a larger sample count is refused
   // before anything is computed, so a library caller cannot overflow it either.
-  if (!sampleCountFitsCore(mMagnetometerMeasures[0].size())) {
-    throw std::length_error(
-        "too many samples to calibrate: " + std::to_string(mMagnetometerMeasures[0].size()) +
-        " rows, at most " + std::to_string(kMaxCoreSampleCount));
+  const std::size_t completeRows = completeRowCount();
+  if (!sampleCountFitsCore(completeRows)) {
+    throw std::length_error("too many samples to calibrate: " + std::to_string(completeRows) +
+                            " rows, at most " + std::to_string(kMaxCoreSampleCount));
   }
   const float fieldYear = 2024.0f;  // decimal year of the reference, whatever the date
   const double nanoteslaPerGauss = 100000.0;
@@ -94,15 +229,20 @@ void FERROKIT::magCalibration(double latitude, double longitude, double height, 
   const geomag::Vector mag_field = geomag::GeoMag(fieldYear, position, geomag::WMM2020);
   const geomag::Elements out = geomag::magField2Elements(mag_field, lat, lon);
 
-  // Every sample row, the reader's zero rows included, as the core's N-by-3 column-major array.
-  // A row count beyond the int extents of the array is refused by set_size (an exception, after
-  // which nothing of the record is changed); the array is released however the method is left.
+  // The complete rows as the core's N-by-3 column-major array. A row count beyond the int
+  // extents of the array is refused by set_size (an exception, after which nothing of the record
+  // is changed); the array is released however the method is left.
   coder::array<double, 2> magVector;
-  magVector.set_size(mMagnetometerMeasures[0].size(), 3);
+  magVector.set_size(completeRows, 3);
   const int sampleCount = magVector.size(0);
-  for (int idx0 = 0; idx0 < sampleCount; ++idx0) {
-    for (int idx1 = 0; idx1 < 3; ++idx1) {
-      magVector[idx0 + sampleCount * idx1] = mMagnetometerMeasures[idx1][idx0];
+  const std::size_t rowCount = mCompleteRows.size();
+  int idx0 = 0;
+  for (std::size_t row = 0; row < rowCount; ++row) {
+    if (mCompleteRows[row] != 0) {
+      for (int idx1 = 0; idx1 < 3; ++idx1) {
+        magVector[idx0 + sampleCount * idx1] = mMagnetometerMeasures[idx1][row];
+      }
+      ++idx0;
     }
   }
 
@@ -143,4 +283,19 @@ void FERROKIT::magCalibration(double latitude, double longitude, double height, 
       result.softIronMatrix[row][col] = softIronMatrix[row + 3 * col];
     }
   }
+
+  // The core's mean corrected magnitude is 0/0, NaN, when it accepted no sample, so a finite
+  // record also means that at least one sample was accepted.
+  bool finite = std::isfinite(result.magNormRef) && std::isfinite(result.magNormRefHoriz) &&
+                std::isfinite(result.magNormRefVertical);
+  for (int k = 0; k < 3; ++k) {
+    finite = finite && std::isfinite(result.WMMRef[k]) && std::isfinite(result.hardIronOffset[k]);
+    for (int col = 0; col < 3; ++col) {
+      finite = finite && std::isfinite(result.softIronMatrix[k][col]);
+    }
+  }
+  finite = finite && std::isfinite(result.WMMRefNorm) && std::isfinite(result.WMMRefHorizNorm) &&
+           std::isfinite(result.WMMRefVerticalNorm) && std::isfinite(result.inclination) &&
+           std::isfinite(result.declination);
+  result.isCalibrationSucess = finite;
 }

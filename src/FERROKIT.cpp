@@ -13,9 +13,11 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include "coder_array.h"
 #include "coreLimits.hpp"
+#include "csvColumns.hpp"
 #include "geomag.hpp"
 #include "printable.hpp"
 #include "staticMagCalibration.h"
@@ -25,91 +27,6 @@ FERROKIT::FERROKIT() = default;
 FERROKIT::~FERROKIT() = default;
 
 namespace {
-
-// Reader messages beyond this many are only counted; their count is printed last.
-constexpr std::size_t kMaxReaderMessages = 40;
-
-// The reader's messages in file order, the first kMaxReaderMessages kept whole.
-class MessageLog {
- public:
-  explicit MessageLog(std::string& text) : text_(text) {}
-  void add(const std::string& message) {
-    if (count_++ < kMaxReaderMessages) {
-      text_ += message;
-    }
-  }
-  void finish() {
-    if (count_ > kMaxReaderMessages) {
-      text_ += "(" + std::to_string(count_ - kMaxReaderMessages) + " more messages not shown)\n";
-    }
-  }
-
- private:
-  std::string& text_;
-  std::size_t count_ = 0;
-};
-
-// White space as strtod skips it in the "C" locale.
-bool isBlankByte(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Parses one line, [first, last) without its line end, into row `row`: the first three
-// comma-separated cells (a comma with nothing after it ends the cells), each converted as
-// std::stod converts it. Returns whether all three converted.
-bool parseLine(const char* first, const char* last, std::size_t row,
-               std::array<std::vector<double>, 3>& columns, MessageLog& log) {
-  int cells = 0;
-  int converted = 0;
-  const char* cell = first;
-  while (cells < 3 && cell != last) {
-    const char* const comma = std::find(cell, last, ',');
-    const std::string word(cell, comma);
-    try {
-      columns[cells][row] = std::stod(word);
-      ++converted;
-    } catch (const std::invalid_argument&) {
-      log.add("Header : " + printableText(cell, comma) + "\n");
-    } catch (const std::out_of_range&) {
-      log.add("Header : " + printableText(cell, comma) + "\n");
-    }
-    ++cells;
-    cell = comma == last ? last : comma + 1;
-  }
-  if (cells < 3 && !std::all_of(first, last, isBlankByte)) {
-    log.add("Line " + std::to_string(row + 1) +
-            " : fewer than 3 comma-separated cells : " + printableText(first, last) + "\n");
-  }
-  return converted == 3;
-}
-
-// Parses the whole text: one row per line, the lines being separated by newline characters, so
-// that there is one row more than there are newlines. A carriage return that ends a line belongs
-// to its line end. Rows below the columns' previous length keep their values where a cell does
-// not convert; new rows start at 0.
-void parseText(const char* data, std::size_t size, std::array<std::vector<double>, 3>& columns,
-               std::vector<std::uint8_t>& complete, std::string& messages) {
-  const char* const end = data + size;
-  const std::size_t rows = static_cast<std::size_t>(std::count(data, end, '\n')) + 1;
-  for (std::vector<double>& column : columns) {
-    column.resize(rows);
-  }
-  complete.assign(rows, 0);
-  MessageLog log(messages);
-  const char* line = data;
-  for (std::size_t row = 0; row < rows; ++row) {
-    const char* const lineEnd = std::find(line, end, '\n');
-    const char* textEnd = lineEnd;
-    if (textEnd != line && textEnd[-1] == '\r') {
-      --textEnd;
-    }
-    complete[row] = parseLine(line, textEnd, row, columns, log) ? 1 : 0;
-    if (lineEnd != end) {
-      line = lineEnd + 1;
-    }
-  }
-  log.finish();
-}
 
 // Closes a descriptor when it goes out of scope.
 class FileDescriptor {
@@ -133,36 +50,15 @@ std::string quotedPath(const std::string& path) {
   return "'" + printableText(path.data(), path.data() + path.size(), 4096) + "'";
 }
 
-// Everything the descriptor still has to read; sizeHint (the size fstat gave) only sets the
-// first allocation. Throws std::runtime_error on a read error.
-std::string readAll(int fd, std::size_t sizeHint, const std::string& path) {
-  std::string text;
-  text.reserve(sizeHint);
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got == 0) {
-      return text;
-    }
-    if (got < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      const int readError = errno;
-      throw std::runtime_error("cannot read " + quotedPath(path) + ": " + std::strerror(readError));
-    }
-    text.append(buffer, static_cast<std::size_t>(got));
-  }
-}
-
 }  // namespace
 
 // The path is opened once, without blocking and without being inherited by child processes, and
 // the open descriptor is checked: only a regular file is read. A directory has no content, a FIFO
 // opened without a writer would block and its samples could not be read again, a device is no
 // file of samples; checking the descriptor rather than the path leaves no window in which the path
-// could be swapped for one of these. The messages are written once the whole file has been read,
-// so that a read error ends with its one line only.
+// could be swapped for one of these. The file is then read once, in chunks, its two halves on two
+// threads when it is long (csvcolumns::read). The messages are written once the whole file has
+// been read, so that a read error ends with its one line only.
 bool FERROKIT::readMagnetometerMeasures(std::string filepath) {
   const FileDescriptor file(::open(filepath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat status;
@@ -185,12 +81,12 @@ bool FERROKIT::readMagnetometerMeasures(std::string filepath) {
   };
   std::string messages;
   try {
-    const std::string text =
-        readAll(file.get(), static_cast<std::size_t>(status.st_size), filepath);
-    parseText(text.data(), text.size(), mMagnetometerMeasures, mCompleteRows, messages);
-  } catch (const std::runtime_error&) {
+    csvcolumns::read(file.get(), static_cast<std::uint64_t>(status.st_size), mMagnetometerMeasures,
+                     mCompleteRows, messages);
+  } catch (const std::system_error& error) {
     forgetSamples();
-    throw;
+    throw std::runtime_error("cannot read " + quotedPath(filepath) + ": " +
+                             std::strerror(error.code().value()));
   } catch (const std::bad_alloc&) {
     forgetSamples();
     throw std::runtime_error("cannot read " + quotedPath(filepath) + ": out of memory");

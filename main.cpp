@@ -2,6 +2,7 @@
 // against the local reference field and prints the result.
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +15,8 @@
 
 #include "FERROKIT.hpp"
 #include "coreLimits.hpp"
+#include "noCalibration.hpp"
+#include "printable.hpp"
 
 namespace {
 
@@ -24,6 +27,12 @@ struct ArgumentError {
   std::string message;
 };
 
+// The argument text as it may be echoed in a message.
+std::string quoted(const char* text) {
+  const std::string raw = text;
+  return "'" + printableText(raw.data(), raw.data() + raw.size()) + "'";
+}
+
 // Converts one numeric argument as std::stod does (leading blanks skipped, the longest numeric
 // prefix taken, inf, nan and hexadecimal forms accepted). On failure the message names the
 // argument and says why.
@@ -31,10 +40,24 @@ double convertArgument(const char* name, const char* text) {
   try {
     return std::stod(text);
   } catch (const std::invalid_argument&) {
-    throw ArgumentError{std::string(kProgram) + ": " + name + ": not a number: '" + text + "'"};
+    throw ArgumentError{std::string(kProgram) + ": " + name + ": not a number: " + quoted(text)};
   } catch (const std::out_of_range&) {
-    throw ArgumentError{std::string(kProgram) + ": " + name + ": out of range: '" + text + "'"};
+    throw ArgumentError{std::string(kProgram) + ": " + name + ": out of range: " + quoted(text)};
   }
+}
+
+// Converts a coordinate of the position and refuses one that names no place: a latitude outside
+// [-90, 90] degrees, or any coordinate that is NaN or infinite.
+double convertPosition(const char* name, const char* text, bool isLatitude) {
+  const double value = convertArgument(name, text);
+  if (isLatitude && !(value >= -90.0 && value <= 90.0)) {
+    throw ArgumentError{std::string(kProgram) + ": " + name +
+                        ": not within [-90, 90] degrees: " + quoted(text)};
+  }
+  if (!std::isfinite(value)) {
+    throw ArgumentError{std::string(kProgram) + ": " + name + ": not finite: " + quoted(text)};
+  }
+  return value;
 }
 
 // Prints the usage text on standard output: the expected arguments, a sample of the CSV input
@@ -65,24 +88,25 @@ void printVectorLine(const double* values) {
 }
 
 // The whole run: usage text and -22 for fewer than five arguments; otherwise converts the
-// numbers, reads the CSV file, calibrates, prints the report and returns 0 (1 when the report
-// could not be written or the samples are too many for the core). Conversion failures and
-// other exceptions are thrown to main.
+// numbers, reads the CSV file, calibrates and prints the report. Returns 0 after a calibration, 2
+// when the report holds none (no sample accepted, or a result that is not finite; one line on
+// standard error says why), 1 when the report could not be written or the samples are too many
+// for the core. Refused arguments, read errors and other exceptions are thrown to main.
 int run(int argc, char** argv) {
   if (argc <= 5) {
     printUsage();
     return -22;
   }
   const std::string filePath = argv[1];
-  const double latitude = convertArgument("latitude", argv[2]);
-  const double longitude = convertArgument("longitude", argv[3]);
-  const double altitude = convertArgument("altitude", argv[4]);
+  const double latitude = convertPosition("latitude", argv[2], true);
+  const double longitude = convertPosition("longitude", argv[3], false);
+  const double altitude = convertPosition("altitude", argv[4], false);
   const double tolerance = convertArgument("tolerance", argv[5]);
 
   const auto start = std::chrono::system_clock::now();
   FERROKIT ferroKit;
   ferroKit.readMagnetometerMeasures(filePath);
-  const std::size_t sampleCount = ferroKit.getMagnetometerMeasures()[0].size();
+  const std::size_t sampleCount = ferroKit.completeRowCount();
   if (!sampleCountFitsCore(sampleCount)) {
     std::cerr << kProgram << ": too many samples to calibrate: " << sampleCount << " rows, at most "
               << kMaxCoreSampleCount << std::endl;
@@ -124,6 +148,11 @@ int run(int argc, char** argv) {
     std::cerr << kProgram << ": cannot write the report: " << std::strerror(writeError)
               << std::endl;
     return 1;
+  }
+  if (!result.isCalibrationSucess) {
+    std::cerr << kProgram << ": no calibration: " << noCalibrationReason(ferroKit, tolerance)
+              << std::endl;
+    return 2;
   }
   return 0;
 }

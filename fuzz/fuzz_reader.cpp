@@ -1,5 +1,9 @@
 // Fuzzes the CSV reader: the input bytes become the whole file. Whatever the bytes, the file must
 // open and the three columns must come out of equal length: the number of newline bytes plus one.
+// The fast reader must also agree with the reference reader of the tests, bit for bit in the
+// columns and byte for byte in the messages and the complete-row mask, with chunks of a few bytes
+// and the file split in two halves (parsed on a second thread and on the calling one), starting
+// from previous column contents that the input's length picks.
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/reader_comparison.h"
 #include "FERROKIT.hpp"
 #include "quiet_output.hpp"
 
@@ -64,6 +69,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   readerCheck(opened, "an existing regular file was reported as not opened");
   for (const std::vector<double>& column : ferroKit.getMagnetometerMeasures()) {
     readerCheck(column.size() == newlines + 1, "a column length differs from newline count + 1");
+  }
+
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  csvcolumns::Columns previous;
+  for (std::size_t row = 0; row < size % 7; ++row) {
+    for (int c = 0; c < 3; ++c) {
+      previous[c].push_back(static_cast<double>(row) + 0.5 * c);
+    }
+  }
+  using csvcolumns::Options;
+  const Options variants[] = {{1 + size % 13, 2, Options::SecondHalf::Thread},
+                              {1 + size % 5, 1 + size / 3, Options::SecondHalf::SameThread}};
+  for (const Options& options : variants) {
+    const std::string difference =
+        reader_comparison::compare(readerScratchPath(), bytes, previous, options);
+    if (!difference.empty()) {
+      std::fprintf(stderr, "fuzz_reader: fast and reference readers differ: %s\n",
+                   difference.c_str());
+      std::abort();
+    }
   }
   return 0;
 }

@@ -1,87 +1,118 @@
 #include "FERROKIT.hpp"
 
-#include "coder_array.h"
-#include "coreLimits.hpp"
-#include "geomag.hpp"
-#include "staticMagCalibration.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
+#include <cstring>
 #include <iostream>
-#include <iterator>
-#include <sstream>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <system_error>
-#include <filesystem>
+
+#include "coder_array.h"
+#include "coreLimits.hpp"
+#include "csvColumns.hpp"
+#include "geomag.hpp"
+#include "printable.hpp"
+#include "staticMagCalibration.h"
 
 FERROKIT::FERROKIT() = default;
 
 FERROKIT::~FERROKIT() = default;
 
-// Reads the file twice: once to count its newline characters, which sizes the three columns to
-// that count plus one, and once to parse each line. Only a regular file (or a link to one) is
-// opened: a directory has no content to read, a pipe or FIFO cannot be read a second time (its
-// samples would be lost without a word) and opening a FIFO without a writer would block; all of
-// these are reported like a file that cannot be opened.
-bool FERROKIT::readMagnetometerMeasures(std::string filepath) {
-  std::ifstream file;
-  std::error_code statusError;
-  if (std::filesystem::is_regular_file(filepath, statusError)) {
-    file.open(filepath);
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
   }
-  const bool isOpen = file.is_open();
-  if (!isOpen) {
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The path as it may be echoed in a message.
+std::string quotedPath(const std::string& path) {
+  return "'" + printableText(path.data(), path.data() + path.size(), 4096) + "'";
+}
+
+}  // namespace
+
+// The path is opened once, without blocking and without being inherited by child processes, and
+// the open descriptor is checked: only a regular file is read. A directory has no content, a FIFO
+// opened without a writer would block and its samples could not be read again, a device is no
+// file of samples; checking the descriptor rather than the path leaves no window in which the path
+// could be swapped for one of these. The file is then read once, in chunks, its two halves on two
+// threads when it is long (csvcolumns::read). The messages are written once the whole file has
+// been read, so that a read error ends with its one line only.
+bool FERROKIT::readMagnetometerMeasures(std::string filepath) {
+  const FileDescriptor file(::open(filepath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat status;
+  if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     std::cerr << "Can not open csv file" << std::endl;
     return false;
   }
-
-  const std::size_t lineNumber = static_cast<std::size_t>(
-      std::count(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>(), '\n'));
-  for (std::vector<double>& column : mMagnetometerMeasures) {
-    column.resize(lineNumber + 1);
+  // Reads of a regular file do not block; the flag only served the open.
+  const int flags = ::fcntl(file.get(), F_GETFL);
+  if (flags >= 0) {
+    ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK);
   }
-  file.clear();
-  file.seekg(0, std::ios::beg);
 
-  std::string line;
-  std::string word;
-  std::uint64_t counterLine = 0;
-  const std::uint64_t rowCount = mMagnetometerMeasures[0].size();
-  // The bound only matters if the file grew between the two passes.
-  while (counterLine < rowCount && std::getline(file, line)) {
-    std::stringstream str(line, std::ios::in | std::ios::out);
-    for (std::uint8_t counterDataPerLine = 0; counterDataPerLine < 3; ++counterDataPerLine) {
-      if (!std::getline(str, word, ',')) {
-        break;
-      }
-      try {
-        const double addedValue = std::stod(word);
-        mMagnetometerMeasures[counterDataPerLine][counterLine] = addedValue;
-      } catch (const std::invalid_argument&) {
-        std::cerr << "Header : " << word << '\n';
-      } catch (const std::out_of_range&) {
-        std::cerr << "Header : " << word << '\n';
-      }
+  // On failure the columns are emptied: a partial read is never calibrated.
+  const auto forgetSamples = [this] {
+    for (std::vector<double>& column : mMagnetometerMeasures) {
+      std::vector<double>().swap(column);
     }
-    ++counterLine;
+    std::vector<std::uint8_t>().swap(mCompleteRows);
+  };
+  std::string messages;
+  try {
+    csvcolumns::read(file.get(), static_cast<std::uint64_t>(status.st_size), mMagnetometerMeasures,
+                     mCompleteRows, messages);
+  } catch (const std::system_error& error) {
+    forgetSamples();
+    throw std::runtime_error("cannot read " + quotedPath(filepath) + ": " +
+                             std::strerror(error.code().value()));
+  } catch (const std::bad_alloc&) {
+    forgetSamples();
+    throw std::runtime_error("cannot read " + quotedPath(filepath) + ": out of memory");
+  } catch (const std::length_error&) {  // a size beyond anything that could be allocated
+    forgetSamples();
+    throw std::runtime_error("cannot read " + quotedPath(filepath) + ": out of memory");
   }
-  file.close();
+  std::cerr << messages;
   return true;
+}
+
+std::size_t FERROKIT::completeRowCount() const {
+  return static_cast<std::size_t>(std::count(mCompleteRows.begin(), mCompleteRows.end(), 1));
 }
 
 // Reference field of the model at the position for the fixed decimal year 2024.0, converted
 // to gauss, then the reference members of the result record: components, norms recomputed in
-// double, inclination and declination in radians. The position is not checked.
+// double, inclination and declination in radians. The position is not checked. Only the complete
+// rows reach the core, in file order: header, blank, short and unconvertible lines are no samples.
 void FERROKIT::magCalibration(double latitude, double longitude, double height, double tolerance) {
   // The core indexes its ten-column design matrix with int: a larger sample count is refused
   // before anything is computed, so a library caller cannot overflow it either.
-  if (!sampleCountFitsCore(mMagnetometerMeasures[0].size())) {
-    throw std::length_error(
-        "too many samples to calibrate: " + std::to_string(mMagnetometerMeasures[0].size()) +
-        " rows, at most " + std::to_string(kMaxCoreSampleCount));
+  const std::size_t completeRows = completeRowCount();
+  if (!sampleCountFitsCore(completeRows)) {
+    throw std::length_error("too many samples to calibrate: " + std::to_string(completeRows) +
+                            " rows, at most " + std::to_string(kMaxCoreSampleCount));
   }
   const float fieldYear = 2024.0f;  // decimal year of the reference, whatever the date
   const double nanoteslaPerGauss = 100000.0;
@@ -94,15 +125,20 @@ void FERROKIT::magCalibration(double latitude, double longitude, double height, 
   const geomag::Vector mag_field = geomag::GeoMag(fieldYear, position, geomag::WMM2020);
   const geomag::Elements out = geomag::magField2Elements(mag_field, lat, lon);
 
-  // Every sample row, the reader's zero rows included, as the core's N-by-3 column-major array.
-  // A row count beyond the int extents of the array is refused by set_size (an exception, after
-  // which nothing of the record is changed); the array is released however the method is left.
+  // The complete rows as the core's N-by-3 column-major array. A row count beyond the int
+  // extents of the array is refused by set_size (an exception, after which nothing of the record
+  // is changed); the array is released however the method is left.
   coder::array<double, 2> magVector;
-  magVector.set_size(mMagnetometerMeasures[0].size(), 3);
+  magVector.set_size(completeRows, 3);
   const int sampleCount = magVector.size(0);
-  for (int idx0 = 0; idx0 < sampleCount; ++idx0) {
-    for (int idx1 = 0; idx1 < 3; ++idx1) {
-      magVector[idx0 + sampleCount * idx1] = mMagnetometerMeasures[idx1][idx0];
+  const std::size_t rowCount = mCompleteRows.size();
+  int idx0 = 0;
+  for (std::size_t row = 0; row < rowCount; ++row) {
+    if (mCompleteRows[row] != 0) {
+      for (int idx1 = 0; idx1 < 3; ++idx1) {
+        magVector[idx0 + sampleCount * idx1] = mMagnetometerMeasures[idx1][row];
+      }
+      ++idx0;
     }
   }
 
@@ -143,4 +179,19 @@ void FERROKIT::magCalibration(double latitude, double longitude, double height, 
       result.softIronMatrix[row][col] = softIronMatrix[row + 3 * col];
     }
   }
+
+  // The core's mean corrected magnitude is 0/0, NaN, when it accepted no sample, so a finite
+  // record also means that at least one sample was accepted.
+  bool finite = std::isfinite(result.magNormRef) && std::isfinite(result.magNormRefHoriz) &&
+                std::isfinite(result.magNormRefVertical);
+  for (int k = 0; k < 3; ++k) {
+    finite = finite && std::isfinite(result.WMMRef[k]) && std::isfinite(result.hardIronOffset[k]);
+    for (int col = 0; col < 3; ++col) {
+      finite = finite && std::isfinite(result.softIronMatrix[k][col]);
+    }
+  }
+  finite = finite && std::isfinite(result.WMMRefNorm) && std::isfinite(result.WMMRefHorizNorm) &&
+           std::isfinite(result.WMMRefVerticalNorm) && std::isfinite(result.inclination) &&
+           std::isfinite(result.declination);
+  result.isCalibrationSucess = finite;
 }

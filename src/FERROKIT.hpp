@@ -3,6 +3,8 @@
 #define FERROKIT_HPP
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,7 +14,7 @@ class FERROKIT {
   // radians. A corrected sample is (sample - hardIronOffset) * softIronMatrix, the sample taken
   // as a row vector.
   struct MAGRESULT {
-    bool isCalibrationSucess = false;    // declared for callers; nothing sets it
+    bool isCalibrationSucess = false;    // at least one sample accepted, every member finite
     double WMMRef[3] = {0.0, 0.0, 0.0};  // reference field: north, east, down (down positive)
     double WMMRefNorm = 0.0;             // |WMMRef|
     double WMMRefHorizNorm = 0.0;        // |(north, east)|
@@ -31,24 +33,35 @@ class FERROKIT {
   ~FERROKIT();
 
   // Loads the first three comma-separated cells of every line of the file into the X, Y and Z
-  // columns; row k comes from line k (the header is row 0). Cells that do not convert are
-  // reported on standard error and keep their previous value. Returns whether the file opened.
+  // columns; row k comes from line k (the header is row 0), and a final newline adds a last,
+  // empty row. A row is complete when its line's first three cells each converted to a number
+  // (nan and inf included); only complete rows are calibrated. Cells that do not convert, and
+  // lines that are not blank but have fewer than three cells, are reported on standard error (the
+  // first 40 messages, then their count); such cells keep their previous value, 0 in a new row.
+  // Returns false, with "Can not open csv file" on standard error and nothing changed, when the
+  // path does not open as a regular file. Throws std::runtime_error, naming the file and the
+  // reason, when reading fails or memory runs out; the columns are then empty.
   bool readMagnetometerMeasures(std::string filepath);
 
   // Computes the reference field at the position (degrees, degrees, metres above the WGS-84
-  // ellipsoid) and calibrates the loaded samples against it with the relative tolerance.
-  // Throws std::length_error, leaving the record unchanged, for more samples than the core can
-  // index (sampleCountFitsCore).
+  // ellipsoid) and calibrates the complete rows, in file order, against it with the relative
+  // tolerance. Sets isCalibrationSucess when the record is finite, which needs at least one
+  // accepted sample. Throws std::length_error, leaving the record unchanged, for more complete
+  // rows than the core can index (sampleCountFitsCore).
   void magCalibration(double latitude, double longitude, double height, double tolerance);
 
   const MAGRESULT& getMagCalibResult() const { return mMagCalibResult; }
   const std::array<std::vector<double>, 3>& getMagnetometerMeasures() const {
     return mMagnetometerMeasures;
   }
+  // One byte per row of the columns: 1 for a complete row, 0 otherwise.
+  const std::vector<std::uint8_t>& getCompleteRows() const { return mCompleteRows; }
+  std::size_t completeRowCount() const;
 
  private:
   MAGRESULT mMagCalibResult;
   std::array<std::vector<double>, 3> mMagnetometerMeasures;
+  std::vector<std::uint8_t> mCompleteRows;
 };
 
 #endif

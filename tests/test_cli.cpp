@@ -1,8 +1,11 @@
 // End-to-end tests of fluxtrim.out: the real executable runs in a child process with its standard
 // output and standard error sent to separate files, and both texts and the exit status are checked.
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -232,8 +235,8 @@ TEST_F(CliTest, UnconvertibleArgumentEndsWithOneLineAndStatus1) {
 TEST_F(CliTest, LenientNumbersAreAccepted) {
   const std::string csv = writeFile("mag.csv", kSampleCsv);
   const std::vector<std::vector<std::string>> cases = {
-      {csv, "12abc", "3.2914", "89", "0.2"},
-      {csv, "inf", "-inf", "nan", "0.2"},
+      {csv, "48.5578abc", "3.2914", "89", "0.2"},
+      {csv, "48.5578", "-356.7086", "89", "0.2"},  // a longitude past -180
       {csv, " 48.5578", "0x1.8p1", "89m", "0.2 "},
   };
   for (const auto& args : cases) {
@@ -245,23 +248,145 @@ TEST_F(CliTest, LenientNumbersAreAccepted) {
   }
 }
 
-TEST_F(CliTest, UnreadableFilesStillGiveTheReport) {
+// The line that ends a run without calibration at 48.5578 N, 3.2914 E, 89 m, tolerance 0.2, for a
+// given count of complete rows.
+std::string noCalibration(const std::string& completeRows) {
+  return "fluxtrim.out: no calibration: " + completeRows +
+         " complete rows read, none with a magnitude within [0.386707, 0.580061] gauss (reference "
+         "magnitude 0.483384 gauss, tolerance 0.2)\n";
+}
+
+TEST_F(CliTest, UnreadableFilesGiveTheReportAndStatus2) {
   const RunResult missing =
       run({(dir_ / "missing.csv").string(), "48.5578", "3.2914", "89", "0.2"});
-  EXPECT_EQ(missing.status, 0);
-  EXPECT_EQ(missing.err, "Can not open csv file\n");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err, "Can not open csv file\n" + noCalibration("0"));
   expectReport(missing.out);
 
   const RunResult directory = run({dir_.string(), "48.5578", "3.2914", "89", "0.2"});
-  EXPECT_EQ(directory.status, 0);
-  EXPECT_EQ(directory.err, "Can not open csv file\n");
+  EXPECT_EQ(directory.status, 2);
+  EXPECT_EQ(directory.err, "Can not open csv file\n" + noCalibration("0"));
   expectReport(directory.out);
 
   const RunResult headerOnly = run(
       {writeFile("header.csv", "CAP_magX,CAP_magY,CAP_magZ\n"), "48.5578", "3.2914", "89", "0.2"});
-  EXPECT_EQ(headerOnly.status, 0);
-  EXPECT_EQ(headerOnly.err, kHeaderMessages);
+  EXPECT_EQ(headerOnly.status, 2);
+  EXPECT_EQ(headerOnly.err, kHeaderMessages + noCalibration("0"));
   expectReport(headerOnly.out);
+
+  // The process's own memory fails to read: one line, no report.
+  const RunResult readError = run({"/proc/self/mem", "48.5578", "3.2914", "89", "0.2"});
+  EXPECT_EQ(readError.status, 1);
+  EXPECT_EQ(readError.out, "");
+  EXPECT_EQ(readError.err, "fluxtrim.out: cannot read '/proc/self/mem': Input/output error\n");
+}
+
+// A position that names no place is refused like an unconvertible number; the file is not read.
+TEST_F(CliTest, ImpossiblePositionsAreRefused) {
+  const std::string csv = writeFile("mag.csv", kSampleCsv);
+  const std::vector<std::vector<std::string>> cases = {
+      {"180", "3.2914", "89", "latitude: not within [-90, 90] degrees: '180'"},
+      {"-90.0001", "3.2914", "89", "latitude: not within [-90, 90] degrees: '-90.0001'"},
+      {"nan", "3.2914", "89", "latitude: not within [-90, 90] degrees: 'nan'"},
+      {"48.5578", "inf", "89", "longitude: not finite: 'inf'"},
+      {"48.5578", "-nan", "89", "longitude: not finite: '-nan'"},
+      {"48.5578", "3.2914", "-inf", "altitude: not finite: '-inf'"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = run({csv, c[0], c[1], c[2], "0.2"});
+    EXPECT_EQ(r.status, 1) << c[3];
+    EXPECT_EQ(r.out, "") << c[3];
+    EXPECT_EQ(r.err, "fluxtrim.out: " + c[3] + "\n");
+  }
+  // The limits themselves are places.
+  for (const char* latitude : {"90", "-90"}) {
+    const RunResult r = run({csv, latitude, "3.2914", "89", "0.2"});
+    EXPECT_NE(r.status, 1) << latitude;
+    expectReport(r.out);
+  }
+}
+
+// Only complete rows are samples: a header, blank lines, short lines, lines with a bad cell and
+// the empty row after a final newline change neither the window nor the fit, even at tolerances
+// wide enough to accept the zero rows they used to give.
+TEST_F(CliTest, OnlyCompleteRowsAreCalibrated) {
+  const std::string example =
+      test_support::readFile(std::string(FLUXTRIM_SOURCE_DIR) + "/examples/mag.csv");
+  const size_t body = example.find('\n') + 1;
+  const std::string bare = writeFile("bare.csv", example.substr(body, example.size() - body - 1));
+  std::string noisy = example;
+  noisy.insert(body, "\n  \n0.17,-0.16\n0.17,,0.38\n0.2,0.1,x\n");
+  const std::string noisyCsv = writeFile("noisy.csv", noisy);
+  for (const char* tolerance : {"0.2", "1", "5"}) {
+    SCOPED_TRACE(tolerance);
+    const RunResult reference = run({bare, "48.5578", "3.2914", "89", tolerance});
+    EXPECT_EQ(reference.status, 0);
+    EXPECT_EQ(reference.err, "");
+    const RunResult r = run({noisyCsv, "48.5578", "3.2914", "89", tolerance});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(withoutTime(r.out), withoutTime(reference.out));
+    EXPECT_EQ(r.err, std::string(kHeaderMessages) + "Header :   \n" +
+                         "Line 4 : fewer than 3 comma-separated cells : 0.17,-0.16\n"
+                         "Header : \nHeader : x\n");
+  }
+}
+
+// Samples that cannot be calibrated give the report, one line that says why, and status 2.
+TEST_F(CliTest, NoCalibrationEndsWithStatus2AndTheReason) {
+  const std::string example =
+      test_support::readFile(std::string(FLUXTRIM_SOURCE_DIR) + "/examples/mag.csv");
+  const std::vector<std::string> lines = splitLines(example);
+
+  // Every value scaled to another unit: the hint names it.
+  const std::pair<double, const char*> units[] = {
+      {100.0, "microtesla"}, {1000.0, "milligauss"}, {100000.0, "nanotesla"}};
+  for (const auto& unit : units) {
+    std::string scaled = lines[0] + "\n";
+    for (size_t k = 1; k < lines.size(); ++k) {
+      double v[3];
+      ASSERT_EQ(std::sscanf(lines[k].c_str(), "%lf,%lf,%lf", &v[0], &v[1], &v[2]), 3);
+      char text[128];
+      std::snprintf(text, sizeof text, "%.17g,%.17g,%.17g\n", v[0] * unit.first, v[1] * unit.first,
+                    v[2] * unit.first);
+      scaled += text;
+    }
+    const RunResult r = run({writeFile("scaled.csv", scaled), "48.5578", "3.2914", "89", "0.2"});
+    EXPECT_EQ(r.status, 2) << unit.second;
+    expectReport(r.out);
+    const std::vector<std::string> err = splitLines(r.err);
+    ASSERT_EQ(err.size(), 4u) << r.err;
+    EXPECT_EQ(err[3].rfind("fluxtrim.out: no calibration: 3000 complete rows read, none with", 0),
+              0u);
+    EXPECT_NE(err[3].find(std::string("the samples look like ") + unit.second), std::string::npos)
+        << err[3];
+  }
+
+  // Semicolons: short lines (the header's also one unconvertible cell), no sample, and the
+  // messages past the 40th only counted.
+  std::string semicolons = example;
+  std::replace(semicolons.begin(), semicolons.end(), ',', ';');
+  const RunResult r = run({writeFile("semi.csv", semicolons), "48.5578", "3.2914", "89", "0.2"});
+  EXPECT_EQ(r.status, 2);
+  const std::vector<std::string> err = splitLines(r.err);
+  ASSERT_EQ(err.size(), 42u);
+  EXPECT_EQ(err[40], "(2962 more messages not shown)");
+  EXPECT_EQ(err[41] + "\n", noCalibration("0"));
+
+  // Tolerances that accept nothing, and one that accepts a sample whose fit is not finite.
+  const std::string csv = writeFile("mag.csv", kSampleCsv);
+  const RunResult zero = run({csv, "48.5578", "3.2914", "89", "0"});
+  EXPECT_EQ(zero.status, 2);
+  EXPECT_EQ(splitLines(zero.err).back(),
+            "fluxtrim.out: no calibration: 3 complete rows read, none with a magnitude within "
+            "[0.483384, 0.483384] gauss (reference magnitude 0.483384 gauss, tolerance 0); the "
+            "tolerance must be above 0");
+  const RunResult infinite = run({writeFile("inf.csv", std::string(kSampleCsv) + "inf,0,0\n"),
+                                  "48.5578", "3.2914", "89", "inf"});
+  EXPECT_EQ(infinite.status, 2);
+  EXPECT_EQ(splitLines(infinite.err).back(),
+            "fluxtrim.out: no calibration: 4 complete rows read, 4 with a magnitude within [-inf, "
+            "inf] gauss (reference magnitude 0.483384 gauss, tolerance inf), but their calibration "
+            "is not finite");
 }
 
 TEST_F(CliTest, ReportThatCannotBeWrittenIsAFailure) {

@@ -2,9 +2,12 @@
 // messages on standard error and what survives a second read.
 #include <sys/stat.h>
 
+#include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,12 +27,15 @@ class CsvReaderTest : public test_support::TempDirTest {
   CsvReaderTest() : TempDirTest("fluxtrim_csv") {}
 
   // Reads the path into kit, returning the reader's result; its standard error text goes to
-  // messages_.
+  // messages_. Standard error is restored also when the reader throws.
   bool read(FERROKIT& kit, const std::string& path) {
     std::ostringstream captured;
-    std::streambuf* const previous = std::cerr.rdbuf(captured.rdbuf());
+    struct Capture {
+      std::streambuf* previous;
+      ~Capture() { std::cerr.rdbuf(previous); }
+    } capture{std::cerr.rdbuf(captured.rdbuf())};
+    messages_.clear();
     const bool opened = kit.readMagnetometerMeasures(path);
-    std::cerr.rdbuf(previous);
     messages_ = captured.str();
     return opened;
   }
@@ -73,6 +79,23 @@ TEST(FerrokitTest, FreshObjectHasZeroRecordWithThreeMatrixRows) {
   }
 }
 
+// A calibration succeeds when at least one sample was accepted and the whole record is finite.
+TEST_F(CsvReaderTest, CalibrationSuccessNeedsAnAcceptedSampleAndAFiniteRecord) {
+  const std::string example =
+      test_support::readFile(std::string(FLUXTRIM_SOURCE_DIR) + "/examples/mag.csv");
+  FERROKIT kit;
+  ASSERT_TRUE(read(kit, writeFile("mag.csv", example)));
+  kit.magCalibration(48.5578, 3.2914, 89, 0.2);
+  EXPECT_TRUE(kit.getMagCalibResult().isCalibrationSucess);
+  kit.magCalibration(48.5578, 3.2914, 89, 0.0);  // nothing accepted
+  EXPECT_FALSE(kit.getMagCalibResult().isCalibrationSucess);
+
+  // An infinite tolerance accepts an infinite sample, whose fit is not finite.
+  ASSERT_TRUE(read(kit, writeFile("inf.csv", example + "inf,0,0\n")));
+  kit.magCalibration(48.5578, 3.2914, 89, HUGE_VAL);
+  EXPECT_FALSE(kit.getMagCalibResult().isCalibrationSucess);
+}
+
 TEST_F(CsvReaderTest, HeaderRowDataRowsAndTrailingZeroRow) {
   FERROKIT kit;
   ASSERT_TRUE(read(kit, writeFile("mag.csv",
@@ -99,25 +122,81 @@ TEST_F(CsvReaderTest, CrLfLinesGiveTheSameNumbers) {
   ASSERT_TRUE(read(crlf, writeFile("crlf.csv", "a,b,c\r\n0.5,-1.25,3\r\n7,8,9\r\n")));
   EXPECT_EQ(rowsOf(crlf), rowsOf(lf));
   EXPECT_EQ(rowsOf(crlf).size(), 4u);
-  // The carriage return stays in the text of the third header cell.
-  EXPECT_EQ(messages_, "Header : a\nHeader : b\nHeader : c\r\n");
+  // The carriage return belongs to the line end, not to the third header cell.
+  EXPECT_EQ(messages_, "Header : a\nHeader : b\nHeader : c\n");
+  EXPECT_EQ(crlf.getCompleteRows(), (std::vector<std::uint8_t>{0, 1, 1, 0}));
 }
 
+// Each line kind and whether it gives a complete row: nan and inf convert, a number out of range
+// does not; a line that is not blank and has fewer than three cells is reported with its number.
 TEST_F(CsvReaderTest, IrregularCells) {
   FERROKIT kit;
   ASSERT_TRUE(read(kit, writeFile("cells.csv",
                                   "1,,3\n"            // empty middle cell: reported, stays 0
-                                  "4,5,\n"            // trailing comma: nothing left, no message
+                                  "4,5,\n"            // trailing comma: two cells, short line
                                   "7,8,9,10,x\n"      // cells after the third are never read
-                                  "\n"                // empty line: row stays 0
+                                  "\n"                // empty line: row stays 0, no message
                                   "0.5abc, 2x ,3e\n"  // trailing letters ignored, blanks skipped
                                   "1e999,-1e999,2\n"  // out of range: reported, stays 0
                                   "12\n"              // short line: missing cells stay 0
-                                  ",,\n")));          // two empty cells reported
-  const std::vector<Row> expected = {{1, 0, 3}, {4, 5, 0},  {7, 8, 9}, kZero, {0.5, 2, 3},
-                                     {0, 0, 2}, {12, 0, 0}, kZero,     kZero};
-  EXPECT_EQ(rowsOf(kit), expected);
-  EXPECT_EQ(messages_, "Header : \nHeader : 1e999\nHeader : -1e999\nHeader : \nHeader : \n");
+                                  ",,\n"              // two empty cells reported, short line
+                                  "nan,-inf,INF\n"    // not finite, but numbers
+                                  " \t \n")));        // blank: its one cell is reported
+  const std::vector<Row> expected = {{1, 0, 3},   {4, 5, 0}, {7, 8, 9},  kZero,
+                                     {0.5, 2, 3}, {0, 0, 2}, {12, 0, 0}, kZero};
+  const std::vector<Row> rows = rowsOf(kit);
+  ASSERT_EQ(rows.size(), 11u);
+  EXPECT_EQ(std::vector<Row>(rows.begin(), rows.begin() + 8), expected);
+  EXPECT_TRUE(std::isnan(rows[8][0]));
+  EXPECT_EQ(rows[8][1], -HUGE_VAL);
+  EXPECT_EQ(rows[8][2], HUGE_VAL);
+  EXPECT_EQ(kit.getCompleteRows(), (std::vector<std::uint8_t>{0, 0, 1, 0, 1, 0, 0, 0, 1, 0, 0}));
+  EXPECT_EQ(kit.completeRowCount(), 3u);
+  EXPECT_EQ(messages_,
+            "Header : \n"
+            "Line 2 : fewer than 3 comma-separated cells : 4,5,\n"
+            "Header : 1e999\nHeader : -1e999\n"
+            "Line 7 : fewer than 3 comma-separated cells : 12\n"
+            "Header : \nHeader : \n"
+            "Line 8 : fewer than 3 comma-separated cells : ,,\n"
+            "Header :  \t \n");
+}
+
+// Echoed cells and lines cannot drive a terminal: control bytes other than the tab are escaped
+// and long text is cut. Past 40 messages only their count is printed.
+TEST_F(CsvReaderTest, MessagesAreEscapedCutAndCapped) {
+  FERROKIT kit;
+  const std::string longCell(1000, 'x');
+  ASSERT_TRUE(read(kit, writeFile("hostile.csv", "\x1b]0;title\x07,1,2\n" + longCell + ",1,2\n")));
+  EXPECT_EQ(messages_,
+            "Header : \\x1B]0;title\\x07\nHeader : " + longCell.substr(0, 200) + "...\n");
+
+  std::string manyShortLines;
+  for (int line = 0; line < 100; ++line) {
+    manyShortLines += "0.1;0.2;0.3\n";
+  }
+  ASSERT_TRUE(read(kit, writeFile("semicolons.csv", manyShortLines)));
+  const std::vector<std::string> lines = test_support::splitLines(messages_);
+  ASSERT_EQ(lines.size(), 41u);
+  EXPECT_EQ(lines[0], "Line 1 : fewer than 3 comma-separated cells : 0.1;0.2;0.3");
+  EXPECT_EQ(lines[39], "Line 40 : fewer than 3 comma-separated cells : 0.1;0.2;0.3");
+  EXPECT_EQ(lines[40], "(60 more messages not shown)");
+  EXPECT_EQ(kit.completeRowCount(), 0u);
+}
+
+// A read error ends the read with an exception that names the file and the reason, and leaves no
+// samples. Reading the process's own memory at address 0 fails with an I/O error.
+TEST_F(CsvReaderTest, ReadErrorThrowsAndLeavesNoSamples) {
+  FERROKIT kit;
+  ASSERT_TRUE(read(kit, writeFile("mag.csv", "1,2,3\n")));
+  try {
+    read(kit, "/proc/self/mem");
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "cannot read '/proc/self/mem': Input/output error");
+  }
+  EXPECT_TRUE(rowsOf(kit).empty());
+  EXPECT_TRUE(kit.getCompleteRows().empty());
 }
 
 TEST_F(CsvReaderTest, EmptyAndHeaderOnlyFiles) {
@@ -188,12 +267,15 @@ TEST_F(CsvReaderTest, SecondReadResizesAndKeepsUnparsedEntries) {
 
   // Shorter file: the tail is dropped, cells that do not convert keep the first file's values.
   ASSERT_TRUE(read(kit, writeFile("second.csv", "hdr,-2,\n40,x")));
-  EXPECT_EQ(messages_, "Header : hdr\nHeader : x\n");
+  EXPECT_EQ(messages_,
+            "Header : hdr\nLine 1 : fewer than 3 comma-separated cells : hdr,-2,\n"
+            "Header : x\nLine 2 : fewer than 3 comma-separated cells : 40,x\n");
   EXPECT_EQ(rowsOf(kit), (std::vector<Row>{{1, -2, 3}, {40, 5, 6}}));
 
   // Longer file: new rows start at zero.
   ASSERT_TRUE(read(kit, writeFile("third.csv", "\n\n\n,9\n")));
   EXPECT_EQ(rowsOf(kit), (std::vector<Row>{{1, -2, 3}, {40, 5, 6}, kZero, {0, 9, 0}, kZero}));
+  EXPECT_EQ(kit.completeRowCount(), 0u);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs fluxtrim.out under valgrind memcheck on the example file and on every file of the
 # malformed-input corpus (plus a generated 10 MB single line, a directory and a missing path),
-# and fails on any memory error or leak.
+# and fails on any memory error or leak, or on an exit status other than 0 and 2.
 #
 #   tools/valgrind_check.sh [FLUXTRIM_EXE]
 #
@@ -36,7 +36,9 @@ for input in "${inputs[@]}"; do
     --log-file="$log" "$exe" "$input" 48.5578 3.2914 89 0.2 >/dev/null 2>&1 || status=$?
   summary=$(grep -E 'ERROR SUMMARY' "$log" | sed 's/^==[0-9]*== //')
   reachable=$(grep -E 'still reachable:' "$log" | sed 's/^==[0-9]*== *//' || true)
-  if ((status != 0)) || [[ -n "$reachable" && "$reachable" != *"0 bytes in 0 blocks"* ]]; then
+  # Status 2 is a report without calibration (most of the malformed files); 99 is a memcheck error.
+  if ((status != 0 && status != 2)) ||
+    [[ -n "$reachable" && "$reachable" != *"0 bytes in 0 blocks"* ]]; then
     failed=1
     echo "FAIL $input (status $status)"
     cat "$log"

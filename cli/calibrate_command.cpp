@@ -149,6 +149,12 @@ InputOutcome calibrateInput(const CalibrateSettings& settings, const std::string
     InputOutcome outcome;
     outcome.status =
         result.diagnostics.verdict == fluxtrim::Verdict::Fail ? kExitUnusable : kExitUsable;
+    if (settings.format == CalibrateFormat::C && !hasCalibration(result)) {
+      // Calibrated, and failed: no sample was left for a fit, so there is nothing to write.
+      outcome.messages = kPrefix + inputName(source) +
+                         ": no sample was kept for a fit: no C header written (verdict fail)\n";
+      return outcome;
+    }
     outcome.output = formatted(settings, *reading.samples, result, style);
     if (settings.reportPath) {
       try {

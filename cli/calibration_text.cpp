@@ -76,10 +76,12 @@ std::string calibrationPart(const fluxtrim::CalibrationResult& r, std::optional<
   if (r.diagnostics.verdict == fluxtrim::Verdict::Fail) heading += " (not usable)";
   std::string text = "\n" + style.bold(heading) + "\n";
   if (!hasCalibration(r)) return text + "  none: no sample was kept for a fit\n";
-  text += "  " + std::string(fluxtrim::modelName(r.model)) + " fit, " +
-          (tolerance ? format("fixed window of %g on raw magnitudes", *tolerance)
-                     : std::string("automatic mode")) +
-          ", samples in " + r.unit.name() + (r.unitGiven ? "" : " (assumed)") + "\n";
+  text += hanging("  ", 2,
+                  std::string(fluxtrim::modelName(r.model)) + " fit, " +
+                      (tolerance ? format("fixed window of %g on raw magnitudes", *tolerance)
+                                 : std::string("automatic mode")) +
+                      ", samples in " + r.unit.name() + (r.unitGiven ? "" : " (assumed)"),
+                  2);
   text += rowText("offset", r.calibration.offset, r.unit.symbol());
   text += rowText("matrix", r.calibration.matrix[0], "");
   text += rowText("", r.calibration.matrix[1], "");

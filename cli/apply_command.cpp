@@ -9,6 +9,7 @@
 
 #include "calibration_json.hpp"
 #include "exit_status.hpp"
+#include "fluxtrim/calibration.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/samples.hpp"
 #include "output.hpp"
@@ -19,17 +20,6 @@ namespace fluxtrim_cli {
 namespace {
 
 const char* const kPrefix = "fluxtrim apply: ";
-
-// (raw - offset) * matrix with raw a row vector: column c of the matrix dotted with the
-// difference, summed from the first row to the last.
-fluxtrim::Vec3 corrected(const fluxtrim::Vec3& raw, const StoredCalibration& c) {
-  const double d[3] = {raw[0] - c.offset[0], raw[1] - c.offset[1], raw[2] - c.offset[2]};
-  fluxtrim::Vec3 out{};
-  for (int col = 0; col < 3; ++col) {
-    out[col] = (d[0] * c.matrix[0][col] + d[1] * c.matrix[1][col]) + d[2] * c.matrix[2][col];
-  }
-  return out;
-}
 
 // Appends the shortest text that reads back as the same double.
 void appendNumber(std::string& line, double value) {
@@ -143,6 +133,9 @@ int runApply(const ApplyArgs& args) {
 
   // The input is read whole before the output is opened, so -o may name the input itself.
   Output out(args.output);
+  fluxtrim::Calibration stored;
+  stored.offset = calibration.offset;
+  stored.matrix = calibration.matrix;
   const std::string unit = calibration.unit.symbol();
   out.write("x_" + unit + ",y_" + unit + ",z_" + unit + "\n");
   std::vector<double> magnitudes;
@@ -152,7 +145,7 @@ int runApply(const ApplyArgs& args) {
     if (convert) {
       for (double& v : raw) v *= scale;
     }
-    const fluxtrim::Vec3 c = corrected(raw, calibration);
+    const fluxtrim::Vec3 c = fluxtrim::applyCalibration(stored, raw);
     magnitudes.push_back(std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]));
     line.clear();
     appendNumber(line, c[0]);

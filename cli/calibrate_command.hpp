@@ -31,8 +31,8 @@ struct CalibrateSettings {
   std::vector<std::string> inputs;  // at least one; "-" at most once
   Reference reference;
   fluxtrim::ReadOptions read;  // no progress callback: each reading sets its own
-  bool automaticTolerance = true;
-  double tolerance = 0.0;  // the relative window of the fixed-window mode, > 0, when not automatic
+  // The relative window of the fixed-window mode, > 0; empty for the automatic mode.
+  std::optional<double> tolerance;
   CalibrateFormat format = CalibrateFormat::Text;
   std::string output;
   int jobs = 1;                           // threads, 1 to kMaxJobs
@@ -42,24 +42,30 @@ struct CalibrateSettings {
 constexpr int kMaxJobs = 256;
 
 // Checks the options and resolves the reference field. Throws fluxtrim::UsageError, naming the
-// option, for anything out of its domain; --format c needs exactly one input.
+// option, for anything out of its domain: --format c and --report need exactly one input, a
+// fixed --tolerance needs a reference, and -o may not name an input.
 CalibrateSettings checkCalibrateArgs(const CalibrateArgs& args);
 
 // One input read for calibration: its samples, or the one-line reason it could not be read.
 struct InputReading {
   std::string source;
   std::optional<fluxtrim::SampleSet> samples;
-  std::string error;  // empty when samples were read
+  std::string error;        // empty when samples were read
+  bool unreadable = false;  // the error is the input's (cannot be opened or read), not the
+                            // options' or the content's
 };
 
 // Reads one input with the settings' options; a progress line on a terminal when showProgress.
-// Never throws for the input itself: an unreadable input or options it cannot satisfy give
-// error, so that one bad input in a batch does not stop the others.
+// Never throws for the input itself: an unreadable input, options it cannot satisfy or an input
+// without a sample give error, so that one bad input in a batch does not stop the others.
 InputReading readInput(const CalibrateSettings& settings, const std::string& source,
                        bool showProgress);
 
-// Runs calibrate: checks the options, reads every input in order, calibrates each one and
-// writes the results. Returns the highest exit status over the inputs.
+// Runs calibrate: checks the options, then calibrates the inputs on up to --jobs threads and
+// writes the results in the order of the inputs, an input that could not be calibrated as one
+// line on standard error (and its error document in JSON). Returns the highest exit status over
+// the inputs: kExitUsable for pass and warn, kExitUnusable for fail, kExitNoRun for an input that
+// gave no calibration. Throws the library's errors for bad options and an unwritable output.
 int runCalibrate(const CalibrateArgs& args);
 
 }  // namespace fluxtrim_cli

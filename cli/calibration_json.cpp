@@ -4,6 +4,7 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/field.hpp"
@@ -29,6 +30,103 @@ const char* delimiterName(fluxtrim::Delimiter delimiter) {
     default:
       return "comma";
   }
+}
+
+// The unit suffix of a check's value and limit: the check's unit as the file spells units.
+std::string checkUnitSuffix(const std::string& unit) {
+  if (unit == "lines" || unit == "samples" || unit == "coefficients") return "count";
+  if (unit == "%") return "percent";
+  if (unit == "deg" || unit == "ratio" || unit == "G") return unit;
+  throw std::logic_error("a check in unit '" + unit + "' has no key in the calibration file");
+}
+
+// Lower-case words joined by _: "spun about one axis" gives "spun_about_one_axis".
+std::string keyWords(const char* text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (c == ' ' || c == '-') c = '_';
+  }
+  return out;
+}
+
+Json reasonJson(const fluxtrim::Check& check) {
+  const std::string unit = checkUnitSuffix(check.unit);
+  return Json{
+      {"code", fluxtrim::checkCodeName(check.code)},
+      {"severity", fluxtrim::severityName(check.severity)},
+      {"message", check.message},
+      {"action", check.action},
+      {"value_" + unit, finiteOrNull(check.value)},
+      {"limit_" + unit, finiteOrNull(check.limit)},
+      {"limit_kind", check.limitKind == fluxtrim::LimitKind::Maximum ? "maximum" : "minimum"}};
+}
+
+// A figure in the samples' unit under stem_U, and the same figure in gauss (or milligauss) under
+// stem_G (stem_mG) unless that is the key just written.
+void putFigure(Json& object, const std::string& stem, const fluxtrim::SampleUnit& unit,
+               double value, const char* gaussSymbol, double valueInGauss) {
+  object[unitKey(stem, unit)] = finiteOrNull(value);
+  const std::string gaussKey = stem + "_" + gaussSymbol;
+  if (!object.contains(gaussKey)) object[gaussKey] = finiteOrNull(valueInGauss);
+}
+
+Json fitJson(const fluxtrim::ModelFit& fit, const fluxtrim::SampleUnit& unit) {
+  const bool fitted = fit.decision != fluxtrim::ModelDecision::NotFitted;
+  Json out{{"fit", fitName(fit.kind)},
+           {"decision", keyWords(fluxtrim::modelDecisionName(fit.decision))},
+           {"kept", fit.decision == fluxtrim::ModelDecision::Kept},
+           {"coefficient_count", fluxtrim::modelCoefficients(fit.kind)}};
+  out[unitKey("offset", unit)] = fitted ? vectorJson(fit.calibration.offset) : Json(nullptr);
+  out["matrix"] = fitted ? matrixJson(fit.calibration.matrix) : Json(nullptr);
+  out[unitKey("radius", unit)] = finiteOrNull(fit.radius);
+  putFigure(out, "residual", unit, fit.residual, "mG", fit.residual_mG);
+  out["error_ratio"] = finiteOrNull(fit.error);
+  out["positive_definite"] = fit.positiveDefinite;
+  out["exactly_real"] = fit.exactlyReal;
+  out["note"] = fit.reason;
+  return out;
+}
+
+Json metricsJson(const fluxtrim::CalibrationResult& r) {
+  const fluxtrim::Figures& f = r.figures;
+  const fluxtrim::SampleUnit& unit = r.unit;
+  const auto count = [&f](fluxtrim::SampleStatus status) {
+    return f.byStatus[static_cast<int>(status)];
+  };
+  Json m{{"sample_count", f.samples},
+         {"accepted_sample_count", f.kept()},
+         {"invalid_sample_count", count(fluxtrim::SampleStatus::Invalid)},
+         {"outside_window_sample_count", count(fluxtrim::SampleStatus::OutsideWindow)},
+         {"disturbed_sample_count", count(fluxtrim::SampleStatus::Disturbed)},
+         {"outlier_sample_count", count(fluxtrim::SampleStatus::Outlier)}};
+  putFigure(m, "reference_field", unit, f.field_G / f.gaussPerUnit, "G", f.field_G);
+  putFigure(m, "fitted_field", unit, f.radius, "G", f.radius_G);
+  m["fitted_to_reference_ratio"] = finiteOrNull(f.radiusToField);
+  m[unitKey("mean_corrected", unit)] = finiteOrNull(r.meanCorrectedMagnitude);
+  putFigure(m, "scale", unit, f.scale, "G", f.scale_G);
+  if (std::isfinite(f.scale)) {
+    Json apparent = sampleUnitJson(f.apparentUnit, false);
+    apparent.erase("given");
+    m["apparent_unit"] = apparent;
+  } else {
+    m["apparent_unit"] = nullptr;
+  }
+  m["unit_matches"] = f.unitMatches;
+  putFigure(m, "offset_norm", unit, f.offsetNorm, "G", f.offsetNorm_G);
+  m["offset_largest_G"] = finiteOrNull(f.offsetLargest_G);
+  m["offset_to_field_ratio"] = finiteOrNull(f.offsetToField);
+  putFigure(m, "residual", unit, f.residual, "mG", f.residual_mG);
+  m["residual_to_field_ratio"] = finiteOrNull(f.residualToField);
+  m["heading_error_deg"] = finiteOrNull(f.heading_deg);
+  m["soft_iron_condition_ratio"] = finiteOrNull(f.softIronCondition);
+  m["coverage_percent"] = 100.0 * r.coverage.fraction;
+  m["occupied_cell_count"] = r.coverage.occupiedCells;
+  m["cell_count"] = r.coverage.grid.cells();
+  m["largest_gap_deg"] = finiteOrNull(r.coverage.largestGap_deg);
+  m["motion"] = keyWords(fluxtrim::motionPatternName(r.motion.pattern));
+  m["planarity_ratio"] = finiteOrNull(r.motion.planarity);
+  m["arc_deg"] = finiteOrNull(r.motion.arc_deg);
+  return m;
 }
 
 // Checks on the parsed calibration file; each failure names the file and the key.
@@ -132,6 +230,62 @@ Json referenceJson(const Reference& reference) {
       break;
   }
   return Json{{"kind", "none"}};
+}
+
+const char* fitName(fluxtrim::ModelKind kind) {
+  switch (kind) {
+    case fluxtrim::ModelKind::AxisAligned:
+      return "axis_aligned_ellipsoid";
+    case fluxtrim::ModelKind::General:
+      return "ellipsoid";
+    default:
+      return "sphere";
+  }
+}
+
+bool hasCalibration(const fluxtrim::CalibrationResult& result) {
+  return result.models[static_cast<int>(result.model)].decision !=
+         fluxtrim::ModelDecision::NotFitted;
+}
+
+Json calibrationDocument(const fluxtrim::SampleSet& samples, const Reference& reference,
+                         std::optional<double> tolerance,
+                         const fluxtrim::CalibrationResult& result) {
+  Json document{{"schema", kCalibrationSchema},
+                {"generator", generatorJson()},
+                {"convention", kConvention},
+                {"input", inputJson(samples)},
+                {"sample_unit", sampleUnitJson(result.unit, result.unitGiven)},
+                {"reference", referenceJson(reference)},
+                {"settings", {{"tolerance", tolerance ? Json(*tolerance) : Json("auto")}}},
+                {"verdict", fluxtrim::verdictName(result.diagnostics.verdict)}};
+  Json reasons = Json::array();
+  for (const fluxtrim::Check& check : result.diagnostics.reasons) {
+    reasons.push_back(reasonJson(check));
+  }
+  document["reasons"] = reasons;
+  if (hasCalibration(result)) {
+    document["calibration"] = {
+        {"fit", fitName(result.model)},
+        {unitKey("offset", result.unit), vectorJson(result.calibration.offset)},
+        {"matrix", matrixJson(result.calibration.matrix)}};
+  } else {
+    document["calibration"] = nullptr;
+  }
+  Json fits = Json::array();
+  for (const fluxtrim::ModelFit& fit : result.models) fits.push_back(fitJson(fit, result.unit));
+  document["fits"] = fits;
+  document["metrics"] = metricsJson(result);
+  return document;
+}
+
+Json errorDocument(const std::string& source, InputError error, const std::string& message) {
+  return Json{{"schema", kCalibrationSchema},
+              {"generator", generatorJson()},
+              {"input", {{"source", source}}},
+              {"error",
+               {{"code", error == InputError::Unreadable ? "unreadable-input" : "bad-input"},
+                {"message", message}}}};
 }
 
 Json fieldDocument(const Reference& reference) {

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "arguments.hpp"
+#include "fluxtrim/calibration.hpp"
 #include "fluxtrim/samples.hpp"
 #include "fluxtrim/types.hpp"
 #include "fluxtrim/units.hpp"
@@ -48,6 +49,28 @@ Json matrixJson(const fluxtrim::Matrix3& m);
 
 // The reference block: kind "model" with every element, "strength" with total_nT, or "none".
 Json referenceJson(const Reference& reference);
+
+// The name of a fit in the calibration file: "sphere", "axis_aligned_ellipsoid" or "ellipsoid".
+const char* fitName(fluxtrim::ModelKind kind);
+
+// Whether the result holds a calibration to apply: its kept model was fitted.
+bool hasCalibration(const fluxtrim::CalibrationResult& result);
+
+// The calibration document of one input: what apply reads, and everything behind the verdict
+// (reasons with their codes, the three fits, the key figures). tolerance is empty for the
+// automatic mode.
+Json calibrationDocument(const fluxtrim::SampleSet& samples, const Reference& reference,
+                         std::optional<double> tolerance,
+                         const fluxtrim::CalibrationResult& result);
+
+// Why an input gave no calibration at all.
+enum class InputError {
+  Unreadable,  // it cannot be opened or read to its end: "unreadable-input"
+  Bad,         // it was read, but holds no samples or breaks the options: "bad-input"
+};
+
+// The document of an input that gave no calibration, in the place of its calibration document.
+Json errorDocument(const std::string& source, InputError error, const std::string& message);
 
 // The document of `field --format json`: the model field's keys with schema and generator.
 Json fieldDocument(const Reference& reference);

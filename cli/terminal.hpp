@@ -25,6 +25,7 @@ std::string wrapped(const std::string& text, std::size_t width, const std::strin
 // or empty, and TERM is not "dumb". Off, every function returns the text unchanged.
 class Style {
  public:
+  Style() = default;  // no colour: for a file
   explicit Style(std::FILE* stream);
   bool colour() const { return colour_; }
   std::string bold(const std::string& text) const { return paint("1", text); }

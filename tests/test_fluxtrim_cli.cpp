@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "fluxtrim/calibration.hpp"
+#include "fluxtrim/samples.hpp"
 #include "test_support.h"
 
 namespace {
@@ -24,6 +26,7 @@ using test_support::RunResult;
 using test_support::splitLines;
 
 const std::string kSchemaDir = std::string(FLUXTRIM_SOURCE_DIR) + "/cli/schema";
+const std::string kExample = std::string(FLUXTRIM_SOURCE_DIR) + "/examples/mag.csv";
 
 class FluxtrimTest : public test_support::TempDirTest {
  protected:
@@ -46,6 +49,23 @@ class FluxtrimTest : public test_support::TempDirTest {
     fs::create_directories(scratch);
     const RunResult r = test_support::runProgram(FLUXTRIM_PYTHON, args, scratch);
     EXPECT_EQ(r.status, 0) << "(" FLUXTRIM_PYTHON " needs python3-jsonschema)\n" << r.err;
+  }
+
+  // A calibration file as calibrate writes it (the example against a field strength of 0.5 G)
+  // with a hand-set calibration: offset (0.5, -0.25, 0.125) G and a matrix that is not
+  // symmetric, so that a transposed product or an offset added instead of subtracted shows.
+  // Each sample of kRawSamples is the offset plus a multiple of one axis, so that its corrected
+  // value is that multiple of the matrix's row: corrected = (raw - offset) * matrix.
+  std::string handSetCalibration(const std::string& verdict, bool withCalibration) {
+    const RunResult r =
+        run({"calibrate", kExample, "--field-strength", "0.5G", "--format", "json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    nlohmann::ordered_json c = nlohmann::ordered_json::parse(r.out);
+    c["verdict"] = verdict;
+    c["calibration"] = nlohmann::ordered_json::parse(R"({"fit": "ellipsoid",
+        "offset_G": [0.5, -0.25, 0.125], "matrix": [[1.25, 0.5, 0], [0, 0.75, 0.25], [0.125, 0, 1]]})");
+    if (!withCalibration) c["calibration"] = nullptr;
+    return c.dump(2);
   }
 };
 
@@ -143,6 +163,10 @@ TEST_F(FluxtrimTest, BadArgumentsGiveOneLineAndTheUsageHint) {
       {"calibrate", {"calibrate", samples, "--jobs", "0"}},
       {"calibrate", {"calibrate", samples, samples, "--format", "c"}},
       {"calibrate", {"calibrate", "-", "-"}},
+      {"calibrate", {"calibrate", samples, "--frobnicate"}},
+      {"calibrate", {"calibrate", samples, "--tolerance", "0.2"}},  // no reference
+      {"calibrate", {"calibrate", samples, "-o", samples}},
+      {"calibrate", {"calibrate", samples, "--report", "r.html"}},  // no report in this build
       {"apply", {"apply", calibration}},
       {"apply", {"apply", calibration, samples, "--units", "furlong"}},
   };
@@ -182,40 +206,13 @@ TEST_F(FluxtrimTest, UnreadableInputIsNoRun) {
   }
 }
 
-// A hand-written calibration file: offset (0.5, -0.25, 0.125) G and a matrix that is not
-// symmetric, so that a transposed product or an offset added instead of subtracted shows.
-// Each sample is the offset plus a multiple of one axis, so that its corrected value is that
-// multiple of the matrix's row: corrected = (raw - offset) * matrix with raw a row vector.
-std::string handWrittenCalibration(const std::string& verdict, bool withCalibration) {
-  nlohmann::ordered_json c = nlohmann::ordered_json::parse(R"({
-    "schema": "fluxtrim.calibration/1",
-    "generator": {"name": "fluxtrim", "version": "1.0.0"},
-    "convention": "corrected = (raw - offset) * matrix, with raw = [x y z] a row vector; raw, offset and corrected in sample_unit, matrix[row][column] a pure number",
-    "input": {"source": "bench.csv", "sample_count": 3000, "column_numbers": [1, 2, 3]},
-    "sample_unit": {"symbol": "G", "name": "gauss", "gauss_per_unit": 1, "given": true},
-    "reference": {"kind": "strength", "total_nT": 50000},
-    "settings": {"tolerance": "auto"},
-    "verdict": "pass",
-    "reasons": [{"code": "coverage-gap", "severity": "info", "message": "m", "action": "a",
-                 "value_percent": 12.5, "limit_percent": 30}],
-    "calibration": {"fit": "ellipsoid", "offset_G": [0.5, -0.25, 0.125],
-                    "matrix": [[1.25, 0.5, 0], [0, 0.75, 0.25], [0.125, 0, 1]]},
-    "fits": [{"fit": "sphere", "kept": false, "offset_G": [0.5, -0.25, 0.1], "matrix": null,
-              "residual_rms_G": 0.01, "note": "a larger error"}],
-    "metrics": {"accepted_sample_count": 2990, "residual_rms_G": 0.001, "coverage_percent": 88}
-  })");
-  c["verdict"] = verdict;
-  if (!withCalibration) c["calibration"] = nullptr;
-  return c.dump(2);
-}
-
 const char* const kRawSamples = "x,y,z\n1.5,-0.25,0.125\n0.5,1.75,0.125\n0.5,-0.25,-0.875\n";
 const char* const kCorrected = "x_G,y_G,z_G\n1.25,0.5,0\n0,1.5,0.5\n-0.125,0,-1\n";
 
 // The corrected samples from a file, from standard input and from milligauss read with --units,
 // the summary against the recorded reference, and the hand-written file valid under the schema.
 TEST_F(FluxtrimTest, ApplyCorrectsWithTheRowVectorConvention) {
-  const std::string calibration = writeFile("cal.json", handWrittenCalibration("pass", true));
+  const std::string calibration = writeFile("cal.json", handSetCalibration("pass", true));
   expectValid("calibration.schema.json", {calibration});
   const std::string raw = writeFile("raw.csv", kRawSamples);
 
@@ -245,23 +242,23 @@ TEST_F(FluxtrimTest, ApplyCorrectsWithTheRowVectorConvention) {
 // samples and an output that cannot be written are no run (2), never a success.
 TEST_F(FluxtrimTest, ApplyExitStatuses) {
   const std::string raw = writeFile("raw.csv", kRawSamples);
-  const std::string failed = writeFile("failed.json", handWrittenCalibration("fail", true));
+  const std::string failed = writeFile("failed.json", handSetCalibration("fail", true));
   const RunResult r = run({"apply", failed, raw});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, kCorrected);
   EXPECT_NE(r.err.find("fail"), std::string::npos);
 
-  const std::string none = writeFile("none.json", handWrittenCalibration("fail", false));
+  const std::string none = writeFile("none.json", handSetCalibration("fail", false));
   expectValid("calibration.schema.json", {none});
   const RunResult empty = run({"apply", none, raw});
   EXPECT_EQ(empty.status, 1);
   EXPECT_EQ(empty.out, "");
 
-  std::string newer = handWrittenCalibration("pass", true);
+  std::string newer = handSetCalibration("pass", true);
   newer.replace(newer.find("calibration/1"), 13, "calibration/2");
-  std::string microtesla = handWrittenCalibration("pass", true);
+  std::string microtesla = handSetCalibration("pass", true);
   microtesla.replace(microtesla.find("\"symbol\": \"G\""), 13, "\"symbol\": \"uT\"");
-  const std::string good = writeFile("good.json", handWrittenCalibration("pass", true));
+  const std::string good = writeFile("good.json", handSetCalibration("pass", true));
   const std::vector<std::vector<std::string>> noRun = {
       {"apply", writeFile("text.json", "offset 0.5 -0.25 0.125\n"), raw},
       {"apply", writeFile("newer.json", newer), raw},
@@ -310,6 +307,182 @@ TEST_F(FluxtrimTest, ColourOnlyOnATerminalWithoutNoColor) {
         << "NO_COLOR='" << noColour << "'\n"
         << screen;
   }
+}
+
+// The example scaled by 100, as a sensor in microtesla would log it.
+std::string scaledExample(double factor) {
+  std::ifstream in(kExample);
+  std::string line;
+  std::getline(in, line);
+  std::ostringstream out;
+  out.precision(17);
+  out << line << "\n";
+  while (std::getline(in, line)) {
+    std::istringstream cells(line);
+    std::string cell;
+    const char* separator = "";
+    while (std::getline(cells, cell, ',')) {
+      out << separator << std::stod(cell) * factor;
+      separator = ",";
+    }
+    out << "\n";
+  }
+  return out.str();
+}
+
+std::vector<double> numbers(const nlohmann::json& array) {
+  return array.get<std::vector<double>>();
+}
+
+// The example at its place passes and recovers the offset it was made with, (0.06, -0.04, 0.09) G,
+// within 1 mG; scaled by 100 it fails with the unit as the first reason, and passes with
+// --units uT with the offset in microtesla. The text says the same, verdict first, within 80
+// columns, and every JSON document is valid under the schema.
+TEST_F(FluxtrimTest, CalibrateRecoversTheExampleAndJudgesTheUnit) {
+  const std::vector<std::string> place{"--lat", "48.5578", "--lon", "3.2914", "--alt", "89"};
+  const std::string scaled = writeFile("mag100.csv", scaledExample(100.0));
+  struct Case {
+    std::string input;
+    std::vector<std::string> units;
+    int status;
+    std::string offsetKey;
+    double offsetScale;  // the offset in the unit of the key, per gauss
+  };
+  const std::vector<Case> cases = {{kExample, {}, 0, "offset_G", 1.0},
+                                   {scaled, {}, 1, "offset_G", 100.0},
+                                   {scaled, {"--units", "uT"}, 0, "offset_uT", 100.0}};
+  std::vector<std::string> documents;
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"calibrate", c.input};
+    args.insert(args.end(), place.begin(), place.end());
+    args.insert(args.end(), c.units.begin(), c.units.end());
+    SCOPED_TRACE(c.input + (c.units.empty() ? "" : " --units " + c.units[1]));
+
+    const RunResult text = run(args);
+    EXPECT_EQ(text.status, c.status) << text.err;
+    const std::vector<std::string> lines = splitLines(text.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind(c.status == 0 ? "Verdict: PASS" : "Verdict: FAIL", 0), 0u) << text.out;
+    for (const std::string& line : lines) EXPECT_LE(line.size(), 80u) << line;
+    EXPECT_NE(text.out.find("corrected = (raw - offset) * matrix"), std::string::npos);
+
+    args.insert(args.end(), {"--format", "json"});
+    const RunResult json = run(args);
+    EXPECT_EQ(json.status, c.status) << json.err;
+    documents.push_back(writeFile("doc" + std::to_string(documents.size()) + ".json", json.out));
+    const nlohmann::json d = nlohmann::json::parse(json.out);
+    EXPECT_EQ(d.at("verdict"), c.status == 0 ? "pass" : "fail");
+    const std::vector<double> offset = numbers(d.at("calibration").at(c.offsetKey));
+    const double truth[3] = {0.06, -0.04, 0.09};
+    for (int i = 0; i < 3; ++i)
+      EXPECT_NEAR(offset[i], truth[i] * c.offsetScale, 1e-3 * c.offsetScale);
+    if (c.status == 1) {
+      EXPECT_EQ(d.at("reasons").at(0).at("code"), "unit");
+      EXPECT_NE(d.at("reasons").at(0).at("message").get<std::string>().find("microtesla"),
+                std::string::npos);
+      EXPECT_NE(text.out.find("Reasons\n  fail unit: samples look like microtesla"),
+                std::string::npos)
+          << text.out;
+    }
+  }
+  expectValid("calibration.schema.json", documents);
+}
+
+// Several inputs on two threads, standard input among them: one JSON line per input in the order
+// given, an unreadable file (its name not even UTF-8) and one without samples as error documents
+// with one line each on standard error, the others calibrated all the same; the highest status
+// wins. One thread gives the same bytes.
+TEST_F(FluxtrimTest, CalibrateBatchGoesPastBadInputsInOrder) {
+  const std::string scaled = writeFile("mag100.csv", scaledExample(100.0));
+  const std::string missing = (dir_ / "missing\xff.csv").string();
+  const std::string empty = writeFile("empty.csv", "x,y,z\n");
+  const std::vector<std::string> inputs{kExample, missing, "-", empty, scaled};
+  std::vector<std::string> args{"calibrate", "--field-strength", "48uT", "--format", "json"};
+  args.insert(args.end(), inputs.begin(), inputs.end());
+  std::vector<std::string> parallel = args;
+  parallel.insert(parallel.end(), {"--jobs", "2"});
+
+  const RunResult r = run(parallel, kExample);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(splitLines(r.err).size(), 2u) << r.err;
+  const std::vector<std::string> lines = splitLines(r.out);
+  ASSERT_EQ(lines.size(), 5u) << r.out;
+  const char* const expected[5] = {"pass", "unreadable-input", "pass", "bad-input", "fail"};
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const nlohmann::json d = nlohmann::json::parse(lines[i]);
+    const std::string source = d.at("input").at("source");
+    if (i == 1) {
+      EXPECT_NE(source.find("missing"), std::string::npos) << source;
+    } else {
+      EXPECT_EQ(source, inputs[i]);
+    }
+    const std::string got = d.contains("error") ? d.at("error").at("code").get<std::string>()
+                                                : d.at("verdict").get<std::string>();
+    EXPECT_EQ(got, expected[i]) << lines[i].substr(0, 200);
+  }
+  expectValid("calibration.schema.json", {writeFile("batch.json", r.out)});
+  EXPECT_EQ(run(args, kExample).out, r.out);
+
+  // Without the bad inputs a failed calibration is not hidden by a passed one.
+  EXPECT_EQ(run({"calibrate", kExample, scaled, "--jobs", "2"}).status, 1);
+}
+
+// The C header, compiled into a small C program, corrects samples to the same bits as the
+// library's applyCalibration with the calibration of the JSON output; a failed calibration's
+// header does not compile.
+TEST_F(FluxtrimTest, CalibrateHeaderCompilesAndCorrectsAsTheLibrary) {
+  const std::vector<std::string> args{"calibrate", kExample, "--lat", "48.5578", "--lon", "3.2914"};
+  std::vector<std::string> header = args;
+  header.insert(header.end(), {"--format", "c", "-o", (dir_ / "calibration.h").string()});
+  ASSERT_EQ(run(header).status, 0);
+  std::vector<std::string> json = args;
+  json.insert(json.end(), {"--format", "json"});
+  const nlohmann::json d = nlohmann::json::parse(run(json).out).at("calibration");
+  fluxtrim::Calibration calibration;
+  for (int i = 0; i < 3; ++i) {
+    calibration.offset[i] = d.at("offset_G").at(i);
+    for (int j = 0; j < 3; ++j) calibration.matrix[i][j] = d.at("matrix").at(i).at(j);
+  }
+
+  const fluxtrim::SampleSet samples = fluxtrim::readSamples(kExample);
+  std::ostringstream program;
+  program.precision(17);
+  program << "#include <stdio.h>\n#include \"calibration.h\"\nint main(void) {\n"
+             "  double raw[][3] = {";
+  for (std::size_t k = 0; k < 50; ++k) {
+    const fluxtrim::Vec3& v = samples.values[k * 60];
+    program << "{" << v[0] << ", " << v[1] << ", " << v[2] << "},";
+  }
+  program << "};\n  for (int k = 0; k < 50; ++k) {\n    double c[3];\n"
+             "    fluxtrim_correct(raw[k], c);\n"
+             "    printf(\"%.17g %.17g %.17g\\n\", c[0], c[1], c[2]);\n  }\n  return 0;\n}\n";
+  const std::string source = writeFile("main.c", program.str());
+  const RunResult built = test_support::runProgram(
+      "/usr/bin/cc",
+      {"-std=c99", "-Wall", "-Wextra", "-pedantic", "-Werror", "-ffp-contract=off", "-I",
+       dir_.string(), source, "-o", (dir_ / "main").string()},
+      dir_);
+  ASSERT_EQ(built.status, 0) << built.err;
+  const RunResult corrected = test_support::runProgram((dir_ / "main").string(), {}, dir_);
+  std::istringstream values(corrected.out);
+  for (std::size_t k = 0; k < 50; ++k) {
+    const fluxtrim::Vec3 expected = fluxtrim::applyCalibration(calibration, samples.values[k * 60]);
+    for (int c = 0; c < 3; ++c) {
+      std::string value;
+      values >> value;
+      EXPECT_EQ(std::strtod(value.c_str(), nullptr), expected[c]) << "sample " << k * 60;
+    }
+  }
+
+  const std::string scaled = writeFile("mag100.csv", scaledExample(100.0));
+  EXPECT_EQ(run({"calibrate", scaled, "--lat", "48.5578", "--lon", "3.2914", "--format", "c", "-o",
+                 (dir_ / "calibration.h").string()})
+                .status,
+            1);
+  EXPECT_NE(test_support::runProgram("/usr/bin/cc",
+                                     {"-c", "-I", dir_.string(), source, "-o", "/dev/null"}, dir_)
+                .status,
+            0);
 }
 
 }  // namespace

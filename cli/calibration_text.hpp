@@ -1,0 +1,27 @@
+// The text of `calibrate --format text`, for a person, within 80 columns: the verdict, the reasons
+// each with its action, the calibration, the key figures and the convention to apply it by.
+#ifndef FLUXTRIM_CLI_CALIBRATION_TEXT_HPP
+#define FLUXTRIM_CLI_CALIBRATION_TEXT_HPP
+
+#include <optional>
+#include <string>
+
+#include "arguments.hpp"
+#include "fluxtrim/calibration.hpp"
+#include "fluxtrim/samples.hpp"
+#include "terminal.hpp"
+
+namespace fluxtrim_cli {
+
+// The calibration of one input, coloured by style. tolerance is empty for the automatic mode.
+std::string calibrationText(const fluxtrim::SampleSet& samples, const Reference& reference,
+                            std::optional<double> tolerance,
+                            const fluxtrim::CalibrationResult& result, const Style& style);
+
+// The few words that name the reference: "WMM2025 at 48.5578 N, 3.2914 E, 89 m on 2026-05-01",
+// "a field strength of 48000 nT", "none".
+std::string referenceText(const Reference& reference);
+
+}  // namespace fluxtrim_cli
+
+#endif

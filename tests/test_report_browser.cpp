@@ -5,7 +5,9 @@
 // added to its head), as a reader without scripts sees it. The plots' places on the page come
 // from a separate load of the page with a probe script that reports their boxes. The pages and
 // PNGs stay in FLUXTRIM_RENDER_DIR for a person to look at.
+#ifdef FLUXTRIM_HAVE_PNG
 #include <png.h>
+#endif
 
 #include <cmath>
 #include <cstdlib>
@@ -63,7 +65,13 @@ struct Image {
   }
 };
 
+// The image at path, or an empty one when it cannot be read.
 Image readPng(const fs::path& path) {
+#ifndef FLUXTRIM_HAVE_PNG
+  ADD_FAILURE() << "this test was built without libpng, so it cannot read " << path
+                << ": install Debian's libpng-dev and configure again";
+  return {};
+#else
   png_image png{};
   png.version = PNG_IMAGE_VERSION;
   Image image;
@@ -80,6 +88,7 @@ Image readPng(const fs::path& path) {
   image.height = static_cast<int>(png.height);
   image.rgba = std::move(pixels);
   return image;
+#endif
 }
 
 // The boxes the probe reports, by name, and the page's height.

@@ -6,6 +6,7 @@
 #include "fluxtrim/diagnostics.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/field.hpp"
+#include "fluxtrim/report.hpp"
 #include "fluxtrim/samples.hpp"
 #include "fluxtrim/types.hpp"
 #include "fluxtrim/units.hpp"

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <utility>
 
 #include "calibration_c.hpp"
 #include "calibration_json.hpp"
@@ -19,6 +20,7 @@
 #include "exit_status.hpp"
 #include "fluxtrim/calibration.hpp"
 #include "fluxtrim/error.hpp"
+#include "fluxtrim/report.hpp"
 #include "output.hpp"
 #include "terminal.hpp"
 
@@ -54,18 +56,6 @@ CalibrateFormat parseFormat(const std::string& text) {
   if (text == "json") return CalibrateFormat::Json;
   if (text == "c") return CalibrateFormat::C;
   throw UsageError("--format " + inQuotes(text) + ": expected text, json or c");
-}
-
-// The HTML report of one calibration. This build holds no report writer, so checkCalibrateArgs
-// refuses --report and this is not reached; the library's writer is called here once it is.
-constexpr bool kReportAvailable = false;
-
-void writeReport(const std::string& path, const fluxtrim::SampleSet& samples,
-                 const fluxtrim::CalibrationResult& result, const CalibrateSettings& settings) {
-  (void)samples;
-  (void)result;
-  (void)settings;
-  throw fluxtrim::Error("cannot write the report " + inQuotes(path) + ": not in this build");
 }
 
 // The library's reference for the command's.
@@ -158,7 +148,7 @@ InputOutcome calibrateInput(const CalibrateSettings& settings, const std::string
     outcome.output = formatted(settings, *reading.samples, result, style);
     if (settings.reportPath) {
       try {
-        writeReport(*settings.reportPath, *reading.samples, result, settings);
+        fluxtrim::writeReport(*settings.reportPath, *reading.samples, options, result);
       } catch (const fluxtrim::Error& e) {
         outcome.messages += kPrefix + printable(e.what(), 400) + "\n";
         outcome.status = kExitNoRun;
@@ -212,20 +202,21 @@ CalibrateSettings checkCalibrateArgs(const CalibrateArgs& args) {
     throw UsageError("--format c writes one header: give one input");
   }
   if (!args.report.empty()) {
-    if (!kReportAvailable) {
-      throw UsageError("--report: the HTML report is not available in this build of fluxtrim");
-    }
     if (args.inputs.size() > 1) throw UsageError("--report writes one report: give one input");
     settings.reportPath = args.report;
   }
   settings.jobs = parseJobs(args.jobs);
   settings.output = args.output;
-  if (!settings.output.empty() && settings.output != "-") {
+  // Neither the output nor the report may overwrite a recording.
+  const std::pair<const char*, std::string> written[] = {{"-o", settings.output},
+                                                         {"--report", args.report}};
+  for (const auto& [option, path] : written) {
+    if (path.empty() || path == "-") continue;
     for (const std::string& input : args.inputs) {
       std::error_code error;
-      if (input != "-" && std::filesystem::equivalent(input, settings.output, error)) {
-        throw UsageError("-o " + inQuotes(settings.output) +
-                         " names an input: the calibration would overwrite the recording");
+      if (input != "-" && std::filesystem::equivalent(input, path, error)) {
+        throw UsageError(std::string(option) + " " + inQuotes(path) +
+                         " names an input: it would overwrite the recording");
       }
     }
   }

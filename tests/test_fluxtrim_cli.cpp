@@ -166,7 +166,7 @@ TEST_F(FluxtrimTest, BadArgumentsGiveOneLineAndTheUsageHint) {
       {"calibrate", {"calibrate", samples, "--frobnicate"}},
       {"calibrate", {"calibrate", samples, "--tolerance", "0.2"}},  // no reference
       {"calibrate", {"calibrate", samples, "-o", samples}},
-      {"calibrate", {"calibrate", samples, "--report", "r.html"}},  // no report in this build
+      {"calibrate", {"calibrate", samples, "--report", samples}},
       {"apply", {"apply", calibration}},
       {"apply", {"apply", calibration, samples, "--units", "furlong"}},
   };
@@ -386,6 +386,15 @@ TEST_F(FluxtrimTest, CalibrateRecoversTheExampleAndJudgesTheUnit) {
     }
   }
   expectValid("calibration.schema.json", documents);
+
+  // --report writes the page of the same calibration beside the output.
+  const std::string report = (dir_ / "report.html").string();
+  std::vector<std::string> args{"calibrate", kExample, "--report", report};
+  args.insert(args.end(), place.begin(), place.end());
+  EXPECT_EQ(run(args).status, 0);
+  const std::string html = test_support::readFile(report);
+  EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
+  EXPECT_NE(html.find("PASS"), std::string::npos);
 }
 
 // Several inputs on two threads, standard input among them: one JSON line per input in the order

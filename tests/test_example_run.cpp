@@ -103,7 +103,7 @@ TEST(ExampleRun, ReportsTheGeneratorsCalibration) {
   bool inExample = false;
   bool inBlock = false;
   for (std::string line; std::getline(readme, line);) {
-    if (line == "## Example output") {
+    if (line == "### Example output") {
       inExample = true;
     } else if (inExample && line == "```") {
       if (inBlock) {

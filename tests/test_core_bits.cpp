@@ -16,6 +16,7 @@
 
 #include "calibration_test_data.h"
 #include "coder_array.h"
+#include "coreThreads.h"
 #include "magcal.h"
 #include "staticMagCalibration.h"
 #include "svd.h"
@@ -242,7 +243,7 @@ const SvdCase kSvdCases[] = {
 };
 // clang-format on
 
-TEST(CoreBits, DecompositionsKeepTheirBits) {
+void expectDecompositionBits() {
   unsigned seed = 100;
   for (const SvdCase& c : kSvdCases) {
     ++seed;
@@ -254,6 +255,10 @@ TEST(CoreBits, DecompositionsKeepTheirBits) {
     EXPECT_EQ(b10.valuesAndRightVectors, c.bits10.valuesAndRightVectors) << "10 columns, s and V";
     EXPECT_EQ(b10.leftVectors, c.bits10.leftVectors) << "10 columns, U";
   }
+}
+
+TEST(CoreBits, DecompositionsKeepTheirBits) {
+  expectDecompositionBits();
 }
 
 // ---- Calibration core.
@@ -413,7 +418,7 @@ std::vector<CoreCase> coreCases() {
   return cases;
 }
 
-TEST(CoreBits, CalibrationKeepsItsBits) {
+void expectCalibrationBits() {
   for (const CoreCase& c : coreCases()) {
     SCOPED_TRACE(c.name);
     const CoreBits bits = coreBits(c.mixed ? withRejectedRows(c.samples) : c.samples, c.samples,
@@ -422,6 +427,22 @@ TEST(CoreBits, CalibrationKeepsItsBits) {
     EXPECT_EQ(bits.candidates, c.expected.candidates) << "candidates";
     EXPECT_EQ(bits.chosen, c.expected.chosen) << "chosen model";
   }
+}
+
+TEST(CoreBits, CalibrationKeepsItsBits) {
+  expectCalibrationBits();
+}
+
+// The passes split between two threads from a few rows on, and the same splits run one after the
+// other on one thread: a split that shared a sum or raced on a column would change the bits.
+TEST(CoreBits, SplitPassesKeepTheBits) {
+  for (int threads : {2, 1}) {
+    SCOPED_TRACE(threads == 2 ? "two threads" : "one thread");
+    coder::internal::setCoreThreads(threads, 3);
+    expectDecompositionBits();
+    expectCalibrationBits();
+  }
+  coder::internal::setCoreThreads(0, 0);
 }
 
 }  // namespace

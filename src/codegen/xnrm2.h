@@ -3,11 +3,34 @@
 #ifndef XNRM2_H
 #define XNRM2_H
 
+#include <cmath>
+
 #include "coder_array.h"
 
 namespace coder {
 namespace internal {
 namespace blas {
+
+// The scaled sum of squares behind every norm of this family, fed one element at a time: the
+// running scale starts at 2^-563 so that tiny inputs do not underflow, and y is rescaled whenever
+// a larger magnitude arrives. norm() = scale * sqrt(y). A NaN element makes the norm NaN.
+struct ScaledSumOfSquares {
+  double scale = 3.3121686421112381E-170;  // 2^-563
+  double y = 0.0;
+
+  void add(double x) {
+    const double absxk = std::fabs(x);
+    if (absxk > scale) {
+      const double t = scale / absxk;
+      y = y * t * t + 1.0;
+      scale = absxk;
+    } else {
+      const double t = absxk / scale;
+      y += t * t;
+    }
+  }
+  double norm() const { return scale * std::sqrt(y); }
+};
 
 // Norm of x(ix0) .. x(ix0+n-1); 0 for n < 1. A single element also goes through the scaled
 // loop (its magnitude up to rounding). A NaN element gives NaN. No bounds are checked.

@@ -24,13 +24,11 @@ void copyMatrix(const coder::array<double, 2>& A, coder::array<double, 2>& b_A) 
   }
 }
 
-// Square case: LU with partial row pivoting of b_A (unblocked, right-looking), then the row
-// interchanges, the unit lower and the upper triangular solves applied to the first n entries
+// Square case: LU with partial row pivoting of b_A (unblocked, right-looking, in place), then the
+// row interchanges, the unit lower and the upper triangular solves applied to the first n entries
 // of B. Exact zeros in B are neither divided nor propagated.
-void solveSquare(const coder::array<double, 2>& A, coder::array<double, 1>& B) {
-  coder::array<double, 2> b_A;
-  copyMatrix(A, b_A);
-  const int lda = A.size(0);
+void solveSquare(coder::array<double, 2>& b_A, coder::array<double, 1>& B) {
+  const int lda = b_A.size(0);
   const int n = lda < B.size(0) ? lda : B.size(0);
   int jpvtFixed[kFixedColumns];
   std::vector<int> jpvtHeap;
@@ -99,13 +97,11 @@ void solveSquare(const coder::array<double, 2>& A, coder::array<double, 1>& B) {
   }
 }
 
-// Rectangular case: pivoted QR of a copy of A, numerical rank, Q'*B, and back substitution on
+// Rectangular case: pivoted QR of b_A (in place), numerical rank, Q'*B, and back substitution on
 // the leading rank-by-rank block of R; unknowns beyond the rank stay exactly 0.
-void solveRectangular(const coder::array<double, 2>& A, coder::array<double, 1>& B) {
+void solveRectangular(coder::array<double, 2>& b_A, coder::array<double, 1>& B) {
   const double sqrtEps = 1.4901161193847656e-08;  // 2^-26
   const double tenEps = 2.220446049250313e-15;    // 10 * 2.220446049250313e-16
-  coder::array<double, 2> b_A;
-  copyMatrix(A, b_A);
   const int m = b_A.size(0);
   const int n = b_A.size(1);
   if (B.size(0) < m) {
@@ -175,6 +171,16 @@ void solveRectangular(const coder::array<double, 2>& A, coder::array<double, 1>&
 }  // namespace
 
 void mldivide(const coder::array<double, 2>& A, coder::array<double, 1>& B) {
+  coder::array<double, 2> b_A;
+  if (A.size(0) == 0 || A.size(1) == 0 || B.size(0) == 0) {
+    b_A.set_size(0, A.size(1));  // only the column count matters: the solution is n zeros
+  } else {
+    copyMatrix(A, b_A);
+  }
+  mldivideInPlace(b_A, B);
+}
+
+void mldivideInPlace(coder::array<double, 2>& A, coder::array<double, 1>& B) {
   if (A.size(0) == 0 || A.size(1) == 0 || B.size(0) == 0) {
     // set_size keeps the old leading values, so every entry is cleared explicitly.
     const int n = A.size(1);

@@ -18,8 +18,10 @@
 #include "coder_array.h"
 #include "coreThreads.h"
 #include "magcal.h"
+#include "mldivide.h"
 #include "staticMagCalibration.h"
 #include "svd.h"
+#include "xgeqp3.h"
 
 namespace {
 
@@ -95,6 +97,7 @@ enum class Shape {
   kHuge,           // normal entries times 1e300
   kGradedRows,     // row i scaled by 10^(i mod 17 - 8)
   kSmallIntegers,  // entries in {-1, 0, 1}: exact zeros and ties everywhere
+  kSphereDesign,   // [x y z 1 x^2+y^2+z^2] of noisy samples on a sphere, zeros beyond
 };
 
 coder::array<double, 2> testMatrix(Shape shape, int n, int p, unsigned seed) {
@@ -179,6 +182,19 @@ coder::array<double, 2> testMatrix(Shape shape, int n, int p, unsigned seed) {
         }
       }
       break;
+    case Shape::kSphereDesign:
+      for (int i = 0; i < n; ++i) {
+        const double len =
+            std::sqrt(at(i, 0) * at(i, 0) + at(i, 1) * at(i, 1) + at(i, 2) * at(i, 2));
+        const double x = 0.06 + 0.5 * at(i, 0) / len + 1e-3 * at(i, 3);
+        const double y = -0.04 + 0.5 * at(i, 1) / len + 1e-3 * at(i, 4);
+        const double z = 0.09 + 0.5 * at(i, 2) / len + 1e-3 * (at(i, 3) - at(i, 4));
+        const double terms[5] = {x, y, z, 1.0, (x * x + y * y) + z * z};
+        for (int j = 0; j < p; ++j) {
+          at(i, j) = j < 5 ? terms[j] : 0.0;
+        }
+      }
+      break;
     case Shape::kSmallIntegers:
       for (int k = 0; k < n * p; ++k) {
         A[k] = std::round(A[k]) < 0.0 ? -1.0 : (std::round(A[k]) > 0.0 ? 1.0 : 0.0);
@@ -259,6 +275,78 @@ void expectDecompositionBits() {
 
 TEST(CoreBits, DecompositionsKeepTheirBits) {
   expectDecompositionBits();
+}
+
+// ---- Least squares.
+
+struct LeastSquaresCase {
+  const char* name;
+  Shape shape;
+  int m;
+  std::uint64_t factors;   // xgeqp3: A, tau, jpvt
+  std::uint64_t solution;  // mldivide
+};
+
+// clang-format off
+const LeastSquaresCase kLeastSquaresCases[] = {
+    {"random, one row", Shape::kRandom, 1, 0x88cb3b4d78cf8f29, 0x6224cde4c5ddad2b},
+    {"random, three rows", Shape::kRandom, 3, 0xfa21ab3aa14b472c, 0xd3d738ee68aa58a7},
+    {"random, square", Shape::kRandom, 4, 0x7613c016ae107ca0, 0x4848335d3a029a44},
+    {"random, five rows", Shape::kRandom, 5, 0xb925a672b8197147, 0x4de2829ed941d679},
+    {"random, 1000 rows", Shape::kRandom, 1000, 0x532579c34c9b3234, 0xf34e303e2ece2ac8},
+    {"graded columns", Shape::kGraded, 300, 0xc62c360671a35d59, 0xc84df85502917a49},
+    {"sphere design", Shape::kSphereDesign, 500, 0xc760a5e5fd6c8160, 0x4ddda84d501adba9},
+    {"sphere design, square", Shape::kSphereDesign, 4, 0x817acd52c75a2e9c, 0xb82b38ed43606450},
+    {"equal columns", Shape::kEqualColumns, 60, 0x3c6513089a18c503, 0xbcef513930f3aacf},
+    {"zero columns", Shape::kZeroColumns, 60, 0x6ed7d4223d6b0a7a, 0xcc1b8a5a7eef00b1},
+    {"tiny entries", Shape::kTiny, 40, 0xfc41f691d8722dfd, 0x4b7b694a1447cb02},
+    {"tiny entries, square", Shape::kTiny, 4, 0x0b2ca43fcf2f4c6f, 0x5cab60b1b1240be9},
+    {"graded rows", Shape::kGradedRows, 90, 0x2315ef0b85e5d3d0, 0x404e6f1521bcbc54},
+    {"small integers", Shape::kSmallIntegers, 50, 0x4109859843f5e520, 0x7b3b6ca8d34c5c63},
+    {"repeated rows", Shape::kRepeatedRows, 30, 0x625db6caa49794de, 0x2194f18f5a0d01ee},
+};
+// clang-format on
+
+void expectLeastSquaresBits() {
+  unsigned seed = 300;
+  for (const LeastSquaresCase& c : kLeastSquaresCases) {
+    ++seed;
+    SCOPED_TRACE(c.name);
+    // Four columns and a right-hand side: the fifth column of the test matrix.
+    const coder::array<double, 2> wide = testMatrix(c.shape, c.m, 5, seed);
+    coder::array<double, 2> A;
+    A.set_size(c.m, 4);
+    coder::array<double, 1> B;
+    B.set_size(c.m);
+    for (int i = 0; i < c.m; ++i) {
+      for (int j = 0; j < 4; ++j) {
+        A[i + c.m * j] = wide[i + c.m * j];
+      }
+      B[i] = wide[i + c.m * 4];
+    }
+    coder::mldivide(A, B);
+    BitHash solution;
+    solution.add(B.size(0));
+    solution.add(B.data(), B.size(0));
+    EXPECT_EQ(solution.value(), c.solution) << "solution";
+
+    double tau[4];
+    int jpvt[4];
+    int jpvtSize[2];
+    const int k = coder::internal::lapack::xgeqp3(A, tau, jpvt, jpvtSize);
+    BitHash factors;
+    factors.add(k);
+    factors.add(A.data(), A.numel());
+    factors.add(tau, k);
+    for (int j = 0; j < 4; ++j) {
+      factors.add(jpvt[j]);
+    }
+    EXPECT_EQ(factors.value(), c.factors) << "factors";
+  }
+}
+
+TEST(CoreBits, LeastSquaresKeepTheirBits) {
+  expectLeastSquaresBits();
 }
 
 // ---- Calibration core.
@@ -372,6 +460,8 @@ std::vector<CoreCase> coreCases() {
     CoreBits expected;
   } few[] = {{1, {0xc10999f70da6f334, 0xdffa985d99bc2a8b, 0}},
              {2, {0x6d47b5e7f32ac63b, 0xe42cf40a6dfc3572, 0}},
+             {3, {0x2049fab6192f9686, 0xf65aceb388ddfc78, 0}},
+             {4, {0x1f31f3c145f29c95, 0x934611f5bc424bf2, 0}},
              {5, {0xc7d998ac092889a1, 0xf236a715694ecb88, 0}},
              {6, {0x16ef4da4bc41212a, 0x0c86d4227e765730, 0}},
              {9, {0x6a9f82e9ef701cce, 0x05d1355ca6c923c9, 1}}};
@@ -440,6 +530,7 @@ TEST(CoreBits, SplitPassesKeepTheBits) {
     SCOPED_TRACE(threads == 2 ? "two threads" : "one thread");
     coder::internal::setCoreThreads(threads, 3);
     expectDecompositionBits();
+    expectLeastSquaresBits();
     expectCalibrationBits();
   }
   coder::internal::setCoreThreads(0, 0);

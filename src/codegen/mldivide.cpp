@@ -135,21 +135,43 @@ void solveRectangular(coder::array<double, 2>& b_A, coder::array<double, 1>& B) 
   for (int j = 0; j < n; ++j) {
     Y_data[j] = 0.0;
   }
-  // B := Q' * B, one reflector at a time.
+  // B := Q' * B, one reflector at a time: w = tau * (B[j] + sum of v(i) * B[i]), then B -= w * v
+  // where w is not 0. The update of reflector j and the sum of reflector j+1 share one pass over
+  // the rows: row i is updated before it enters the next sum, so every value is the one a pass of
+  // its own would see.
+  double w = 0.0;
+  if (minmn > 0 && tau_data[0] != 0.0) {
+    w = B[0];
+    for (int i = 1; i < m; ++i) {
+      w += at(b_A, m, i, 0) * B[i];
+    }
+    w *= tau_data[0];
+  }
   for (int j = 0; j < minmn; ++j) {
-    if (tau_data[j] != 0.0) {
-      double w = B[j];
-      for (int i = j + 1; i < m; ++i) {
-        w += at(b_A, m, i, j) * B[i];
+    const bool update = tau_data[j] != 0.0 && w != 0.0;
+    const bool nextSum = j + 1 < minmn && tau_data[j + 1] != 0.0;
+    if (update) {
+      B[j] -= w;
+    }
+    double next = 0.0;
+    if (nextSum) {
+      if (update && j + 1 < m) {
+        B[j + 1] -= at(b_A, m, j + 1, j) * w;
       }
-      w *= tau_data[j];
-      if (w != 0.0) {
-        B[j] -= w;
-        for (int i = j + 1; i < m; ++i) {
+      next = B[j + 1];
+      for (int i = j + 2; i < m; ++i) {
+        if (update) {
           B[i] -= at(b_A, m, i, j) * w;
         }
+        next += at(b_A, m, i, j + 1) * B[i];
+      }
+      next *= tau_data[j + 1];
+    } else if (update) {
+      for (int i = j + 1; i < m; ++i) {
+        B[i] -= at(b_A, m, i, j) * w;
       }
     }
+    w = next;
   }
   // Back substitution with R in the pivoted positions.
   for (int i = 0; i < rankA; ++i) {

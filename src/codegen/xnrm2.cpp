@@ -12,9 +12,7 @@ namespace {
 // scale * sqrt(y) over count >= 1 consecutive elements.
 double scaledNorm(const double* first, int count) {
   ScaledSumOfSquares sum;
-  for (int k = 0; k < count; ++k) {
-    sum.add(first[k]);
-  }
+  sum.addRun(first, count);
   return sum.norm();
 }
 

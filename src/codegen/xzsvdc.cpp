@@ -133,26 +133,123 @@ struct ColumnReflector {
     const double scaled = byReciprocal ? a(i, q) * reciprocal : a(i, q) / norm;
     return i == q ? scaled + 1.0 : scaled;
   }
+
+  // v(first) .. v(first + rows - 1) into out.
+  void block(const ColumnMajor& a, int first, int rows, double* out) const {
+    const double* source = &a(first, q);
+    if (byReciprocal) {
+      for (int k = 0; k < rows; ++k) {
+        out[k] = source[k] * reciprocal;
+      }
+    } else {
+      for (int k = 0; k < rows; ++k) {
+        out[k] = source[k] / norm;
+      }
+    }
+    if (first == q) {
+      out[0] += 1.0;
+    }
+  }
 };
 
-// Dot products t(jj) = sum over rows q .. n of v(i) * A(i, jj), for the columns jj = first .. last,
-// each summed in increasing i as a sequence of its own; A is only read.
+// Two doubles processed as one: element-wise arithmetic rounds each lane exactly as the scalar
+// operation does. Loads and stores through this type need only the alignment of a double.
+typedef double Pair __attribute__((vector_size(16), aligned(8), may_alias));
+
+inline Pair loadPair(const double* p) {
+  return *reinterpret_cast<const Pair*>(p);
+}
+inline void storePair(double* p, Pair x) {
+  *reinterpret_cast<Pair*>(p) = x;
+}
+inline Pair splat(double x) {
+  return Pair{x, x};
+}
+
+// Adds v(k) * column_c(k) to t[c] for k = 0 .. rows-1 in increasing k, for C columns starting at
+// base with leading dimension ld; two columns share a vector register, each lane keeping its own
+// sequential sum.
+template <int C>
+void dotsFixed(const double* v, const double* base, std::ptrdiff_t ld, int rows, double* t) {
+  constexpr int kPairs = C / 2;
+  Pair acc[kPairs > 0 ? kPairs : 1];
+  for (int j = 0; j < kPairs; ++j) {
+    acc[j] = Pair{t[2 * j], t[2 * j + 1]};
+  }
+  double last = (C % 2 != 0) ? t[C - 1] : 0.0;
+  for (int k = 0; k < rows; ++k) {
+    const Pair vk = splat(v[k]);
+    for (int j = 0; j < kPairs; ++j) {
+      const Pair x = {base[(2 * j) * ld + k], base[(2 * j + 1) * ld + k]};
+      acc[j] += vk * x;
+    }
+    if (C % 2 != 0) {
+      last += v[k] * base[(C - 1) * ld + k];
+    }
+  }
+  for (int j = 0; j < kPairs; ++j) {
+    t[2 * j] = acc[j][0];
+    t[2 * j + 1] = acc[j][1];
+  }
+  if (C % 2 != 0) {
+    t[C - 1] = last;
+  }
+}
+
+// dotsFixed for a column count known only at run time (1 .. 9).
+void dotsBlock(int columns, const double* v, const double* base, std::ptrdiff_t ld, int rows,
+               double* t) {
+  switch (columns) {
+    case 1:
+      dotsFixed<1>(v, base, ld, rows, t);
+      break;
+    case 2:
+      dotsFixed<2>(v, base, ld, rows, t);
+      break;
+    case 3:
+      dotsFixed<3>(v, base, ld, rows, t);
+      break;
+    case 4:
+      dotsFixed<4>(v, base, ld, rows, t);
+      break;
+    case 5:
+      dotsFixed<5>(v, base, ld, rows, t);
+      break;
+    case 6:
+      dotsFixed<6>(v, base, ld, rows, t);
+      break;
+    case 7:
+      dotsFixed<7>(v, base, ld, rows, t);
+      break;
+    case 8:
+      dotsFixed<8>(v, base, ld, rows, t);
+      break;
+    default:
+      dotsFixed<9>(v, base, ld, rows, t);
+      break;
+  }
+}
+
+// Dot products t(jj) = sum over rows q .. n of v(i) * A(i, jj), for the columns jj = first .. last
+// (at most 9), each summed in increasing i as a sequence of its own; A is only read.
 void reflectorDots(const ColumnMajor& a, int n, const ColumnReflector& h, int first, int last,
                    double* t) {
-  for (int jj = first; jj <= last; ++jj) {
-    t[jj - 1] = 0.0;
+  const int columns = last - first + 1;
+  if (columns < 1) {
+    return;
+  }
+  double sums[9];
+  for (int c = 0; c < columns; ++c) {
+    sums[c] = 0.0;
   }
   double v[kBlockRows];
   for (int i0 = h.q; i0 <= n; i0 += kBlockRows) {
     const int rows = std::min(kBlockRows, n - i0 + 1);
-    for (int k = 0; k < rows; ++k) {
-      v[k] = h.v(a, i0 + k);
-    }
-    for (int k = 0; k < rows; ++k) {
-      for (int jj = first; jj <= last; ++jj) {
-        t[jj - 1] += v[k] * a(i0 + k, jj);
-      }
-    }
+    h.block(a, i0, rows, v);
+    dotsBlock(columns, v, &a(i0, first), a.ld, rows, sums);
+  }
+  for (int c = 0; c < columns; ++c) {
+    t[first - 1 + c] = sums[c];
   }
 }
 
@@ -165,7 +262,111 @@ struct StepUpdate {
   bool rowReflector;              // the row reflector e(q+1 .. P) is applied to rows q+1 .. n
   double e[P];                    // its vector ...
   double g[P];                    // ... and the factors -e(jj) / e(q+1)
+  bool noZeroFactor;              // no f, e or g in use is exactly 0
 };
+
+// The update of one block of rows for C columns starting at base (leading dimension ld), two rows
+// at a time: the column update x += f(c) * v when Column is set, then the row reflector w =
+// sum over c of e(c) * x(c) from 0 and x += g(c) * w when Row is set. Every factor in use must be
+// non-zero (a zero one is skipped, which the general form handles).
+template <int C, bool Column, bool Row>
+void updateFixed(const double* v, double* base, std::ptrdiff_t ld, int rows, const double* f,
+                 const double* e, const double* g) {
+  int k = 0;
+  for (; k + 2 <= rows; k += 2) {
+    Pair x[C];
+    for (int c = 0; c < C; ++c) {
+      x[c] = loadPair(base + c * ld + k);
+    }
+    if (Column) {
+      const Pair vk = loadPair(v + k);
+      for (int c = 0; c < C; ++c) {
+        x[c] = splat(f[c]) * vk + x[c];
+      }
+    }
+    if (Row) {
+      Pair w = splat(0.0);
+      for (int c = 0; c < C; ++c) {
+        w = splat(e[c]) * x[c] + w;
+      }
+      for (int c = 0; c < C; ++c) {
+        x[c] = splat(g[c]) * w + x[c];
+      }
+    }
+    for (int c = 0; c < C; ++c) {
+      storePair(base + c * ld + k, x[c]);
+    }
+  }
+  for (; k < rows; ++k) {
+    double x[C];
+    for (int c = 0; c < C; ++c) {
+      x[c] = base[c * ld + k];
+    }
+    if (Column) {
+      for (int c = 0; c < C; ++c) {
+        x[c] = f[c] * v[k] + x[c];
+      }
+    }
+    if (Row) {
+      double w = 0.0;
+      for (int c = 0; c < C; ++c) {
+        w = e[c] * x[c] + w;
+      }
+      for (int c = 0; c < C; ++c) {
+        x[c] = g[c] * w + x[c];
+      }
+    }
+    for (int c = 0; c < C; ++c) {
+      base[c * ld + k] = x[c];
+    }
+  }
+}
+
+template <int C>
+void updateFixedFlags(bool column, bool row, const double* v, double* base, std::ptrdiff_t ld,
+                      int rows, const double* f, const double* e, const double* g) {
+  if (column && row) {
+    updateFixed<C, true, true>(v, base, ld, rows, f, e, g);
+  } else if (column) {
+    updateFixed<C, true, false>(v, base, ld, rows, f, e, g);
+  } else {
+    updateFixed<C, false, true>(v, base, ld, rows, f, e, g);
+  }
+}
+
+// updateFixed for a column count known only at run time (1 .. 9).
+void updateBlock(int columns, bool column, bool row, const double* v, double* base,
+                 std::ptrdiff_t ld, int rows, const double* f, const double* e, const double* g) {
+  switch (columns) {
+    case 1:
+      updateFixedFlags<1>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    case 2:
+      updateFixedFlags<2>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    case 3:
+      updateFixedFlags<3>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    case 4:
+      updateFixedFlags<4>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    case 5:
+      updateFixedFlags<5>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    case 6:
+      updateFixedFlags<6>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    case 7:
+      updateFixedFlags<7>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    case 8:
+      updateFixedFlags<8>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    default:
+      updateFixedFlags<9>(column, row, v, base, ld, rows, f, e, g);
+      break;
+  }
+}
 
 // Rows first .. last (> q) of one step: the column update A(i, jj) += f(jj) * v(i) (writing the
 // scaled v(i) into column q), then the row reflector: w = sum over jj of e(jj) * A(i, jj), in
@@ -176,56 +377,61 @@ template <int P>
 void updateRows(const ColumnMajor& a, const StepUpdate<P>& u, int first, int last,
                 ScaledSumOfSquares* norm) {
   const int q = u.q;
+  const int columns = P - q;
   double v[kBlockRows];
   double w[kBlockRows];
   for (int i0 = first; i0 <= last; i0 += kBlockRows) {
     const int rows = std::min(kBlockRows, last - i0 + 1);
     if (u.column != nullptr) {
       double* vq = &a(i0, q);
-      for (int k = 0; k < rows; ++k) {
-        v[k] = u.column->v(a, i0 + k);
-      }
+      u.column->block(a, i0, rows, v);
       for (int k = 0; k < rows; ++k) {
         vq[k] = v[k];
       }
-      for (int jj = q + 1; jj <= P; ++jj) {
-        const double f = u.f[jj - 1];
-        if (f != 0.0) {
-          double* target = &a(i0, jj);
-          for (int k = 0; k < rows; ++k) {
-            target[k] = f * v[k] + target[k];
-          }
-        }
-      }
     }
-    if (u.rowReflector) {
-      for (int k = 0; k < rows; ++k) {
-        w[k] = 0.0;
+    if (u.noZeroFactor) {
+      if (columns > 0 && (u.column != nullptr || u.rowReflector)) {
+        updateBlock(columns, u.column != nullptr, u.rowReflector, v, &a(i0, q + 1), a.ld, rows,
+                    u.f + q, u.e + q, u.g + q);
       }
-      for (int jj = q + 1; jj <= P; ++jj) {
-        const double e = u.e[jj - 1];
-        if (e != 0.0) {
-          const double* source = &a(i0, jj);
-          for (int k = 0; k < rows; ++k) {
-            w[k] = e * source[k] + w[k];
+    } else {
+      if (u.column != nullptr) {
+        for (int jj = q + 1; jj <= P; ++jj) {
+          const double f = u.f[jj - 1];
+          if (f != 0.0) {
+            double* target = &a(i0, jj);
+            for (int k = 0; k < rows; ++k) {
+              target[k] = f * v[k] + target[k];
+            }
           }
         }
       }
-      for (int jj = q + 1; jj <= P; ++jj) {
-        const double g = u.g[jj - 1];
-        if (g != 0.0) {
-          double* target = &a(i0, jj);
-          for (int k = 0; k < rows; ++k) {
-            target[k] = g * w[k] + target[k];
+      if (u.rowReflector) {
+        for (int k = 0; k < rows; ++k) {
+          w[k] = 0.0;
+        }
+        for (int jj = q + 1; jj <= P; ++jj) {
+          const double e = u.e[jj - 1];
+          if (e != 0.0) {
+            const double* source = &a(i0, jj);
+            for (int k = 0; k < rows; ++k) {
+              w[k] = e * source[k] + w[k];
+            }
+          }
+        }
+        for (int jj = q + 1; jj <= P; ++jj) {
+          const double g = u.g[jj - 1];
+          if (g != 0.0) {
+            double* target = &a(i0, jj);
+            for (int k = 0; k < rows; ++k) {
+              target[k] = g * w[k] + target[k];
+            }
           }
         }
       }
     }
     if (norm != nullptr) {
-      const double* next = &a(i0, q + 1);
-      for (int k = 0; k < rows; ++k) {
-        norm->add(next[k]);
-      }
+      norm->addRun(&a(i0, q + 1), rows);
     }
   }
 }
@@ -240,9 +446,7 @@ double columnNorm(const ColumnMajor& a, int n, int first, int col) {
     return std::fabs(a(n, col));
   }
   ScaledSumOfSquares sum;
-  for (int i = first; i <= n; ++i) {
-    sum.add(a(i, col));
-  }
+  sum.addRun(&a(first, col), n - first + 1);
   return sum.norm();
 }
 
@@ -297,6 +501,7 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>* U, double* S_
     step.q = q;
     step.column = nullptr;
     step.rowReflector = false;
+    step.noZeroFactor = true;
     ColumnReflector h{q, 0.0, 0.0, false};
     if (q <= nct) {
       double nrm = nextNorm;
@@ -337,6 +542,8 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>* U, double* S_
         step.f[jj - 1] = -t[jj - 1] / vq;
         if (step.f[jj - 1] != 0.0) {
           a(q, jj) = step.f[jj - 1] * vq + a(q, jj);
+        } else {
+          step.noZeroFactor = false;
         }
       }
     }
@@ -360,6 +567,9 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>* U, double* S_
           for (int jj = q + 1; jj <= P; ++jj) {
             step.e[jj - 1] = E(jj);
             step.g[jj - 1] = -E(jj) / E(q + 1);
+            if (step.e[jj - 1] == 0.0 || step.g[jj - 1] == 0.0) {
+              step.noZeroFactor = false;
+            }
           }
         }
       } else {
@@ -385,14 +595,12 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>* U, double* S_
             updateRows(a, step, firstOfSecond, n, nullptr);
           }
         });
-      } else {
-        for (int i = q + 1; i <= n; ++i) {
-          norm.add(a(i, q + 1));
-        }
+      } else if (q + 1 <= n) {
+        norm.addRun(&a(q + 1, q + 1), n - q);
       }
       if (wantNorm) {
-        for (int i = firstOfSecond; i <= n; ++i) {
-          norm.add(a(i, q + 1));
+        if (firstOfSecond <= n) {
+          norm.addRun(&a(firstOfSecond, q + 1), n - firstOfSecond + 1);
         }
         nextNorm = q + 1 == n ? std::fabs(a(n, q + 1)) : norm.norm();
       }

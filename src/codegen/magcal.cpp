@@ -10,12 +10,14 @@
 #include "chol.h"
 #include "coder_array.h"
 #include "mldivide.h"
+#include "pairMath.h"
 #include "rt_nonfinite.h"
 #include "rtwtypes.h"
 #include "sampleColumns.h"
 #include "sqrt.h"
 #include "sqrtm.h"
 #include "svd.h"
+#include "workBuffer.h"
 #include "xzsvdc.h"
 
 namespace {
@@ -144,6 +146,38 @@ static inline creal_T residualOf(const creal_T Winv[9], const double V[3], doubl
   return ri;
 }
 
+// residualOf for two samples at once, lane by lane (the same operations, so the same bits), with
+// the real and imaginary parts of the squared residuals returned in re and im.
+static inline void squaredResidualPair(const creal_T Winv[9], const double V[3],
+                                       double radiusSquared, internal::Pair x, internal::Pair y,
+                                       internal::Pair z, internal::Pair& re, internal::Pair& im) {
+  using internal::Pair;
+  const Pair u[3] = {x - V[0], y - V[1], z - V[2]};
+  Pair sumRe[3];
+  Pair sumIm[3];
+  for (int k = 0; k < 3; ++k) {
+    // timesReal(W(k, c), u[c]) for c = 0, 1, 2, added in that order.
+    Pair pRe[3];
+    Pair pIm[3];
+    for (int c = 0; c < 3; ++c) {
+      const creal_T w = Winv[at3(k, c)];
+      pRe[c] = w.re * u[c] - w.im * 0.0;
+      pIm[c] = w.re * 0.0 + w.im * u[c];
+    }
+    const Pair zRe = (pRe[0] + pRe[1]) + pRe[2];
+    const Pair zIm = (pIm[0] + pIm[1]) + pIm[2];
+    sumRe[k] = zRe * zRe - zIm * zIm;
+    sumIm[k] = zIm * zRe + zIm * zRe;
+  }
+  re = (sumRe[0] + sumRe[1]) + sumRe[2] - radiusSquared;
+  im = (sumIm[0] + sumIm[1]) + sumIm[2];
+  // The square of the residual.
+  const Pair squareRe = re * re - im * im;
+  const Pair squareIm = im * re + im * re;
+  re = squareRe;
+  im = squareIm;
+}
+
 // Residual r_i = sum_k (W * (m_i - V))_k^2 - B^2 of each sample row m_i of the N-by-3 data, for a
 // complex 3-by-3 W (column-major) and offset V: 0 for a sample that W maps onto the sphere of
 // radius B. Squares are complex squares (z * z), not squared moduli. r is resized to N.
@@ -185,20 +219,42 @@ static double ellipsoidError(const creal_T Winv[9], const double V[3], double B,
                              const SampleColumns& s, double* scratch) {
   const double radiusSquared = B * B;
   creal_T sum = {0.0, 0.0};
-  forSampleParts(s, [&](int part, int first, int last, int startRow) {
-    if (part == 0) {
-      forSamples(s, first, last, startRow, [&](int i, int) {
-        const creal_T sq = square(residualOf(Winv, V, radiusSquared, s.x[i], s.y[i], s.z[i]));
-        sum.re += sq.re;
-        sum.im += sq.im;
-      });
-    } else {
-      forSamples(s, first, last, startRow, [&](int i, int k) {
-        const creal_T sq = square(residualOf(Winv, V, radiusSquared, s.x[i], s.y[i], s.z[i]));
-        scratch[2 * (k - first)] = sq.re;
-        scratch[2 * (k - first) + 1] = sq.im;
-      });
+  // The squared residuals of m samples into re[0 .. m-1] and im[0 .. m-1], two at a time (an odd
+  // m repeats its last sample in the unused lane; re and im need room for m + 1 values).
+  auto squares = [&](const double* x, const double* y, const double* z, int m, double* re,
+                     double* im) {
+    for (int j = 0; j < m; j += 2) {
+      const int second = j + 1 < m ? j + 1 : j;
+      internal::Pair pairRe;
+      internal::Pair pairIm;
+      squaredResidualPair(Winv, V, radiusSquared, internal::Pair{x[j], x[second]},
+                          internal::Pair{y[j], y[second]}, internal::Pair{z[j], z[second]}, pairRe,
+                          pairIm);
+      re[j] = pairRe[0];
+      re[j + 1] = pairRe[1];
+      im[j] = pairIm[0];
+      im[j + 1] = pairIm[1];
     }
+  };
+  forSampleParts(s, [&](int part, int first, int last, int startRow) {
+    double re[kSampleChunk + 1];
+    double im[kSampleChunk + 1];
+    forSampleChunks(s, first, last, startRow,
+                    [&](const double* x, const double* y, const double* z, int m, int firstRank) {
+                      squares(x, y, z, m, re, im);
+                      if (part == 0) {
+                        for (int j = 0; j < m; ++j) {
+                          sum.re += re[j];
+                          sum.im += im[j];
+                        }
+                      } else {
+                        double* out = scratch + 2 * (firstRank - first);
+                        for (int j = 0; j < m; ++j) {
+                          out[2 * j] = re[j];
+                          out[2 * j + 1] = im[j];
+                        }
+                      }
+                    });
   });
   for (int k = s.splitRank; k < s.count; ++k) {
     sum.re += scratch[2 * (k - s.splitRank)];
@@ -216,15 +272,22 @@ static bool buildDesign(const SampleColumns& s, double* design, const Terms& ter
   bool finite[2] = {true, true};
   forSampleParts(s, [&](int part, int first, int last, int startRow) {
     bool partFinite = true;
-    forSamples(s, first, last, startRow, [&](int i, int k) {
-      double row[P];
-      terms(s.x[i], s.y[i], s.z[i], row);
-      double* target = design + k;
-      for (int c = 0; c < P; ++c) {
-        target[c * ld] = row[c];
-        partFinite = partFinite && std::isfinite(row[c]);
-      }
-    });
+    forSampleChunks(s, first, last, startRow,
+                    [&](const double* x, const double* y, const double* z, int m, int firstRank) {
+                      double* columns[P];
+                      for (int c = 0; c < P; ++c) {
+                        columns[c] = design + c * ld + firstRank;
+                      }
+                      terms(x, y, z, m, columns);
+                      // v - v is 0 for a finite v and NaN for an infinite or NaN one.
+                      bool chunkFinite = true;
+                      for (int c = 0; c < P; ++c) {
+                        for (int j = 0; j < m; ++j) {
+                          chunkFinite &= columns[c][j] - columns[c][j] == 0.0;
+                        }
+                      }
+                      partFinite = partFinite && chunkFinite;
+                    });
     finite[part] = partFinite;
   });
   return finite[0] && finite[1];
@@ -336,20 +399,47 @@ static void copyColumn(const array<double, 1>& v, array<double, 2>& m, int col, 
   }
 }
 
+// The columns x, y, z and 1 of a design matrix, m rows from column[0] on.
+static void copyCoordinates(const double* x, const double* y, const double* z, int m,
+                            double* const* column) {
+  for (int j = 0; j < m; ++j) {
+    column[0][j] = x[j];
+  }
+  for (int j = 0; j < m; ++j) {
+    column[1][j] = y[j];
+  }
+  for (int j = 0; j < m; ++j) {
+    column[2][j] = z[j];
+  }
+  for (int j = 0; j < m; ++j) {
+    column[3][j] = 1.0;
+  }
+}
+
 // The rows of the general ellipsoid's design matrix: the monomials of the quadric v'Av + b'v + c,
 // the mixed ones doubled (2x is formed once per product).
 struct GeneralTerms {
-  void operator()(double x, double y, double z, double row[10]) const {
-    row[0] = x * x;
-    row[1] = (2.0 * x) * y;
-    row[2] = (2.0 * x) * z;
-    row[3] = y * y;
-    row[4] = (y * 2.0) * z;
-    row[5] = z * z;
-    row[6] = x;
-    row[7] = y;
-    row[8] = z;
-    row[9] = 1.0;
+  void operator()(const double* x, const double* y, const double* z, int m,
+                  double* const* column) const {
+    for (int j = 0; j < m; ++j) {
+      column[0][j] = x[j] * x[j];
+    }
+    for (int j = 0; j < m; ++j) {
+      column[1][j] = (2.0 * x[j]) * y[j];
+    }
+    for (int j = 0; j < m; ++j) {
+      column[2][j] = (2.0 * x[j]) * z[j];
+    }
+    for (int j = 0; j < m; ++j) {
+      column[3][j] = y[j] * y[j];
+    }
+    for (int j = 0; j < m; ++j) {
+      column[4][j] = (y[j] * 2.0) * z[j];
+    }
+    for (int j = 0; j < m; ++j) {
+      column[5][j] = z[j] * z[j];
+    }
+    copyCoordinates(x, y, z, m, column + 6);
   }
 };
 
@@ -441,8 +531,8 @@ static double generalFit(const SampleColumns& samples, double* buffer, creal_T W
   const int n = x.size(0);
   if (y.size(0) == n && z.size(0) == n) {
     const SampleColumns samples = makeSampleColumns(x.data(), y.data(), z.data(), n, nullptr, n);
-    std::unique_ptr<double[]> buffer(new double[static_cast<std::size_t>(n) * 10]);
-    return generalFit(samples, buffer.get(), Winv, V, er, ispd);
+    internal::WorkBuffer buffer(static_cast<std::size_t>(n) * 10);
+    return generalFit(samples, buffer.data(), Winv, V, er, ispd);
   }
 
   array<double, 1> r;
@@ -480,13 +570,14 @@ static double generalFit(const SampleColumns& samples, double* buffer, creal_T W
 static double sphereFit(const SampleColumns& samples, double* buffer, double c[3], double& er) {
   const int n = samples.count;
   auto squaredNorm = [](double x, double y, double z) { return (x * x + y * y) + z * z; };
-  buildDesign<5>(samples, buffer, [&](double x, double y, double z, double row[5]) {
-    row[0] = x;
-    row[1] = y;
-    row[2] = z;
-    row[3] = 1.0;
-    row[4] = squaredNorm(x, y, z);
-  });
+  buildDesign<5>(
+      samples, buffer,
+      [&](const double* x, const double* y, const double* z, int m, double* const* column) {
+        copyCoordinates(x, y, z, m, column);
+        for (int j = 0; j < m; ++j) {
+          column[4][j] = squaredNorm(x[j], y[j], z[j]);
+        }
+      });
   const int designExtents[2] = {n, 4};
   array<double, 2> design(buffer, designExtents);
   array<double, 1> soln(buffer + 4 * static_cast<std::size_t>(n), &n);
@@ -518,15 +609,19 @@ static double sphereFit(const SampleColumns& samples, double* buffer, double c[3
 static double axisAlignedFit(const SampleColumns& samples, double* buffer, creal_T A7[9],
                              double v[3], double& er7, bool& positiveDefinite) {
   const int n = samples.count;
-  const bool finite =
-      buildDesign<7>(samples, buffer, [](double x, double y, double z, double row[7]) {
-        row[0] = x * x;
-        row[1] = y * y;
-        row[2] = z * z;
-        row[3] = x;
-        row[4] = y;
-        row[5] = z;
-        row[6] = 1.0;
+  const bool finite = buildDesign<7>(
+      samples, buffer,
+      [](const double* x, const double* y, const double* z, int m, double* const* column) {
+        for (int j = 0; j < m; ++j) {
+          column[0][j] = x[j] * x[j];
+        }
+        for (int j = 0; j < m; ++j) {
+          column[1][j] = y[j] * y[j];
+        }
+        for (int j = 0; j < m; ++j) {
+          column[2][j] = z[j] * z[j];
+        }
+        copyCoordinates(x, y, z, m, column + 3);
       });
   double V1_data[49];
   int V1_size[2];
@@ -578,11 +673,11 @@ void magcalFits(const SampleColumns& samples, MagcalFits& fits) {
   // One buffer serves the three fits in turn: the sphere's design matrix and right-hand side (5
   // doubles per sample), the axis-aligned ellipsoid's design matrix (7) and the general
   // ellipsoid's (10), each followed by the squared residuals of the error.
-  std::unique_ptr<double[]> buffer(n > 0 ? new double[static_cast<std::size_t>(n) * 10] : nullptr);
+  internal::WorkBuffer buffer(static_cast<std::size_t>(n) * 10);
 
   // The running choice starts as the sphere: identity matrix, its centre, strength and error.
   MagcalFit& sphere = fits.fit[0];
-  sphere.radius = sphereFit(samples, buffer.get(), sphere.b, sphere.error);
+  sphere.radius = sphereFit(samples, buffer.data(), sphere.b, sphere.error);
   for (int m = 0; m < 9; ++m) {
     sphere.A[m] = 0.0;
   }
@@ -614,8 +709,8 @@ void magcalFits(const SampleColumns& samples, MagcalFits& fits) {
   // better (a NaN error never is); ties keep the simpler model.
   creal_T A7[9];
   MagcalFit& aligned = fits.fit[1];
-  aligned.radius =
-      axisAlignedFit(samples, buffer.get(), A7, aligned.b, aligned.error, aligned.positiveDefinite);
+  aligned.radius = axisAlignedFit(samples, buffer.data(), A7, aligned.b, aligned.error,
+                                  aligned.positiveDefinite);
   aligned.exactlyReal = isExactlyReal(A7);
   for (int m = 0; m < 9; ++m) {
     aligned.A[m] = A7[m].re;
@@ -629,7 +724,7 @@ void magcalFits(const SampleColumns& samples, MagcalFits& fits) {
   creal_T Winv[9];
   MagcalFit& general = fits.fit[2];
   boolean_T ispd10;
-  general.radius = generalFit(samples, buffer.get(), Winv, general.b, general.error, ispd10);
+  general.radius = generalFit(samples, buffer.data(), Winv, general.b, general.error, ispd10);
   general.positiveDefinite = ispd10;
   general.exactlyReal = isExactlyReal(Winv);
   for (int m = 0; m < 9; ++m) {

@@ -82,6 +82,40 @@ inline void forSamples(const SampleColumns& s, int first, int last, int startRow
   }
 }
 
+// Samples per chunk of forSampleChunks.
+constexpr int kSampleChunk = 256;
+
+// Calls chunk(x, y, z, count, firstRank) for the samples of ranks first .. last-1 in runs of at
+// most kSampleChunk, in increasing rank, with their coordinates in contiguous arrays (gathered
+// when rows are left out); startRow as for forSamples.
+template <typename Chunk>
+inline void forSampleChunks(const SampleColumns& s, int first, int last, int startRow,
+                            Chunk&& chunk) {
+  if (s.keep == nullptr) {
+    for (int k0 = first; k0 < last; k0 += kSampleChunk) {
+      const int count = last - k0 < kSampleChunk ? last - k0 : kSampleChunk;
+      chunk(s.x + k0, s.y + k0, s.z + k0, count, k0);
+    }
+    return;
+  }
+  double x[kSampleChunk];
+  double y[kSampleChunk];
+  double z[kSampleChunk];
+  int i = startRow;
+  for (int k0 = first; k0 < last; k0 += kSampleChunk) {
+    const int count = last - k0 < kSampleChunk ? last - k0 : kSampleChunk;
+    for (int j = 0; j < count; ++j, ++i) {
+      while (s.keep[i] == 0) {
+        ++i;
+      }
+      x[j] = s.x[i];
+      y[j] = s.y[i];
+      z[j] = s.z[i];
+    }
+    chunk(x, y, z, count, k0);
+  }
+}
+
 // Runs part(which, first, last, startRow) over the two parts of the samples: which = 0 for the
 // ranks [0, splitRank) from row 0, which = 1 for [splitRank, count) from splitRow, on a thread of
 // its own when there are two threads. Without a split only the first part runs, over every

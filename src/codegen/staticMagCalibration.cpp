@@ -7,6 +7,7 @@
 
 #include "coder_array.h"
 #include "coreThreads.h"
+#include "pairMath.h"
 #include "magcal.h"
 #include "rtwtypes.h"
 #include "sampleColumns.h"
@@ -43,6 +44,38 @@ inline double scaledNorm3(double x0, double x1, double x2) {
   return scale * std::sqrt(y);
 }
 
+using coder::internal::absPair;
+using coder::internal::loadPair;
+using coder::internal::Pair;
+using coder::internal::PairMask;
+using coder::internal::select;
+using coder::internal::splat;
+using coder::internal::sqrtPair;
+
+// scaledNorm3 of two vectors at once, lane by lane: each lane takes the branch its own scalar
+// computation takes (the quotient of a branch is formed by one division of the selected operands),
+// so the two norms carry the bits of two scalar calls.
+inline Pair scaledNorm3Pair(Pair x0, Pair x1, Pair x2) {
+  Pair scale = splat(3.3121686421112381e-170);  // 2^-563
+  Pair absxk = absPair(x0);
+  const PairMask first = absxk > scale;
+  if (!(first[0] && first[1])) {
+    // A component at or below 2^-563 (or NaN) in the first place: rare, done one by one.
+    return Pair{scaledNorm3(x0[0], x1[0], x2[0]), scaledNorm3(x0[1], x1[1], x2[1])};
+  }
+  Pair y = splat(1.0);
+  scale = absxk;
+  const Pair rest[2] = {x1, x2};
+  for (int k = 0; k < 2; ++k) {
+    absxk = absPair(rest[k]);
+    const PairMask larger = absxk > scale;
+    const Pair t = select(larger, scale, absxk) / select(larger, absxk, scale);
+    y = select(larger, (y * t) * t + 1.0, y + t * t);
+    scale = select(larger, absxk, scale);
+  }
+  return scale * sqrtPair(y);
+}
+
 }  // namespace
 
 void staticMagCalibration(const coder::array<double, 2>& magVector, const double WMM_magXYZ[3],
@@ -74,14 +107,21 @@ void staticMagCalibrationColumns(const double* sampleX, const double* sampleY,
     const int first = part == 0 ? 0 : secondPart;
     const int last = part == 0 ? secondPart : n;
     int count = 0;
-    for (int i = first; i < last; ++i) {
-      bool in = false;
-      if (rowMask == nullptr || rowMask[i] != 0) {
-        const double normMag = scaledNorm3(sampleX[i], sampleY[i], sampleZ[i]);
-        in = normMag <= upper && normMag >= lower;
-      }
+    auto decide = [&](int i, double normMag) {
+      const bool in =
+          (rowMask == nullptr || rowMask[i] != 0) && normMag <= upper && normMag >= lower;
       accepted[i] = in ? 1 : 0;
       count += in ? 1 : 0;
+    };
+    int i = first;
+    for (; i + 2 <= last; i += 2) {
+      const Pair normMag =
+          scaledNorm3Pair(loadPair(sampleX + i), loadPair(sampleY + i), loadPair(sampleZ + i));
+      decide(i, normMag[0]);
+      decide(i + 1, normMag[1]);
+    }
+    for (; i < last; ++i) {
+      decide(i, scaledNorm3(sampleX[i], sampleY[i], sampleZ[i]));
     }
     partCount[part] = count;
   });
@@ -107,15 +147,23 @@ void staticMagCalibrationColumns(const double* sampleX, const double* sampleY,
   // runs in blocks of 1024 terms: the first block is the running total and each later block's own
   // sum, started from its first term, is added to it. The two parts of the samples meet at a
   // block boundary, so each part sums whole blocks.
-  auto correctedNorm = [&](int i) {
-    const double b[3] = {sampleX[i] - hardIronOffset[0], sampleY[i] - hardIronOffset[1],
-                         sampleZ[i] - hardIronOffset[2]};
-    double corrected[3];
-    for (int c = 0; c < 3; ++c) {
-      const double* column = softIronMatrix + 3 * c;
-      corrected[c] = (b[0] * column[0] + b[1] * column[1]) + b[2] * column[2];
+  // Corrected magnitudes of m samples, two at a time; out needs room for m + 1 values.
+  const Pair offset[3] = {splat(hardIronOffset[0]), splat(hardIronOffset[1]),
+                          splat(hardIronOffset[2])};
+  auto correctedNorms = [&](const double* x, const double* y, const double* z, int m, double* out) {
+    for (int j = 0; j < m; j += 2) {
+      const int second = j + 1 < m ? j + 1 : j;  // an odd m repeats the last sample
+      const Pair b[3] = {Pair{x[j], x[second]} - offset[0], Pair{y[j], y[second]} - offset[1],
+                         Pair{z[j], z[second]} - offset[2]};
+      Pair corrected[3];
+      for (int c = 0; c < 3; ++c) {
+        const double* column = softIronMatrix + 3 * c;
+        corrected[c] = (b[0] * column[0] + b[1] * column[1]) + b[2] * column[2];
+      }
+      const Pair norm = scaledNorm3Pair(corrected[0], corrected[1], corrected[2]);
+      out[j] = norm[0];
+      out[j + 1] = norm[1];
     }
-    return scaledNorm3(corrected[0], corrected[1], corrected[2]);
   };
   const int kBlock = 1024;
   static_assert(coder::kSplitAlignment % kBlock == 0, "the parts meet at a block boundary");
@@ -123,17 +171,19 @@ void staticMagCalibrationColumns(const double* sampleX, const double* sampleY,
   std::unique_ptr<double[]> blockSum(new double[blockCount > 0 ? blockCount : 1]);
   coder::forSampleParts(samples, [&](int, int first, int last, int startRow) {
     double sum = 0.0;
-    coder::forSamples(samples, first, last, startRow, [&](int i, int k) {
-      const double term = correctedNorm(i);
-      if (k % kBlock == 0) {
-        sum = term;
-      } else {
-        sum += term;
-      }
-      if (k % kBlock == kBlock - 1 || k == count - 1) {
-        blockSum[k / kBlock] = sum;
-      }
-    });
+    double term[coder::kSampleChunk + 1];
+    coder::forSampleChunks(
+        samples, first, last, startRow,
+        [&](const double* x, const double* y, const double* z, int chunk, int firstRank) {
+          correctedNorms(x, y, z, chunk, term);
+          for (int j = 0; j < chunk; ++j) {
+            const int k = firstRank + j;
+            sum = k % kBlock == 0 ? term[j] : sum + term[j];
+            if (k % kBlock == kBlock - 1 || k == count - 1) {
+              blockSum[k / kBlock] = sum;
+            }
+          }
+        });
   });
   double total = 0.0;
   if (count > 0) {

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "coder_array.h"
+#include "pairMath.h"
 
 namespace coder {
 namespace internal {
@@ -32,14 +33,13 @@ struct ScaledSumOfSquares {
   // add() for x[0] .. x[count-1] in order. Two elements that both stay within the scale share
   // one vector division (the same quotients as two scalar ones).
   void addRun(const double* x, int count) {
-    typedef double Pair __attribute__((vector_size(16), aligned(8), may_alias));
     int k = 0;
     for (; k + 2 <= count; k += 2) {
       const double a0 = std::fabs(x[k]);
       const double a1 = std::fabs(x[k + 1]);
       if (a0 <= scale && a1 <= scale) {
         const Pair magnitudes = {a0, a1};
-        const Pair t = magnitudes / scale;
+        const Pair t = magnitudes / splat(scale);
         y += t[0] * t[0];
         y += t[1] * t[1];
       } else {

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "coreThreads.h"
+#include "pairMath.h"
 #include "xaxpy.h"
 #include "xdotc.h"
 #include "xnrm2.h"
@@ -21,6 +22,10 @@ namespace reflapack {
 namespace {
 
 using blas::ScaledSumOfSquares;
+using internal::loadPair;
+using internal::Pair;
+using internal::splat;
+using internal::storePair;
 
 // Column-major view with 1-based element access and 1-based storage positions (as the vector
 // kernels take them) for a buffer with leading dimension ld.
@@ -151,20 +156,6 @@ struct ColumnReflector {
     }
   }
 };
-
-// Two doubles processed as one: element-wise arithmetic rounds each lane exactly as the scalar
-// operation does. Loads and stores through this type need only the alignment of a double.
-typedef double Pair __attribute__((vector_size(16), aligned(8), may_alias));
-
-inline Pair loadPair(const double* p) {
-  return *reinterpret_cast<const Pair*>(p);
-}
-inline void storePair(double* p, Pair x) {
-  *reinterpret_cast<Pair*>(p) = x;
-}
-inline Pair splat(double x) {
-  return Pair{x, x};
-}
 
 // Adds v(k) * column_c(k) to t[c] for k = 0 .. rows-1 in increasing k, for C columns starting at
 // base with leading dimension ld; two columns share a vector register, each lane keeping its own

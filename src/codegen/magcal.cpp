@@ -531,7 +531,7 @@ static double generalFit(const SampleColumns& samples, double* buffer, creal_T W
   const int n = x.size(0);
   if (y.size(0) == n && z.size(0) == n) {
     const SampleColumns samples = makeSampleColumns(x.data(), y.data(), z.data(), n, nullptr, n);
-    internal::WorkBuffer buffer(static_cast<std::size_t>(n) * 10);
+    internal::WorkBuffer<double> buffer(static_cast<std::size_t>(n) * 10);
     return generalFit(samples, buffer.data(), Winv, V, er, ispd);
   }
 
@@ -673,7 +673,7 @@ void magcalFits(const SampleColumns& samples, MagcalFits& fits) {
   // One buffer serves the three fits in turn: the sphere's design matrix and right-hand side (5
   // doubles per sample), the axis-aligned ellipsoid's design matrix (7) and the general
   // ellipsoid's (10), each followed by the squared residuals of the error.
-  internal::WorkBuffer buffer(static_cast<std::size_t>(n) * 10);
+  internal::WorkBuffer<double> buffer(static_cast<std::size_t>(n) * 10);
 
   // The running choice starts as the sphere: identity matrix, its centre, strength and error.
   MagcalFit& sphere = fits.fit[0];

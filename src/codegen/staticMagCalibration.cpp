@@ -11,6 +11,7 @@
 #include "magcal.h"
 #include "rtwtypes.h"
 #include "sampleColumns.h"
+#include "workBuffer.h"
 
 namespace {
 
@@ -99,7 +100,7 @@ void staticMagCalibrationColumns(const double* sampleX, const double* sampleY,
   const double halfWidth = refNorm * tolerance;
   const double upper = refNorm + halfWidth;
   const double lower = refNorm - halfWidth;
-  std::unique_ptr<unsigned char[]> accepted(new unsigned char[n > 0 ? n : 1]);
+  coder::internal::WorkBuffer<unsigned char> accepted(static_cast<std::size_t>(n));
   int partCount[2] = {0, 0};
   const bool split = coder::internal::splitPays(n);
   const int secondPart = split ? n / 2 : n;
@@ -110,7 +111,7 @@ void staticMagCalibrationColumns(const double* sampleX, const double* sampleY,
     auto decide = [&](int i, double normMag) {
       const bool in =
           (rowMask == nullptr || rowMask[i] != 0) && normMag <= upper && normMag >= lower;
-      accepted[i] = in ? 1 : 0;
+      accepted.data()[i] = in ? 1 : 0;
       count += in ? 1 : 0;
     };
     int i = first;
@@ -127,7 +128,7 @@ void staticMagCalibrationColumns(const double* sampleX, const double* sampleY,
   });
   const int count = partCount[0] + partCount[1];
   const coder::SampleColumns samples =
-      coder::makeSampleColumns(sampleX, sampleY, sampleZ, n, accepted.get(), count);
+      coder::makeSampleColumns(sampleX, sampleY, sampleZ, n, accepted.data(), count);
 
   // Fit on the accepted samples only.
   {

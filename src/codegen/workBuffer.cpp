@@ -18,14 +18,14 @@ constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 }  // namespace
 
-WorkBuffer::WorkBuffer(std::size_t count) : data_(nullptr) {
+void* allocateWork(std::size_t count, std::size_t size) {
   if (count == 0) {
-    return;
+    return nullptr;
   }
-  if (count > (static_cast<std::size_t>(-1) - kHugePage) / sizeof(double)) {
+  if (count > (static_cast<std::size_t>(-1) - kHugePage) / size) {
     throw std::bad_alloc();
   }
-  const std::size_t bytes = count * sizeof(double);
+  const std::size_t bytes = count * size;
   void* block = nullptr;
   if (bytes >= kHugePage) {
     const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
@@ -41,11 +41,11 @@ WorkBuffer::WorkBuffer(std::size_t count) : data_(nullptr) {
   if (block == nullptr) {
     throw std::bad_alloc();
   }
-  data_ = static_cast<double*>(block);
+  return block;
 }
 
-WorkBuffer::~WorkBuffer() {
-  std::free(data_);
+void releaseWork(void* block) {
+  std::free(block);
 }
 
 }  // namespace internal

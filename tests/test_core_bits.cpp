@@ -536,4 +536,53 @@ TEST(CoreBits, SplitPassesKeepTheBits) {
   coder::internal::setCoreThreads(0, 0);
 }
 
+// The entry on three columns with a row mask reads exactly the rows the mask keeps: rows left out
+// (in the window, or NaN, or far outside) must change nothing, whichever mask value marks a kept
+// row and wherever the passes split.
+TEST(CoreBits, RowMaskLeavesOutRowsAsIfAbsent) {
+  const Vec3 down = {0.0, 0.0, 0.5};
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const Vec3 junk[] = {{0.0, 0.0, 0.45}, {nan, 0.1, 0.2}, {9.0, 9.0, 9.0}, {0.3, -0.2, 0.3}};
+  const std::vector<std::vector<Vec3>> sets = {
+      {},
+      calibration_test::generate(kAligned, 5, Coverage::kFullSphere, 0.001, 3),
+      calibration_test::generate(kRotated, 3000, Coverage::kHemisphere, 0.002, 8),
+      calibration_test::generate(kRotated, 70000, Coverage::kFullSphere, 0.002, 9)};
+  for (int threads : {0, 2}) {
+    coder::internal::setCoreThreads(threads, threads == 2 ? 3 : 0);
+    for (const std::vector<Vec3>& rows : sets) {
+      SCOPED_TRACE(testing::Message() << rows.size() << " rows, threads " << threads);
+      std::vector<double> x, y, z;
+      std::vector<unsigned char> mask;
+      for (std::size_t i = 0; i <= rows.size(); ++i) {
+        const Vec3& extra = junk[i % 4];
+        for (int j = 0; j < static_cast<int>(i % 3); ++j) {
+          x.push_back(extra[0]);
+          y.push_back(extra[1]);
+          z.push_back(extra[2]);
+          mask.push_back(0);
+        }
+        if (i < rows.size()) {
+          x.push_back(rows[i][0]);
+          y.push_back(rows[i][1]);
+          z.push_back(rows[i][2]);
+          mask.push_back(i % 2 ? 7 : 1);
+        }
+      }
+      double offset[2][3];
+      double matrix[2][9];
+      double meanNorm[2];
+      staticMagCalibration(calibration_test::sampleMatrix(rows), down.data(), 0.5, offset[0],
+                           matrix[0], &meanNorm[0]);
+      staticMagCalibrationColumns(x.data(), y.data(), z.data(), static_cast<int>(x.size()),
+                                  mask.data(), down.data(), 0.5, offset[1], matrix[1],
+                                  &meanNorm[1]);
+      EXPECT_EQ(std::memcmp(offset[0], offset[1], sizeof offset[0]), 0);
+      EXPECT_EQ(std::memcmp(matrix[0], matrix[1], sizeof matrix[0]), 0);
+      EXPECT_EQ(std::memcmp(&meanNorm[0], &meanNorm[1], sizeof meanNorm[0]), 0);
+    }
+  }
+  coder::internal::setCoreThreads(0, 0);
+}
+
 }  // namespace

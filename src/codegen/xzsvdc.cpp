@@ -254,6 +254,7 @@ struct StepUpdate {
   double e[P];                    // its vector ...
   double g[P];                    // ... and the factors -e(jj) / e(q+1)
   bool noZeroFactor;              // no f, e or g in use is exactly 0
+  bool keepVector;                // the scaled v is stored in column q (the left factor needs it)
 };
 
 // The update of one block of rows for C columns starting at base (leading dimension ld), two rows
@@ -263,6 +264,14 @@ struct StepUpdate {
 template <int C, bool Column, bool Row>
 void updateFixed(const double* v, double* base, std::ptrdiff_t ld, int rows, const double* f,
                  const double* e, const double* g) {
+  Pair fs[C];
+  Pair es[C];
+  Pair gs[C];
+  for (int c = 0; c < C; ++c) {
+    fs[c] = splat(Column ? f[c] : 0.0);
+    es[c] = splat(Row ? e[c] : 0.0);
+    gs[c] = splat(Row ? g[c] : 0.0);
+  }
   int k = 0;
   for (; k + 2 <= rows; k += 2) {
     Pair x[C];
@@ -272,16 +281,16 @@ void updateFixed(const double* v, double* base, std::ptrdiff_t ld, int rows, con
     if (Column) {
       const Pair vk = loadPair(v + k);
       for (int c = 0; c < C; ++c) {
-        x[c] = splat(f[c]) * vk + x[c];
+        x[c] = fs[c] * vk + x[c];
       }
     }
     if (Row) {
       Pair w = splat(0.0);
       for (int c = 0; c < C; ++c) {
-        w = splat(e[c]) * x[c] + w;
+        w = es[c] * x[c] + w;
       }
       for (int c = 0; c < C; ++c) {
-        x[c] = splat(g[c]) * w + x[c];
+        x[c] = gs[c] * w + x[c];
       }
     }
     for (int c = 0; c < C; ++c) {
@@ -360,10 +369,11 @@ void updateBlock(int columns, bool column, bool row, const double* v, double* ba
 }
 
 // Rows first .. last (> q) of one step: the column update A(i, jj) += f(jj) * v(i) (writing the
-// scaled v(i) into column q), then the row reflector: w = sum over jj of e(jj) * A(i, jj), in
-// increasing jj from 0, and A(i, jj) += g(jj) * w. Every element sees the same operations in the
-// same order as when each update is a pass of its own. When norm is given, the rows' entries of
-// column q+1, final after the update, are added to it in increasing i.
+// scaled v(i) into column q when the left factor is wanted; nothing else reads it), then the row
+// reflector: w = sum over jj of e(jj) * A(i, jj), in increasing jj from 0, and A(i, jj) += g(jj) *
+// w. Every element sees the same operations in the same order as when each update is a pass of its
+// own. When norm is given, the rows' entries of column q+1, final after the update, are added to it
+// in increasing i.
 template <int P>
 void updateRows(const ColumnMajor& a, const StepUpdate<P>& u, int first, int last,
                 ScaledSumOfSquares* norm) {
@@ -374,10 +384,12 @@ void updateRows(const ColumnMajor& a, const StepUpdate<P>& u, int first, int las
   for (int i0 = first; i0 <= last; i0 += kBlockRows) {
     const int rows = std::min(kBlockRows, last - i0 + 1);
     if (u.column != nullptr) {
-      double* vq = &a(i0, q);
       u.column->block(a, i0, rows, v);
-      for (int k = 0; k < rows; ++k) {
-        vq[k] = v[k];
+      if (u.keepVector) {
+        double* vq = &a(i0, q);
+        for (int k = 0; k < rows; ++k) {
+          vq[k] = v[k];
+        }
       }
     }
     if (u.noZeroFactor) {
@@ -493,6 +505,7 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>* U, double* S_
     step.column = nullptr;
     step.rowReflector = false;
     step.noZeroFactor = true;
+    step.keepVector = U != nullptr;
     ColumnReflector h{q, 0.0, 0.0, false};
     if (q <= nct) {
       double nrm = nextNorm;

@@ -54,6 +54,28 @@ void runTwoParts(bool split, const Part& part) {
   }
 }
 
+// Like runTwoParts, for parts that may hand work to each other while both run: part(which,
+// together) is told whether the two run at the same time (together) or one after the other, part(0)
+// first. A part may wait for the other only when together is set.
+template <typename Part>
+void runTwoPartsTogether(bool split, const Part& part) {
+  if (split && coreThreadCount() > 1) {
+    std::thread second;
+    try {
+      second = std::thread([&part] { part(1, true); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the parts run one after the other below.
+    }
+    if (second.joinable()) {
+      part(0, true);
+      second.join();
+      return;
+    }
+  }
+  part(0, false);
+  part(1, false);
+}
+
 }  // namespace internal
 }  // namespace coder
 

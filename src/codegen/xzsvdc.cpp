@@ -4,7 +4,9 @@
 #include "xzsvdc.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 #include "coreThreads.h"
 #include "pairMath.h"
@@ -376,7 +378,7 @@ void updateBlock(int columns, bool column, bool row, const double* v, double* ba
 // in increasing i.
 template <int P>
 void updateRows(const ColumnMajor& a, const StepUpdate<P>& u, int first, int last,
-                ScaledSumOfSquares* norm) {
+                ScaledSumOfSquares* norm, std::atomic<int>* done = nullptr) {
   const int q = u.q;
   const int columns = P - q;
   double v[kBlockRows];
@@ -435,6 +437,9 @@ void updateRows(const ColumnMajor& a, const StepUpdate<P>& u, int first, int las
     }
     if (norm != nullptr) {
       norm->addRun(&a(i0, q + 1), rows);
+    }
+    if (done != nullptr) {
+      done->store(i0 + rows - 1, std::memory_order_release);
     }
   }
 }
@@ -585,26 +590,39 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>* U, double* S_
     }
 
     // Rows q+1 .. n: column update, row reflector, and the norm of the next column below its
-    // diagonal. Split by rows, the second part's rows are added to the norm after both are done.
+    // diagonal. Split by rows: the first part adds its rows to the norm and then follows the
+    // second part, adding each block of rows that the second part has finished; run one after
+    // the other, the second part's rows are added at the end.
     const bool wantNorm = q + 1 <= nct;
-    if (step.column != nullptr || step.rowReflector || wantNorm) {
+    const bool update = step.column != nullptr || step.rowReflector;
+    if (update || wantNorm) {
       ScaledSumOfSquares norm;
-      const bool split = (step.column != nullptr || step.rowReflector) && splitPays(n - q);
+      const bool split = update && splitPays(n - q);
       const int firstOfSecond = split ? q + 1 + (n - q) / 2 : n + 1;
-      if (step.column != nullptr || step.rowReflector) {
-        runTwoParts(split, [&](int part) {
+      int normThrough = q;  // the rows q+1 .. normThrough are in the norm
+      if (update) {
+        std::atomic<int> secondDone{firstOfSecond - 1};
+        runTwoPartsTogether(split, [&](int part, bool together) {
           if (part == 0) {
             updateRows(a, step, q + 1, firstOfSecond - 1, wantNorm ? &norm : nullptr);
+            normThrough = firstOfSecond - 1;
+            while (together && wantNorm && normThrough < n) {
+              const int done = secondDone.load(std::memory_order_acquire);
+              if (done > normThrough) {
+                norm.addRun(&a(normThrough + 1, q + 1), done - normThrough);
+                normThrough = done;
+              } else {
+                std::this_thread::yield();
+              }
+            }
           } else if (firstOfSecond <= n) {
-            updateRows(a, step, firstOfSecond, n, nullptr);
+            updateRows(a, step, firstOfSecond, n, nullptr, &secondDone);
           }
         });
-      } else if (q + 1 <= n) {
-        norm.addRun(&a(q + 1, q + 1), n - q);
       }
       if (wantNorm) {
-        if (firstOfSecond <= n) {
-          norm.addRun(&a(firstOfSecond, q + 1), n - firstOfSecond + 1);
+        if (normThrough < n) {
+          norm.addRun(&a(normThrough + 1, q + 1), n - normThrough);
         }
         nextNorm = q + 1 == n ? std::fabs(a(n, q + 1)) : norm.norm();
       }

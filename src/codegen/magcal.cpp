@@ -30,15 +30,6 @@ constexpr int at3(int row, int col) {
 // The double nearest 1/3, the exponent of the cube root of a determinant.
 constexpr double kOneThird = 0.3333333333333333;
 
-// Product of a complex number and a real one held as a complex number with imaginary part 0, by the
-// full complex rule, so that infinite or NaN parts propagate as complex arithmetic does.
-inline creal_T timesReal(const creal_T& a, double u) {
-  creal_T p;
-  p.re = a.re * u - a.im * 0.0;
-  p.im = a.re * 0.0 + a.im * u;
-  return p;
-}
-
 // z * z without conjugation.
 inline creal_T square(const creal_T& z) {
   creal_T s;
@@ -124,39 +115,19 @@ static void normaliseQuadricSign(double A[9], double* beta, int nParams, double&
   }
 }
 
-// Residual sum_k (W * (m - V))_k^2 - radiusSquared of one sample m = (x, y, z), for a complex
-// 3-by-3 W (column-major) and offset V. Squares are complex squares (z * z), not squared moduli.
-static inline creal_T residualOf(const creal_T Winv[9], const double V[3], double radiusSquared,
-                                 double x, double y, double z) {
-  const double u[3] = {x - V[0], y - V[1], z - V[2]};
-  creal_T sum[3];
-  for (int k = 0; k < 3; ++k) {
-    const creal_T p0 = timesReal(Winv[at3(k, 0)], u[0]);
-    const creal_T p1 = timesReal(Winv[at3(k, 1)], u[1]);
-    const creal_T p2 = timesReal(Winv[at3(k, 2)], u[2]);
-    creal_T zk;
-    zk.re = (p0.re + p1.re) + p2.re;
-    zk.im = (p0.im + p1.im) + p2.im;
-    sum[k] = square(zk);
-  }
-  creal_T ri;
-  ri.re = (sum[0].re + sum[1].re) + sum[2].re;
-  ri.im = (sum[0].im + sum[1].im) + sum[2].im;
-  ri.re -= radiusSquared;
-  return ri;
-}
-
-// residualOf for two samples at once, lane by lane (the same operations, so the same bits), with
-// the real and imaginary parts of the squared residuals returned in re and im.
-static inline void squaredResidualPair(const creal_T Winv[9], const double V[3],
-                                       double radiusSquared, internal::Pair x, internal::Pair y,
-                                       internal::Pair z, internal::Pair& re, internal::Pair& im) {
+// Residuals sum_k (W * (m - V))_k^2 - radiusSquared of two samples m at once (lane by lane; the
+// coordinates x, y, z hold one sample per lane), for a complex 3-by-3 W (column-major) and offset
+// V, as real parts re and imaginary parts im. Squares are complex squares (z * z), not squared
+// moduli. Each lane goes through the operations of the scalar complex arithmetic: the product of
+// W(k, c) and the real u(c) by the full complex rule, the three products added in order.
+static inline void residualPair(const creal_T Winv[9], const double V[3], double radiusSquared,
+                                internal::Pair x, internal::Pair y, internal::Pair z,
+                                internal::Pair& re, internal::Pair& im) {
   using internal::Pair;
   const Pair u[3] = {x - V[0], y - V[1], z - V[2]};
   Pair sumRe[3];
   Pair sumIm[3];
   for (int k = 0; k < 3; ++k) {
-    // timesReal(W(k, c), u[c]) for c = 0, 1, 2, added in that order.
     Pair pRe[3];
     Pair pIm[3];
     for (int c = 0; c < 3; ++c) {
@@ -171,11 +142,21 @@ static inline void squaredResidualPair(const creal_T Winv[9], const double V[3],
   }
   re = (sumRe[0] + sumRe[1]) + sumRe[2] - radiusSquared;
   im = (sumIm[0] + sumIm[1]) + sumIm[2];
-  // The square of the residual.
-  const Pair squareRe = re * re - im * im;
-  const Pair squareIm = im * re + im * re;
-  re = squareRe;
-  im = squareIm;
+}
+
+// The residuals of m samples (coordinates in x, y, z) into r, two at a time; r needs room for
+// m + 1 values (an odd m repeats its last sample in the unused lane).
+static void residuals(const creal_T Winv[9], const double V[3], double radiusSquared,
+                      const double* x, const double* y, const double* z, int m, creal_T* r) {
+  for (int j = 0; j < m; j += 2) {
+    const int second = j + 1 < m ? j + 1 : j;
+    internal::Pair re;
+    internal::Pair im;
+    residualPair(Winv, V, radiusSquared, internal::Pair{x[j], x[second]},
+                 internal::Pair{y[j], y[second]}, internal::Pair{z[j], z[second]}, re, im);
+    r[j] = {re[0], im[0]};
+    r[j + 1] = {re[1], im[1]};
+  }
 }
 
 // Residual r_i = sum_k (W * (m_i - V))_k^2 - B^2 of each sample row m_i of the N-by-3 data, for a
@@ -185,10 +166,16 @@ static inline void squaredResidualPair(const creal_T Winv[9], const double V[3],
                                       const array<double, 2>& data, array<creal_T, 1>& r) {
   const int n = data.size(0);
   r.set_size(n);
-  const double* column[3] = {data.data(), data.data() + n, data.data() + 2 * n};
+  const double* x = data.data();
   const double radiusSquared = B * B;
-  for (int i = 0; i < n; ++i) {
-    r[i] = residualOf(Winv, V, radiusSquared, column[0][i], column[1][i], column[2][i]);
+  for (int i0 = 0; i0 < n; i0 += kSampleChunk) {
+    const int m = n - i0 < kSampleChunk ? n - i0 : kSampleChunk;
+    creal_T chunk[kSampleChunk + 1];
+    residuals(Winv, V, radiusSquared, x + i0, x + n + i0, x + 2 * static_cast<long>(n) + i0, m,
+              chunk);
+    for (int j = 0; j < m; ++j) {
+      r[i0 + j] = chunk[j];
+    }
   }
 }
 
@@ -219,39 +206,23 @@ static double ellipsoidError(const creal_T Winv[9], const double V[3], double B,
                              const SampleColumns& s, double* scratch) {
   const double radiusSquared = B * B;
   creal_T sum = {0.0, 0.0};
-  // The squared residuals of m samples into re[0 .. m-1] and im[0 .. m-1], two at a time (an odd
-  // m repeats its last sample in the unused lane; re and im need room for m + 1 values).
-  auto squares = [&](const double* x, const double* y, const double* z, int m, double* re,
-                     double* im) {
-    for (int j = 0; j < m; j += 2) {
-      const int second = j + 1 < m ? j + 1 : j;
-      internal::Pair pairRe;
-      internal::Pair pairIm;
-      squaredResidualPair(Winv, V, radiusSquared, internal::Pair{x[j], x[second]},
-                          internal::Pair{y[j], y[second]}, internal::Pair{z[j], z[second]}, pairRe,
-                          pairIm);
-      re[j] = pairRe[0];
-      re[j + 1] = pairRe[1];
-      im[j] = pairIm[0];
-      im[j + 1] = pairIm[1];
-    }
-  };
   forSampleParts(s, [&](int part, int first, int last, int startRow) {
-    double re[kSampleChunk + 1];
-    double im[kSampleChunk + 1];
+    creal_T r[kSampleChunk + 1];
     forSampleChunks(s, first, last, startRow,
                     [&](const double* x, const double* y, const double* z, int m, int firstRank) {
-                      squares(x, y, z, m, re, im);
+                      residuals(Winv, V, radiusSquared, x, y, z, m, r);
                       if (part == 0) {
                         for (int j = 0; j < m; ++j) {
-                          sum.re += re[j];
-                          sum.im += im[j];
+                          const creal_T sq = square(r[j]);
+                          sum.re += sq.re;
+                          sum.im += sq.im;
                         }
                       } else {
                         double* out = scratch + 2 * (firstRank - first);
                         for (int j = 0; j < m; ++j) {
-                          out[2 * j] = re[j];
-                          out[2 * j + 1] = im[j];
+                          const creal_T sq = square(r[j]);
+                          out[2 * j] = sq.re;
+                          out[2 * j + 1] = sq.im;
                         }
                       }
                     });
@@ -263,9 +234,10 @@ static double ellipsoidError(const creal_T Winv[9], const double V[3], double B,
   return errorFromSumOfSquares(sum, s.count, B);
 }
 
-// Writes the design matrix of the samples into design (count rows, P columns, column-major): row
-// k is terms(x, y, z, row) of the sample of rank k. Returns whether every entry is finite (an
-// entry whose magnitude exceeds the largest double, or a NaN, is not).
+// Writes the design matrix of the samples into design (count rows, P columns, column-major), a
+// chunk of samples at a time: terms(x, y, z, m, column) writes the rows of m samples into the P
+// columns. Returns whether every entry is finite (an entry whose magnitude exceeds the largest
+// double, or a NaN, is not).
 template <int P, typename Terms>
 static bool buildDesign(const SampleColumns& s, double* design, const Terms& terms) {
   const std::size_t ld = static_cast<std::size_t>(s.count);

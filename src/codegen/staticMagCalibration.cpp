@@ -147,8 +147,8 @@ void staticMagCalibrationColumns(const double* sampleX, const double* sampleY,
   // as a row vector. Only the accepted rows enter the mean, so only they are corrected. The sum
   // runs in blocks of 1024 terms: the first block is the running total and each later block's own
   // sum, started from its first term, is added to it. The two parts of the samples meet at a
-  // block boundary, so each part sums whole blocks.
-  // Corrected magnitudes of m samples, two at a time; out needs room for m + 1 values.
+  // block boundary, so each part sums whole blocks. correctedNorms gives the corrected magnitudes
+  // of m samples, two at a time; out needs room for m + 1 values.
   const Pair offset[3] = {splat(hardIronOffset[0]), splat(hardIronOffset[1]),
                           splat(hardIronOffset[2])};
   auto correctedNorms = [&](const double* x, const double* y, const double* z, int m, double* out) {

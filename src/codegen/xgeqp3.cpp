@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "coreThreads.h"
 #include "fixed_scratch.h"
 #include "staticMagCalibration_rtwutil.h"
 #include "xnrm2.h"
@@ -42,12 +43,21 @@ int xgeqp3(coder::array<double, 2>& A, double tau_data[], int jpvt_data[], int j
   double* vn2_data = scratchBuffer(vn2Fixed, vn2Heap, n);  // norms at the last recomputation
   double* work_data = scratchBuffer(workFixed, workHeap, n);
 
+  // Full column norms, the columns split between two threads for a tall matrix (each norm is
+  // one sequential sum either way).
+  const bool split = n >= 2 && splitPays(m);
+  runTwoParts(split, [&](int part) {
+    const int first = part == 0 ? 0 : (split ? n / 2 : n);
+    const int last = part == 0 ? (split ? n / 2 : n) : n;
+    for (int j = first; j < last; ++j) {
+      const double norm = blas::xnrm2(m, A, j * m + 1);
+      vn1_data[j] = norm;
+      vn2_data[j] = norm;
+    }
+  });
   for (int j = 0; j < n; ++j) {
     jpvt_data[j] = j + 1;
     work_data[j] = 0.0;
-    const double norm = blas::xnrm2(m, A, j * m + 1);
-    vn1_data[j] = norm;
-    vn2_data[j] = norm;
   }
 
   for (int i = 0; i < minmn; ++i) {

@@ -54,11 +54,10 @@ void generateSamples(long count, Sink sink) {
   }
 }
 
-void BM_StaticMagCalibration(benchmark::State& state) {
+// threads > 0 holds the core to that many threads (1 or 2); 0 lets the machine decide.
+void runStaticMagCalibration(benchmark::State& state, int threads) {
   const int n = static_cast<int>(state.range(0));
-  if (state.range(1) > 0) {
-    coder::internal::setCoreThreads(static_cast<int>(state.range(1)), 0);
-  }
+  coder::internal::setCoreThreads(threads, 0);
   coder::array<double, 2> samples;
   samples.set_size(n, 3);
   int row = 0;
@@ -81,10 +80,14 @@ void BM_StaticMagCalibration(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(n) * static_cast<double>(state.iterations()),
                          benchmark::Counter::kIsRate, benchmark::Counter::OneK::kIs1000);
 }
-// Threads as the machine allows (range(1) = 0), then held to one and allowed two.
-BENCHMARK(BM_StaticMagCalibration)
-    ->Args({10000, 0})
-    ->Args({1000000, 0})
+void BM_StaticMagCalibration(benchmark::State& state) {
+  runStaticMagCalibration(state, 0);
+}
+BENCHMARK(BM_StaticMagCalibration)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+void BM_StaticMagCalibrationThreads(benchmark::State& state) {
+  runStaticMagCalibration(state, static_cast<int>(state.range(1)));
+}
+BENCHMARK(BM_StaticMagCalibrationThreads)
     ->Args({1000000, 1})
     ->Args({1000000, 2})
     ->Unit(benchmark::kMillisecond);

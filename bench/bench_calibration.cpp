@@ -1,7 +1,8 @@
 // Time of the calibration on 10,000 and 1,000,000 samples: the core entry point alone
-// (staticMagCalibration on an N-by-3 array already in memory), and the tool object's whole
-// calibration step (FERROKIT::magCalibration: reference field, packing of the samples, core, result
-// record) on samples already read. Reading the file is measured by bench_reader.
+// (staticMagCalibration on an N-by-3 array already in memory; BM_StaticMagCalibrationThreads
+// with the core held to one thread and allowed two), and the tool object's whole calibration step
+// (FERROKIT::magCalibration: reference field, packing of the samples, core, result record) on
+// samples already read. Reading the file is measured by bench_reader.
 #include <stdlib.h>
 
 #include <cmath>
@@ -17,6 +18,7 @@
 
 #include "FERROKIT.hpp"
 #include "coder_array.h"
+#include "coreThreads.h"
 #include "staticMagCalibration.h"
 
 namespace {
@@ -52,8 +54,10 @@ void generateSamples(long count, Sink sink) {
   }
 }
 
-void BM_StaticMagCalibration(benchmark::State& state) {
+// threads > 0 holds the core to that many threads (1 or 2); 0 lets the machine decide.
+void runStaticMagCalibration(benchmark::State& state, int threads) {
   const int n = static_cast<int>(state.range(0));
+  coder::internal::setCoreThreads(threads, 0);
   coder::array<double, 2> samples;
   samples.set_size(n, 3);
   int row = 0;
@@ -71,11 +75,22 @@ void BM_StaticMagCalibration(benchmark::State& state) {
     staticMagCalibration(samples, reference, kTolerance, offset, matrix, &meanNorm);
     benchmark::DoNotOptimize(meanNorm);
   }
+  coder::internal::setCoreThreads(0, 0);
   state.counters["samples"] =
       benchmark::Counter(static_cast<double>(n) * static_cast<double>(state.iterations()),
                          benchmark::Counter::kIsRate, benchmark::Counter::OneK::kIs1000);
 }
+void BM_StaticMagCalibration(benchmark::State& state) {
+  runStaticMagCalibration(state, 0);
+}
 BENCHMARK(BM_StaticMagCalibration)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+void BM_StaticMagCalibrationThreads(benchmark::State& state) {
+  runStaticMagCalibration(state, static_cast<int>(state.range(1)));
+}
+BENCHMARK(BM_StaticMagCalibrationThreads)
+    ->Args({1000000, 1})
+    ->Args({1000000, 2})
+    ->Unit(benchmark::kMillisecond);
 
 // A stream buffer that drops everything: the header cells' messages are not what is measured.
 class NullBuffer : public std::streambuf {

@@ -3,16 +3,22 @@
 #include "magcal.h"
 
 #include <cmath>
+#include <cstddef>
+#include <memory>
 
 #include "cat.h"
 #include "chol.h"
 #include "coder_array.h"
 #include "mldivide.h"
+#include "pairMath.h"
 #include "rt_nonfinite.h"
 #include "rtwtypes.h"
+#include "sampleColumns.h"
 #include "sqrt.h"
 #include "sqrtm.h"
 #include "svd.h"
+#include "workBuffer.h"
+#include "xzsvdc.h"
 
 namespace {
 
@@ -23,15 +29,6 @@ constexpr int at3(int row, int col) {
 
 // The double nearest 1/3, the exponent of the cube root of a determinant.
 constexpr double kOneThird = 0.3333333333333333;
-
-// Product of a complex number and a real one held as a complex number with imaginary part 0, by the
-// full complex rule, so that infinite or NaN parts propagate as complex arithmetic does.
-inline creal_T timesReal(const creal_T& a, double u) {
-  creal_T p;
-  p.re = a.re * u - a.im * 0.0;
-  p.im = a.re * 0.0 + a.im * u;
-  return p;
-}
 
 // z * z without conjugation.
 inline creal_T square(const creal_T& z) {
@@ -118,46 +115,74 @@ static void normaliseQuadricSign(double A[9], double* beta, int nParams, double&
   }
 }
 
-// Residual r_i = sum_k (W * (m_i - V))_k^2 - B^2 of each sample row m_i of the N-by-3 data, for a
-// complex 3-by-3 W (column-major) and offset V: 0 for a sample that W maps onto the sphere of
-// radius B. Squares are complex squares (z * z), not squared moduli. r is resized to N.
-static void residual(const creal_T Winv[9], const double V[3], double B,
-                     const array<double, 2>& data, array<creal_T, 1>& r) {
-  const int n = data.size(0);
-  r.set_size(n);
-  const double* column[3] = {data.data(), data.data() + n, data.data() + 2 * n};
-  const double radiusSquared = B * B;
-  for (int i = 0; i < n; ++i) {
-    const double u[3] = {column[0][i] - V[0], column[1][i] - V[1], column[2][i] - V[2]};
-    creal_T sum[3];
-    for (int k = 0; k < 3; ++k) {
-      const creal_T p0 = timesReal(Winv[at3(k, 0)], u[0]);
-      const creal_T p1 = timesReal(Winv[at3(k, 1)], u[1]);
-      const creal_T p2 = timesReal(Winv[at3(k, 2)], u[2]);
-      creal_T z;
-      z.re = (p0.re + p1.re) + p2.re;
-      z.im = (p0.im + p1.im) + p2.im;
-      sum[k] = square(z);
+// Residuals sum_k (W * (m - V))_k^2 - radiusSquared of two samples m at once (lane by lane; the
+// coordinates x, y, z hold one sample per lane), for a complex 3-by-3 W (column-major) and offset
+// V, as real parts re and imaginary parts im. Squares are complex squares (z * z), not squared
+// moduli. Each lane goes through the operations of the scalar complex arithmetic: the product of
+// W(k, c) and the real u(c) by the full complex rule, the three products added in order.
+static inline void residualPair(const creal_T Winv[9], const double V[3], double radiusSquared,
+                                internal::Pair x, internal::Pair y, internal::Pair z,
+                                internal::Pair& re, internal::Pair& im) {
+  using internal::Pair;
+  const Pair u[3] = {x - V[0], y - V[1], z - V[2]};
+  Pair sumRe[3];
+  Pair sumIm[3];
+  for (int k = 0; k < 3; ++k) {
+    Pair pRe[3];
+    Pair pIm[3];
+    for (int c = 0; c < 3; ++c) {
+      const creal_T w = Winv[at3(k, c)];
+      pRe[c] = w.re * u[c] - w.im * 0.0;
+      pIm[c] = w.re * 0.0 + w.im * u[c];
     }
-    creal_T ri;
-    ri.re = (sum[0].re + sum[1].re) + sum[2].re;
-    ri.im = (sum[0].im + sum[1].im) + sum[2].im;
-    ri.re -= radiusSquared;
-    r[i] = ri;
+    const Pair zRe = (pRe[0] + pRe[1]) + pRe[2];
+    const Pair zIm = (pIm[0] + pIm[1]) + pIm[2];
+    sumRe[k] = zRe * zRe - zIm * zIm;
+    sumIm[k] = zIm * zRe + zIm * zRe;
+  }
+  re = (sumRe[0] + sumRe[1]) + sumRe[2] - radiusSquared;
+  im = (sumIm[0] + sumIm[1]) + sumIm[2];
+}
+
+// The residuals of m samples (coordinates in x, y, z) into r, two at a time; r needs room for
+// m + 1 values (an odd m repeats its last sample in the unused lane).
+static void residuals(const creal_T Winv[9], const double V[3], double radiusSquared,
+                      const double* x, const double* y, const double* z, int m, creal_T* r) {
+  for (int j = 0; j < m; j += 2) {
+    const int second = j + 1 < m ? j + 1 : j;
+    internal::Pair re;
+    internal::Pair im;
+    residualPair(Winv, V, radiusSquared, internal::Pair{x[j], x[second]},
+                 internal::Pair{y[j], y[second]}, internal::Pair{z[j], z[second]}, re, im);
+    r[j] = {re[0], im[0]};
+    r[j + 1] = {re[1], im[1]};
   }
 }
 
-// Normalised fit error of an ellipsoid model of strength B from its residuals res over sampleCount
-// samples: the real part of the principal square root of the complex mean of res_i^2, divided by 2
-// B^2.
-static double residualError(const array<creal_T, 1>& res, int sampleCount, double B) {
-  creal_T meanSquare = {0.0, 0.0};
-  const int n = res.size(0);
-  for (int i = 0; i < n; ++i) {
-    const creal_T s = square(res[i]);
-    meanSquare.re += s.re;
-    meanSquare.im += s.im;
+// Residual r_i = sum_k (W * (m_i - V))_k^2 - B^2 of each sample row m_i of the N-by-3 data, for a
+// complex 3-by-3 W (column-major) and offset V: 0 for a sample that W maps onto the sphere of
+// radius B. Squares are complex squares (z * z), not squared moduli. r is resized to N.
+[[maybe_unused]] static void residual(const creal_T Winv[9], const double V[3], double B,
+                                      const array<double, 2>& data, array<creal_T, 1>& r) {
+  const int n = data.size(0);
+  r.set_size(n);
+  const double* x = data.data();
+  const double radiusSquared = B * B;
+  for (int i0 = 0; i0 < n; i0 += kSampleChunk) {
+    const int m = n - i0 < kSampleChunk ? n - i0 : kSampleChunk;
+    creal_T chunk[kSampleChunk + 1];
+    residuals(Winv, V, radiusSquared, x + i0, x + n + i0, x + 2 * static_cast<long>(n) + i0, m,
+              chunk);
+    for (int j = 0; j < m; ++j) {
+      r[i0 + j] = chunk[j];
+    }
   }
+}
+
+// Normalised fit error of an ellipsoid model of strength B from the sum of the squared residuals
+// over sampleCount samples: the real part of the principal square root of the complex mean,
+// divided by 2 B^2.
+static double errorFromSumOfSquares(creal_T meanSquare, int sampleCount, double B) {
   const double count = static_cast<double>(sampleCount);
   if (meanSquare.im == 0.0) {
     meanSquare.re /= count;
@@ -171,6 +196,73 @@ static double residualError(const array<creal_T, 1>& res, int sampleCount, doubl
   }
   b_sqrt(meanSquare);
   return 1.0 / ((B + B) * B) * meanSquare.re;
+}
+
+// Normalised fit error of an ellipsoid model (W, V, B) over the samples: the sum of res_i^2 in
+// sample order, then errorFromSumOfSquares. The residuals are not stored; when the samples are
+// split, the second part's squares go to scratch (2 doubles per sample of that part) while the
+// first part is summed, and are added after it.
+static double ellipsoidError(const creal_T Winv[9], const double V[3], double B,
+                             const SampleColumns& s, double* scratch) {
+  const double radiusSquared = B * B;
+  creal_T sum = {0.0, 0.0};
+  forSampleParts(s, [&](int part, int first, int last, int startRow) {
+    creal_T r[kSampleChunk + 1];
+    forSampleChunks(s, first, last, startRow,
+                    [&](const double* x, const double* y, const double* z, int m, int firstRank) {
+                      residuals(Winv, V, radiusSquared, x, y, z, m, r);
+                      if (part == 0) {
+                        for (int j = 0; j < m; ++j) {
+                          const creal_T sq = square(r[j]);
+                          sum.re += sq.re;
+                          sum.im += sq.im;
+                        }
+                      } else {
+                        double* out = scratch + 2 * (firstRank - first);
+                        for (int j = 0; j < m; ++j) {
+                          const creal_T sq = square(r[j]);
+                          out[2 * j] = sq.re;
+                          out[2 * j + 1] = sq.im;
+                        }
+                      }
+                    });
+  });
+  for (int k = s.splitRank; k < s.count; ++k) {
+    sum.re += scratch[2 * (k - s.splitRank)];
+    sum.im += scratch[2 * (k - s.splitRank) + 1];
+  }
+  return errorFromSumOfSquares(sum, s.count, B);
+}
+
+// Writes the design matrix of the samples into design (count rows, P columns, column-major), a
+// chunk of samples at a time: terms(x, y, z, m, column) writes the rows of m samples into the P
+// columns. Returns whether every entry is finite (an entry whose magnitude exceeds the largest
+// double, or a NaN, is not).
+template <int P, typename Terms>
+static bool buildDesign(const SampleColumns& s, double* design, const Terms& terms) {
+  const std::size_t ld = static_cast<std::size_t>(s.count);
+  bool finite[2] = {true, true};
+  forSampleParts(s, [&](int part, int first, int last, int startRow) {
+    bool partFinite = true;
+    forSampleChunks(s, first, last, startRow,
+                    [&](const double* x, const double* y, const double* z, int m, int firstRank) {
+                      double* columns[P];
+                      for (int c = 0; c < P; ++c) {
+                        columns[c] = design + c * ld + firstRank;
+                      }
+                      terms(x, y, z, m, columns);
+                      // v - v is 0 for a finite v and NaN for an infinite or NaN one.
+                      bool chunkFinite = true;
+                      for (int c = 0; c < P; ++c) {
+                        for (int j = 0; j < m; ++j) {
+                          chunkFinite &= columns[c][j] - columns[c][j] == 0.0;
+                        }
+                      }
+                      partFinite = partFinite && chunkFinite;
+                    });
+    finite[part] = partFinite;
+  });
+  return finite[0] && finite[1];
 }
 
 // Determinant of a 3-by-3 matrix (column-major) by LU factorisation with partial pivoting of a
@@ -279,86 +371,65 @@ static void copyColumn(const array<double, 1>& v, array<double, 2>& m, int col, 
   }
 }
 
-// General ellipsoid fit to the samples (x_i, y_i, z_i): the ten coefficients of the quadric q(v) =
-// v'Av + b'v + c are the right singular vector of the smallest singular value of the design matrix.
-// Writes the offset V (the centre), the soft-iron matrix Winv = sqrtm(A/det(A)^(1/3)) (complex,
-// column-major), the fit error er and whether A is positive definite; returns the field strength B.
-// Non-finite samples, or no sample at all, give NaN outputs and ispd false.
-static double correctEllipsoid10(const array<double, 1>& x, const array<double, 1>& y,
-                                 const array<double, 1>& z, creal_T Winv[9], double V[3],
-                                 double& er, boolean_T& ispd) {
+// The columns x, y, z and 1 of a design matrix, m rows from column[0] on.
+static void copyCoordinates(const double* x, const double* y, const double* z, int m,
+                            double* const* column) {
+  for (int j = 0; j < m; ++j) {
+    column[0][j] = x[j];
+  }
+  for (int j = 0; j < m; ++j) {
+    column[1][j] = y[j];
+  }
+  for (int j = 0; j < m; ++j) {
+    column[2][j] = z[j];
+  }
+  for (int j = 0; j < m; ++j) {
+    column[3][j] = 1.0;
+  }
+}
+
+// The rows of the general ellipsoid's design matrix: the monomials of the quadric v'Av + b'v + c,
+// the mixed ones doubled (2x is formed once per product).
+struct GeneralTerms {
+  void operator()(const double* x, const double* y, const double* z, int m,
+                  double* const* column) const {
+    for (int j = 0; j < m; ++j) {
+      column[0][j] = x[j] * x[j];
+    }
+    for (int j = 0; j < m; ++j) {
+      column[1][j] = (2.0 * x[j]) * y[j];
+    }
+    for (int j = 0; j < m; ++j) {
+      column[2][j] = (2.0 * x[j]) * z[j];
+    }
+    for (int j = 0; j < m; ++j) {
+      column[3][j] = y[j] * y[j];
+    }
+    for (int j = 0; j < m; ++j) {
+      column[4][j] = (y[j] * 2.0) * z[j];
+    }
+    for (int j = 0; j < m; ++j) {
+      column[5][j] = z[j] * z[j];
+    }
+    copyCoordinates(x, y, z, m, column + 6);
+  }
+};
+
+// General ellipsoid from its n-by-10 design matrix d (overwritten by the decomposition): the ten
+// coefficients of the quadric are the right singular vector of the smallest singular value, NaN
+// when the matrix is not finite or has no rows. Writes the soft-iron matrix Winv = sqrtm(A /
+// det(A)^(1/3)) (complex, column-major), the centre V and whether A is positive definite; returns
+// the field strength B.
+static double generalFromDesign(array<double, 2>& d, bool finite, creal_T Winv[9], double V[3],
+                                boolean_T& ispd) {
   // Maps the six quadratic coefficients onto the symmetric 3-by-3 shape matrix (column-major).
   static const signed char iv[9] = {0, 1, 2, 1, 3, 4, 2, 4, 5};
-  const int n = x.size(0);
-
-  // Design matrix, one column at a time; 2x is formed in each product where it is needed.
-  array<double, 2> d;
-  if (y.size(0) == n && z.size(0) == n) {
-    d.set_size(n, 10);
-    const double* xi = x.data();
-    const double* yi = y.data();
-    const double* zi = z.data();
-    double* column[10];
-    for (int c = 0; c < 10; ++c) {
-      column[c] = d.data() + static_cast<long>(c) * n;
-    }
-    for (int i = 0; i < n; ++i) {
-      column[0][i] = xi[i] * xi[i];
-    }
-    for (int i = 0; i < n; ++i) {
-      column[1][i] = (2.0 * xi[i]) * yi[i];
-    }
-    for (int i = 0; i < n; ++i) {
-      column[2][i] = (2.0 * xi[i]) * zi[i];
-    }
-    for (int i = 0; i < n; ++i) {
-      column[3][i] = yi[i] * yi[i];
-    }
-    for (int i = 0; i < n; ++i) {
-      column[4][i] = (yi[i] * 2.0) * zi[i];
-    }
-    for (int i = 0; i < n; ++i) {
-      column[5][i] = zi[i] * zi[i];
-    }
-    for (int i = 0; i < n; ++i) {
-      column[6][i] = xi[i];
-    }
-    for (int i = 0; i < n; ++i) {
-      column[7][i] = yi[i];
-    }
-    for (int i = 0; i < n; ++i) {
-      column[8][i] = zi[i];
-    }
-    for (int i = 0; i < n; ++i) {
-      column[9][i] = 1.0;
-    }
-  } else {
-    array<double, 1> r;
-    r.set_size(n);
-    for (int i = 0; i < n; ++i) {
-      r[i] = 2.0 * x[i];
-    }
-    binary_expand_op(d, x, r, y, z);
-  }
-
-  // Coefficients: the right singular vector of the smallest singular value (the last one returned).
-  // A non-finite design matrix has no meaningful decomposition, and without samples there is no
-  // vector at all: the coefficients are NaN then.
-  bool finite = true;
-  const int designCount = d.numel();
-  for (int k = 0; k < designCount; ++k) {
-    if (!std::isfinite(d[k])) {
-      finite = false;
-      break;
-    }
-  }
   double beta[10];
   double V1_data[100];
   int V1_size[2] = {10, 0};
-  if (finite) {
-    array<double, 2> U1;
+  if (finite && d.size(0) > 0) {
     double s[10];
-    internal::b_svd(d, U1, s, V1_data, V1_size);
+    internal::reflapack::b_xzsvdc(d, s, V1_data, V1_size);
   }
   const int k = V1_size[1];
   for (int j = 0; j < 10; ++j) {
@@ -401,100 +472,136 @@ static double correctEllipsoid10(const array<double, 1>& x, const array<double, 
     normalised[m] = A[m] / det3root;
   }
   sqrtm(normalised, Winv);
-  const double B = std::sqrt(std::fabs(radiusTerm)) / std::sqrt(det3root);
-
-  // The samples as an N-by-3 matrix for the residual: a read-only view when the three columns
-  // already lie one after another in one buffer (as magcal passes them), otherwise a copy.
-  const bool adjacent =
-      y.size(0) == n && z.size(0) == n && y.data() == x.data() + n && z.data() == y.data() + n;
-  const int viewExtents[2] = {adjacent ? n : 0, 3};
-  const array<double, 2> view(const_cast<double*>(x.data()), viewExtents);
-  array<double, 2> copy;
-  if (!adjacent) {
-    copy.set_size(n, 3);
-    copyColumn(x, copy, 0, n);
-    copyColumn(y, copy, 1, n);
-    copyColumn(z, copy, 2, n);
-  }
-  array<creal_T, 1> res;
-  residual(Winv, V, B, adjacent ? view : copy, res);
-  er = residualError(res, n, B);
-
   int jmax;
   ispd = internal::chol(A, jmax) == 0;
+  return std::sqrt(std::fabs(radiusTerm)) / std::sqrt(det3root);
+}
+
+// General ellipsoid fit to the samples, with buffer (10 doubles per sample) as the design
+// matrix's storage; see correctEllipsoid10.
+static double generalFit(const SampleColumns& samples, double* buffer, creal_T Winv[9], double V[3],
+                         double& er, boolean_T& ispd) {
+  const int n = samples.count;
+  const bool finite = buildDesign<10>(samples, buffer, GeneralTerms());
+  const int extents[2] = {n, 10};
+  array<double, 2> d(buffer, extents);
+  const double B = generalFromDesign(d, finite, Winv, V, ispd);
+  er = ellipsoidError(Winv, V, B, samples, buffer);
+  return B;
+}
+
+// General ellipsoid fit to the samples (x_i, y_i, z_i): the ten coefficients of the quadric q(v) =
+// v'Av + b'v + c are the right singular vector of the smallest singular value of the design matrix.
+// Writes the offset V (the centre), the soft-iron matrix Winv = sqrtm(A/det(A)^(1/3)) (complex,
+// column-major), the fit error er and whether A is positive definite; returns the field strength B.
+// Non-finite samples, or no sample at all, give NaN outputs and ispd false. Columns of unequal
+// lengths are expanded as binary_expand_op does.
+[[maybe_unused]] static double correctEllipsoid10(const array<double, 1>& x,
+                                                  const array<double, 1>& y,
+                                                  const array<double, 1>& z, creal_T Winv[9],
+                                                  double V[3], double& er, boolean_T& ispd) {
+  const int n = x.size(0);
+  if (y.size(0) == n && z.size(0) == n) {
+    const SampleColumns samples = makeSampleColumns(x.data(), y.data(), z.data(), n, nullptr, n);
+    internal::WorkBuffer<double> buffer(static_cast<std::size_t>(n) * 10);
+    return generalFit(samples, buffer.data(), Winv, V, er, ispd);
+  }
+
+  array<double, 1> r;
+  r.set_size(n);
+  for (int i = 0; i < n; ++i) {
+    r[i] = 2.0 * x[i];
+  }
+  array<double, 2> d;
+  binary_expand_op(d, x, r, y, z);
+  bool finite = true;
+  const int designCount = d.numel();
+  for (int k = 0; k < designCount; ++k) {
+    if (!std::isfinite(d[k])) {
+      finite = false;
+      break;
+    }
+  }
+  const double B = generalFromDesign(d, finite, Winv, V, ispd);
+  array<double, 2> copy;
+  copy.set_size(n, 3);
+  copyColumn(x, copy, 0, n);
+  copyColumn(y, copy, 1, n);
+  copyColumn(z, copy, 2, n);
+  const SampleColumns samples = makeSampleColumns(
+      copy.data(), copy.data() + n, copy.data() + 2 * static_cast<long>(n), n, nullptr, n);
+  std::unique_ptr<double[]> scratch(new double[static_cast<std::size_t>(n) * 2]);
+  er = ellipsoidError(Winv, V, B, samples, scratch.get());
   return B;
 }
 
 // Sphere |m - c| = R fitted by linear least squares: x^2 + y^2 + z^2 = [x y z 1] * s with
-// s = (2c, R^2 - |c|^2). Writes the centre c and returns R; er receives the normalised error
+// s = (2c, R^2 - |c|^2), the design matrix and right-hand side built in buffer (5 doubles per
+// sample). Writes the centre c and returns R; er receives the normalised error
 // sqrt(mean(res^2)) / (2 R^2) of the linear residuals (NaN without samples).
-static double sphereFit(const array<double, 2>& d, double c[3], double& er) {
-  const int n = d.size(0);
-  const double* xs = d.data();
-  const double* ys = xs + n;
-  const double* zs = ys + n;
-  auto squaredNorm = [&](int i) { return (xs[i] * xs[i] + ys[i] * ys[i]) + zs[i] * zs[i]; };
-
-  array<double, 2> design;
-  design.set_size(n, 4);
-  double* column[4] = {design.data(), design.data() + n, design.data() + 2 * n,
-                       design.data() + 3 * n};
-  for (int i = 0; i < n; ++i) {
-    column[0][i] = xs[i];
-    column[1][i] = ys[i];
-    column[2][i] = zs[i];
-    column[3][i] = 1.0;
-  }
-  array<double, 1> soln;
-  soln.set_size(n);
-  for (int i = 0; i < n; ++i) {
-    soln[i] = squaredNorm(i);
-  }
-  mldivide(design, soln);
+static double sphereFit(const SampleColumns& samples, double* buffer, double c[3], double& er) {
+  const int n = samples.count;
+  auto squaredNorm = [](double x, double y, double z) { return (x * x + y * y) + z * z; };
+  buildDesign<5>(
+      samples, buffer,
+      [&](const double* x, const double* y, const double* z, int m, double* const* column) {
+        copyCoordinates(x, y, z, m, column);
+        for (int j = 0; j < m; ++j) {
+          column[4][j] = squaredNorm(x[j], y[j], z[j]);
+        }
+      });
+  const int designExtents[2] = {n, 4};
+  array<double, 2> design(buffer, designExtents);
+  array<double, 1> soln(buffer + 4 * static_cast<std::size_t>(n), &n);
+  mldivideInPlace(design, soln);
 
   c[0] = 0.5 * soln[0];
   c[1] = 0.5 * soln[1];
   c[2] = 0.5 * soln[2];
-  const double radius = std::sqrt(((c[0] * c[0] + c[1] * c[1]) + c[2] * c[2]) + soln[3]);
+  const double s[4] = {soln[0], soln[1], soln[2], soln[3]};
+  const double radius = std::sqrt(((c[0] * c[0] + c[1] * c[1]) + c[2] * c[2]) + s[3]);
   double sumOfSquares = 0.0;
-  for (int i = 0; i < n; ++i) {
-    const double fitted = (((0.0 + xs[i] * soln[0]) + ys[i] * soln[1]) + zs[i] * soln[2]) + soln[3];
-    const double res = fitted - squaredNorm(i);
+  forSamples(samples, 0, n, 0, [&](int i, int) {
+    const double x = samples.x[i];
+    const double y = samples.y[i];
+    const double z = samples.z[i];
+    const double fitted = (((0.0 + x * s[0]) + y * s[1]) + z * s[2]) + s[3];
+    const double res = fitted - squaredNorm(x, y, z);
     sumOfSquares += res * res;
-  }
+  });
   er = 1.0 / ((radius + radius) * radius) * std::sqrt(sumOfSquares / static_cast<double>(n));
   return radius;
 }
 
 // Axis-aligned ellipsoid beta0 x^2 + beta1 y^2 + beta2 z^2 + beta3 x + beta4 y + beta5 z + beta6
 // = 0 from the right singular vector of the smallest singular value of the N-by-7 design matrix
-// (N >= 1). Writes the soft-iron matrix A7 = sqrtm(diag(beta0..2) / det^(1/3)) (complex), the
-// centre v, the error er7 and whether diag(beta0..2) is positive definite; returns the strength.
-static double axisAlignedFit(const array<double, 2>& d, creal_T A7[9], double v[3], double& er7,
-                             bool& positiveDefinite) {
-  const int n = d.size(0);
-  const double* xs = d.data();
-  const double* ys = xs + n;
-  const double* zs = ys + n;
-
-  array<double, 2> design;
-  design.set_size(n, 7);
-  bool finite = true;
-  for (int i = 0; i < n; ++i) {
-    const double row[7] = {xs[i] * xs[i], ys[i] * ys[i], zs[i] * zs[i], xs[i], ys[i], zs[i], 1.0};
-    for (int c = 0; c < 7; ++c) {
-      design[i + c * n] = row[c];
-      if (!std::isfinite(row[c])) {
-        finite = false;
-      }
-    }
-  }
+// (N >= 1), built in buffer (7 doubles per sample). Writes the soft-iron matrix A7 =
+// sqrtm(diag(beta0..2) / det^(1/3)) (complex), the centre v, the error er7 and whether
+// diag(beta0..2) is positive definite; returns the strength.
+static double axisAlignedFit(const SampleColumns& samples, double* buffer, creal_T A7[9],
+                             double v[3], double& er7, bool& positiveDefinite) {
+  const int n = samples.count;
+  const bool finite = buildDesign<7>(
+      samples, buffer,
+      [](const double* x, const double* y, const double* z, int m, double* const* column) {
+        for (int j = 0; j < m; ++j) {
+          column[0][j] = x[j] * x[j];
+        }
+        for (int j = 0; j < m; ++j) {
+          column[1][j] = y[j] * y[j];
+        }
+        for (int j = 0; j < m; ++j) {
+          column[2][j] = z[j] * z[j];
+        }
+        copyCoordinates(x, y, z, m, column + 3);
+      });
   double V1_data[49];
   int V1_size[2];
   if (finite) {
-    array<double, 2> U1;
+    const int extents[2] = {n, 7};
+    array<double, 2> design(buffer, extents);
     double s[7];
-    internal::svd(design, U1, s, V1_data, V1_size);
+    internal::reflapack::xzsvdc(design, s, V1_data, V1_size);
   } else {
     // A non-finite design matrix has no meaningful decomposition: the vectors are NaN.
     V1_size[0] = 7;
@@ -526,20 +633,23 @@ static double axisAlignedFit(const array<double, 2>& d, creal_T A7[9], double v[
       std::sqrt(std::fabs(((cA[at3(0, 0)] * v[0]) * v[0] + (cA[at3(1, 1)] * v[1]) * v[1]) +
                           (cA[at3(2, 2)] * v[2]) * v[2] - beta[6])) /
       std::sqrt(det3root);
-  array<creal_T, 1> res;
-  residual(A7, v, magB7, d, res);
-  er7 = residualError(res, n, magB7);
+  er7 = ellipsoidError(A7, v, magB7, samples, buffer);
   int jmax;
   positiveDefinite = internal::chol(cA, jmax) == 0;
   return magB7;
 }
 
-void magcalFits(const array<double, 2>& d, MagcalFits& fits) {
-  const int n = d.size(0);
+void magcalFits(const SampleColumns& samples, MagcalFits& fits) {
+  const int n = samples.count;
+
+  // One buffer serves the three fits in turn: the sphere's design matrix and right-hand side (5
+  // doubles per sample), the axis-aligned ellipsoid's design matrix (7) and the general
+  // ellipsoid's (10), each followed by the squared residuals of the error.
+  internal::WorkBuffer<double> buffer(static_cast<std::size_t>(n) * 10);
 
   // The running choice starts as the sphere: identity matrix, its centre, strength and error.
   MagcalFit& sphere = fits.fit[0];
-  sphere.radius = sphereFit(d, sphere.b, sphere.error);
+  sphere.radius = sphereFit(samples, buffer.data(), sphere.b, sphere.error);
   for (int m = 0; m < 9; ++m) {
     sphere.A[m] = 0.0;
   }
@@ -571,7 +681,8 @@ void magcalFits(const array<double, 2>& d, MagcalFits& fits) {
   // better (a NaN error never is); ties keep the simpler model.
   creal_T A7[9];
   MagcalFit& aligned = fits.fit[1];
-  aligned.radius = axisAlignedFit(d, A7, aligned.b, aligned.error, aligned.positiveDefinite);
+  aligned.radius = axisAlignedFit(samples, buffer.data(), A7, aligned.b, aligned.error,
+                                  aligned.positiveDefinite);
   aligned.exactlyReal = isExactlyReal(A7);
   for (int m = 0; m < 9; ++m) {
     aligned.A[m] = A7[m].re;
@@ -582,16 +693,10 @@ void magcalFits(const array<double, 2>& d, MagcalFits& fits) {
     er = aligned.error;
   }
 
-  // General ellipsoid, on the three coordinate columns of d (read-only views, not copies).
-  const double* xs = d.data();
-  const int columnExtent[1] = {n};
-  const array<double, 1> x(const_cast<double*>(xs), columnExtent);
-  const array<double, 1> y(const_cast<double*>(xs + n), columnExtent);
-  const array<double, 1> z(const_cast<double*>(xs + 2 * n), columnExtent);
   creal_T Winv[9];
   MagcalFit& general = fits.fit[2];
   boolean_T ispd10;
-  general.radius = correctEllipsoid10(x, y, z, Winv, general.b, general.error, ispd10);
+  general.radius = generalFit(samples, buffer.data(), Winv, general.b, general.error, ispd10);
   general.positiveDefinite = ispd10;
   general.exactlyReal = isExactlyReal(Winv);
   for (int m = 0; m < 9; ++m) {
@@ -600,6 +705,12 @@ void magcalFits(const array<double, 2>& d, MagcalFits& fits) {
   if (general.positiveDefinite && general.exactlyReal && er > general.error) {
     fits.chosen = 2;
   }
+}
+
+void magcalFits(const array<double, 2>& d, MagcalFits& fits) {
+  const int n = d.size(0);
+  const double* x = d.data();
+  magcalFits(makeSampleColumns(x, x + n, x + 2 * static_cast<long>(n), n, nullptr, n), fits);
 }
 
 double magcal(const array<double, 2>& d, double A[9], double b[3]) {

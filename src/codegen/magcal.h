@@ -4,6 +4,7 @@
 
 #include "coder_array.h"
 #include "rtwtypes.h"
+#include "sampleColumns.h"
 
 namespace coder {
 
@@ -36,6 +37,11 @@ struct MagcalFits {
   int chosen;
 };
 void magcalFits(const array<double, 2>& d, MagcalFits& fits);
+
+// The same on the samples of a view (one sample per taking-part row, in row order): exactly the
+// result of magcalFits on the N-by-3 matrix of those rows. Needs 10 doubles of working storage per
+// sample, in one allocation.
+void magcalFits(const SampleColumns& samples, MagcalFits& fits);
 
 }  // namespace coder
 

@@ -24,13 +24,11 @@ void copyMatrix(const coder::array<double, 2>& A, coder::array<double, 2>& b_A) 
   }
 }
 
-// Square case: LU with partial row pivoting of b_A (unblocked, right-looking), then the row
-// interchanges, the unit lower and the upper triangular solves applied to the first n entries
+// Square case: LU with partial row pivoting of b_A (unblocked, right-looking, in place), then the
+// row interchanges, the unit lower and the upper triangular solves applied to the first n entries
 // of B. Exact zeros in B are neither divided nor propagated.
-void solveSquare(const coder::array<double, 2>& A, coder::array<double, 1>& B) {
-  coder::array<double, 2> b_A;
-  copyMatrix(A, b_A);
-  const int lda = A.size(0);
+void solveSquare(coder::array<double, 2>& b_A, coder::array<double, 1>& B) {
+  const int lda = b_A.size(0);
   const int n = lda < B.size(0) ? lda : B.size(0);
   int jpvtFixed[kFixedColumns];
   std::vector<int> jpvtHeap;
@@ -99,13 +97,11 @@ void solveSquare(const coder::array<double, 2>& A, coder::array<double, 1>& B) {
   }
 }
 
-// Rectangular case: pivoted QR of a copy of A, numerical rank, Q'*B, and back substitution on
+// Rectangular case: pivoted QR of b_A (in place), numerical rank, Q'*B, and back substitution on
 // the leading rank-by-rank block of R; unknowns beyond the rank stay exactly 0.
-void solveRectangular(const coder::array<double, 2>& A, coder::array<double, 1>& B) {
+void solveRectangular(coder::array<double, 2>& b_A, coder::array<double, 1>& B) {
   const double sqrtEps = 1.4901161193847656e-08;  // 2^-26
   const double tenEps = 2.220446049250313e-15;    // 10 * 2.220446049250313e-16
-  coder::array<double, 2> b_A;
-  copyMatrix(A, b_A);
   const int m = b_A.size(0);
   const int n = b_A.size(1);
   if (B.size(0) < m) {
@@ -139,21 +135,43 @@ void solveRectangular(const coder::array<double, 2>& A, coder::array<double, 1>&
   for (int j = 0; j < n; ++j) {
     Y_data[j] = 0.0;
   }
-  // B := Q' * B, one reflector at a time.
+  // B := Q' * B, one reflector at a time: w = tau * (B[j] + sum of v(i) * B[i]), then B -= w * v
+  // where w is not 0. The update of reflector j and the sum of reflector j+1 share one pass over
+  // the rows: row i is updated before it enters the next sum, so every value is the one a pass of
+  // its own would see.
+  double w = 0.0;
+  if (minmn > 0 && tau_data[0] != 0.0) {
+    w = B[0];
+    for (int i = 1; i < m; ++i) {
+      w += at(b_A, m, i, 0) * B[i];
+    }
+    w *= tau_data[0];
+  }
   for (int j = 0; j < minmn; ++j) {
-    if (tau_data[j] != 0.0) {
-      double w = B[j];
-      for (int i = j + 1; i < m; ++i) {
-        w += at(b_A, m, i, j) * B[i];
+    const bool update = tau_data[j] != 0.0 && w != 0.0;
+    const bool nextSum = j + 1 < minmn && tau_data[j + 1] != 0.0;
+    if (update) {
+      B[j] -= w;
+    }
+    double next = 0.0;
+    if (nextSum) {
+      if (update && j + 1 < m) {
+        B[j + 1] -= at(b_A, m, j + 1, j) * w;
       }
-      w *= tau_data[j];
-      if (w != 0.0) {
-        B[j] -= w;
-        for (int i = j + 1; i < m; ++i) {
+      next = B[j + 1];
+      for (int i = j + 2; i < m; ++i) {
+        if (update) {
           B[i] -= at(b_A, m, i, j) * w;
         }
+        next += at(b_A, m, i, j + 1) * B[i];
+      }
+      next *= tau_data[j + 1];
+    } else if (update) {
+      for (int i = j + 1; i < m; ++i) {
+        B[i] -= at(b_A, m, i, j) * w;
       }
     }
+    w = next;
   }
   // Back substitution with R in the pivoted positions.
   for (int i = 0; i < rankA; ++i) {
@@ -175,6 +193,16 @@ void solveRectangular(const coder::array<double, 2>& A, coder::array<double, 1>&
 }  // namespace
 
 void mldivide(const coder::array<double, 2>& A, coder::array<double, 1>& B) {
+  coder::array<double, 2> b_A;
+  if (A.size(0) == 0 || A.size(1) == 0 || B.size(0) == 0) {
+    b_A.set_size(0, A.size(1));  // only the column count matters: the solution is n zeros
+  } else {
+    copyMatrix(A, b_A);
+  }
+  mldivideInPlace(b_A, B);
+}
+
+void mldivideInPlace(coder::array<double, 2>& A, coder::array<double, 1>& B) {
   if (A.size(0) == 0 || A.size(1) == 0 || B.size(0) == 0) {
     // set_size keeps the old leading values, so every entry is cleared explicitly.
     const int n = A.size(1);

@@ -15,6 +15,9 @@ namespace coder {
 // keeps its length. Up to 4 columns use fixed scratch storage, wider matrices heap scratch.
 void mldivide(const coder::array<double, 2>& A, coder::array<double, 1>& B);
 
+// The same, factoring A itself instead of a copy: A is overwritten (by its LU or QR factors).
+void mldivideInPlace(coder::array<double, 2>& A, coder::array<double, 1>& B);
+
 }  // namespace coder
 
 #endif

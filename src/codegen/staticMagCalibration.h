@@ -14,4 +14,15 @@ void staticMagCalibration(const coder::array<double, 2>& magVector, const double
                           double tolerance, double hardIronOffset[3], double softIronMatrix[9],
                           double* refNormMag);
 
+// The same on samples held as three columns of n values each (sample i = sampleX[i], sampleY[i],
+// sampleZ[i]), of which only the rows whose rowMask byte is not 0 are considered (every row when
+// rowMask is null): the result is bit for bit that of staticMagCalibration on the N-by-3 matrix of
+// those rows, without copying them. Needs one byte per row and, for the fits, 10 doubles per
+// accepted sample of working storage.
+void staticMagCalibrationColumns(const double* sampleX, const double* sampleY,
+                                 const double* sampleZ, int n, const unsigned char* rowMask,
+                                 const double WMM_magXYZ[3], double tolerance,
+                                 double hardIronOffset[3], double softIronMatrix[9],
+                                 double* refNormMag);
+
 #endif

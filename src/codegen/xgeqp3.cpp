@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "coreThreads.h"
 #include "fixed_scratch.h"
 #include "staticMagCalibration_rtwutil.h"
 #include "xnrm2.h"
@@ -42,12 +43,21 @@ int xgeqp3(coder::array<double, 2>& A, double tau_data[], int jpvt_data[], int j
   double* vn2_data = scratchBuffer(vn2Fixed, vn2Heap, n);  // norms at the last recomputation
   double* work_data = scratchBuffer(workFixed, workHeap, n);
 
+  // Full column norms, the columns split between two threads for a tall matrix (each norm is
+  // one sequential sum either way).
+  const bool split = n >= 2 && splitPays(m);
+  runTwoParts(split, [&](int part) {
+    const int first = part == 0 ? 0 : (split ? n / 2 : n);
+    const int last = part == 0 ? (split ? n / 2 : n) : n;
+    for (int j = first; j < last; ++j) {
+      const double norm = blas::xnrm2(m, A, j * m + 1);
+      vn1_data[j] = norm;
+      vn2_data[j] = norm;
+    }
+  });
   for (int j = 0; j < n; ++j) {
     jpvt_data[j] = j + 1;
     work_data[j] = 0.0;
-    const double norm = blas::xnrm2(m, A, j * m + 1);
-    vn1_data[j] = norm;
-    vn2_data[j] = norm;
   }
 
   for (int i = 0; i < minmn; ++i) {
@@ -152,23 +162,40 @@ int xgeqp3(coder::array<double, 2>& A, double tau_data[], int jpvt_data[], int j
           --lastc;
         }
         if (lastv > 0 && lastc > 0) {
-          // work = C' * v, C being rows i .. i+lastv-1 of columns i+1 .. i+lastc.
-          for (int c = 0; c < lastc; ++c) {
-            work_data[c] = 0.0;
-          }
-          for (int c = 0; c < lastc; ++c) {
-            double dot = 0.0;
+          // work = C' * v, C being rows i .. i+lastv-1 of columns i+1 .. i+lastc: the dot
+          // products of up to four columns in one pass over the rows, each summed in row order
+          // from 0 and added to the cleared work entry.
+          for (int c0 = 0; c0 < lastc; c0 += 4) {
+            const int columns = lastc - c0 < 4 ? lastc - c0 : 4;
+            double dot[4] = {0.0, 0.0, 0.0, 0.0};
+            const double* v = &at(A, m, i, i);
+            const double* column = &at(A, m, i, i + 1 + c0);
             for (int r = 0; r < lastv; ++r) {
-              dot += at(A, m, i + r, i + 1 + c) * at(A, m, i + r, i);
+              for (int c = 0; c < columns; ++c) {
+                dot[c] += column[c * m + r] * v[r];
+              }
             }
-            work_data[c] += dot;
+            for (int c = 0; c < columns; ++c) {
+              work_data[c0 + c] = 0.0 + dot[c];
+            }
           }
-          // C := C - tau * v * work'.
+          // C := C - tau * v * work', one pass over the rows.
+          double factor[kFixedColumns];
+          std::vector<double> factorHeap;
+          double* temp = scratchBuffer(factor, factorHeap, lastc);
+          bool any = false;
           for (int c = 0; c < lastc; ++c) {
-            if (work_data[c] != 0.0) {
-              const double temp = -tau_data[i] * work_data[c];
-              for (int r = 0; r < lastv; ++r) {
-                at(A, m, i + r, i + 1 + c) += at(A, m, i + r, i) * temp;
+            temp[c] = -tau_data[i] * work_data[c];
+            any = any || work_data[c] != 0.0;
+          }
+          if (any) {
+            const double* v = &at(A, m, i, i);
+            double* column = &at(A, m, i, i + 1);
+            for (int r = 0; r < lastv; ++r) {
+              for (int c = 0; c < lastc; ++c) {
+                if (work_data[c] != 0.0) {
+                  column[c * m + r] += v[r] * temp[c];
+                }
               }
             }
           }

@@ -9,23 +9,11 @@ namespace blas {
 
 namespace {
 
-// scale * sqrt(y) over count >= 1 consecutive elements, the running scale starting at 2^-563 so
-// that tiny inputs do not underflow; y is rescaled whenever a larger magnitude appears.
+// scale * sqrt(y) over count >= 1 consecutive elements.
 double scaledNorm(const double* first, int count) {
-  double scale = 3.3121686421112381E-170;  // 2^-563
-  double y = 0.0;
-  for (int k = 0; k < count; ++k) {
-    const double absxk = std::fabs(first[k]);
-    if (absxk > scale) {
-      const double t = scale / absxk;
-      y = y * t * t + 1.0;
-      scale = absxk;
-    } else {
-      const double t = absxk / scale;
-      y += t * t;
-    }
-  }
-  return scale * std::sqrt(y);
+  ScaledSumOfSquares sum;
+  sum.addRun(first, count);
+  return sum.norm();
 }
 
 }  // namespace

@@ -3,11 +3,56 @@
 #ifndef XNRM2_H
 #define XNRM2_H
 
+#include <cmath>
+
 #include "coder_array.h"
+#include "pairMath.h"
 
 namespace coder {
 namespace internal {
 namespace blas {
+
+// The scaled sum of squares behind every norm of this family, fed one element at a time: the
+// running scale starts at 2^-563 so that tiny inputs do not underflow, and y is rescaled whenever
+// a larger magnitude arrives. norm() = scale * sqrt(y). A NaN element makes the norm NaN.
+struct ScaledSumOfSquares {
+  double scale = 3.3121686421112381E-170;  // 2^-563
+  double y = 0.0;
+
+  void add(double x) {
+    const double absxk = std::fabs(x);
+    if (absxk > scale) {
+      const double t = scale / absxk;
+      y = y * t * t + 1.0;
+      scale = absxk;
+    } else {
+      const double t = absxk / scale;
+      y += t * t;
+    }
+  }
+  // add() for x[0] .. x[count-1] in order. Two elements that both stay within the scale share
+  // one vector division (the same quotients as two scalar ones).
+  void addRun(const double* x, int count) {
+    int k = 0;
+    for (; k + 2 <= count; k += 2) {
+      const double a0 = std::fabs(x[k]);
+      const double a1 = std::fabs(x[k + 1]);
+      if (a0 <= scale && a1 <= scale) {
+        const Pair magnitudes = {a0, a1};
+        const Pair t = magnitudes / splat(scale);
+        y += t[0] * t[0];
+        y += t[1] * t[1];
+      } else {
+        add(x[k]);
+        add(x[k + 1]);
+      }
+    }
+    for (; k < count; ++k) {
+      add(x[k]);
+    }
+  }
+  double norm() const { return scale * std::sqrt(y); }
+};
 
 // Norm of x(ix0) .. x(ix0+n-1); 0 for n < 1. A single element also goes through the scaled
 // loop (its magnitude up to rounding). A NaN element gives NaN. No bounds are checked.

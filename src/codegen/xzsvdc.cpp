@@ -4,8 +4,12 @@
 #include "xzsvdc.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
+#include "coreThreads.h"
+#include "pairMath.h"
 #include "xaxpy.h"
 #include "xdotc.h"
 #include "xnrm2.h"
@@ -18,6 +22,12 @@ namespace internal {
 namespace reflapack {
 
 namespace {
+
+using blas::ScaledSumOfSquares;
+using internal::loadPair;
+using internal::Pair;
+using internal::splat;
+using internal::storePair;
 
 // Column-major view with 1-based element access and 1-based storage positions (as the vector
 // kernels take them) for a buffer with leading dimension ld.
@@ -113,9 +123,344 @@ inline double columnDot(const ColumnMajor& M, int n, int first, int colX, int co
   return t;
 }
 
-// The decomposition for P columns; see xzsvdc in the header.
+// Rows per block of the fused passes of the bidiagonalisation: a block of every column touched
+// stays in the first-level cache between the steps applied to it.
+constexpr int kBlockRows = 256;
+
+// The column reflector of one bidiagonalisation step, with column q of A not yet scaled: the
+// reflector's vector is v(i) = A(i, q) * reciprocal (or A(i, q) / norm when the norm is too small
+// for a reciprocal), plus 1 in row q.
+struct ColumnReflector {
+  int q;
+  double norm;
+  double reciprocal;
+  bool byReciprocal;
+
+  double v(const ColumnMajor& a, int i) const {
+    const double scaled = byReciprocal ? a(i, q) * reciprocal : a(i, q) / norm;
+    return i == q ? scaled + 1.0 : scaled;
+  }
+
+  // v(first) .. v(first + rows - 1) into out.
+  void block(const ColumnMajor& a, int first, int rows, double* out) const {
+    const double* source = &a(first, q);
+    if (byReciprocal) {
+      for (int k = 0; k < rows; ++k) {
+        out[k] = source[k] * reciprocal;
+      }
+    } else {
+      for (int k = 0; k < rows; ++k) {
+        out[k] = source[k] / norm;
+      }
+    }
+    if (first == q) {
+      out[0] += 1.0;
+    }
+  }
+};
+
+// Adds v(k) * column_c(k) to t[c] for k = 0 .. rows-1 in increasing k, for C columns starting at
+// base with leading dimension ld; two columns share a vector register, each lane keeping its own
+// sequential sum.
+template <int C>
+void dotsFixed(const double* v, const double* base, std::ptrdiff_t ld, int rows, double* t) {
+  constexpr int kPairs = C / 2;
+  Pair acc[kPairs > 0 ? kPairs : 1];
+  for (int j = 0; j < kPairs; ++j) {
+    acc[j] = Pair{t[2 * j], t[2 * j + 1]};
+  }
+  double last = (C % 2 != 0) ? t[C - 1] : 0.0;
+  for (int k = 0; k < rows; ++k) {
+    const Pair vk = splat(v[k]);
+    for (int j = 0; j < kPairs; ++j) {
+      const Pair x = {base[(2 * j) * ld + k], base[(2 * j + 1) * ld + k]};
+      acc[j] += vk * x;
+    }
+    if (C % 2 != 0) {
+      last += v[k] * base[(C - 1) * ld + k];
+    }
+  }
+  for (int j = 0; j < kPairs; ++j) {
+    t[2 * j] = acc[j][0];
+    t[2 * j + 1] = acc[j][1];
+  }
+  if (C % 2 != 0) {
+    t[C - 1] = last;
+  }
+}
+
+// dotsFixed for a column count known only at run time (1 .. 9).
+void dotsBlock(int columns, const double* v, const double* base, std::ptrdiff_t ld, int rows,
+               double* t) {
+  switch (columns) {
+    case 1:
+      dotsFixed<1>(v, base, ld, rows, t);
+      break;
+    case 2:
+      dotsFixed<2>(v, base, ld, rows, t);
+      break;
+    case 3:
+      dotsFixed<3>(v, base, ld, rows, t);
+      break;
+    case 4:
+      dotsFixed<4>(v, base, ld, rows, t);
+      break;
+    case 5:
+      dotsFixed<5>(v, base, ld, rows, t);
+      break;
+    case 6:
+      dotsFixed<6>(v, base, ld, rows, t);
+      break;
+    case 7:
+      dotsFixed<7>(v, base, ld, rows, t);
+      break;
+    case 8:
+      dotsFixed<8>(v, base, ld, rows, t);
+      break;
+    default:
+      dotsFixed<9>(v, base, ld, rows, t);
+      break;
+  }
+}
+
+// Dot products t(jj) = sum over rows q .. n of v(i) * A(i, jj), for the columns jj = first .. last
+// (at most 9), each summed in increasing i as a sequence of its own; A is only read.
+void reflectorDots(const ColumnMajor& a, int n, const ColumnReflector& h, int first, int last,
+                   double* t) {
+  const int columns = last - first + 1;
+  if (columns < 1) {
+    return;
+  }
+  double sums[9];
+  for (int c = 0; c < columns; ++c) {
+    sums[c] = 0.0;
+  }
+  double v[kBlockRows];
+  for (int i0 = h.q; i0 <= n; i0 += kBlockRows) {
+    const int rows = std::min(kBlockRows, n - i0 + 1);
+    h.block(a, i0, rows, v);
+    dotsBlock(columns, v, &a(i0, first), a.ld, rows, sums);
+  }
+  for (int c = 0; c < columns; ++c) {
+    t[first - 1 + c] = sums[c];
+  }
+}
+
+// What the fused pass applies to the rows below row q of one bidiagonalisation step.
 template <int P>
-int decompose(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_data,
+struct StepUpdate {
+  int q;
+  const ColumnReflector* column;  // null when the column reflector is skipped
+  double f[P];                    // A(:, jj) += f(jj) * v, for f(jj) != 0
+  bool rowReflector;              // the row reflector e(q+1 .. P) is applied to rows q+1 .. n
+  double e[P];                    // its vector ...
+  double g[P];                    // ... and the factors -e(jj) / e(q+1)
+  bool noZeroFactor;              // no f, e or g in use is exactly 0
+  bool keepVector;                // the scaled v is stored in column q (the left factor needs it)
+};
+
+// The update of one block of rows for C columns starting at base (leading dimension ld), two rows
+// at a time: the column update x += f(c) * v when Column is set, then the row reflector w =
+// sum over c of e(c) * x(c) from 0 and x += g(c) * w when Row is set. Every factor in use must be
+// non-zero (a zero one is skipped, which the general form handles).
+template <int C, bool Column, bool Row>
+void updateFixed(const double* v, double* base, std::ptrdiff_t ld, int rows, const double* f,
+                 const double* e, const double* g) {
+  Pair fs[C];
+  Pair es[C];
+  Pair gs[C];
+  for (int c = 0; c < C; ++c) {
+    fs[c] = splat(Column ? f[c] : 0.0);
+    es[c] = splat(Row ? e[c] : 0.0);
+    gs[c] = splat(Row ? g[c] : 0.0);
+  }
+  int k = 0;
+  for (; k + 2 <= rows; k += 2) {
+    Pair x[C];
+    for (int c = 0; c < C; ++c) {
+      x[c] = loadPair(base + c * ld + k);
+    }
+    if (Column) {
+      const Pair vk = loadPair(v + k);
+      for (int c = 0; c < C; ++c) {
+        x[c] = fs[c] * vk + x[c];
+      }
+    }
+    if (Row) {
+      Pair w = splat(0.0);
+      for (int c = 0; c < C; ++c) {
+        w = es[c] * x[c] + w;
+      }
+      for (int c = 0; c < C; ++c) {
+        x[c] = gs[c] * w + x[c];
+      }
+    }
+    for (int c = 0; c < C; ++c) {
+      storePair(base + c * ld + k, x[c]);
+    }
+  }
+  for (; k < rows; ++k) {
+    double x[C];
+    for (int c = 0; c < C; ++c) {
+      x[c] = base[c * ld + k];
+    }
+    if (Column) {
+      for (int c = 0; c < C; ++c) {
+        x[c] = f[c] * v[k] + x[c];
+      }
+    }
+    if (Row) {
+      double w = 0.0;
+      for (int c = 0; c < C; ++c) {
+        w = e[c] * x[c] + w;
+      }
+      for (int c = 0; c < C; ++c) {
+        x[c] = g[c] * w + x[c];
+      }
+    }
+    for (int c = 0; c < C; ++c) {
+      base[c * ld + k] = x[c];
+    }
+  }
+}
+
+template <int C>
+void updateFixedFlags(bool column, bool row, const double* v, double* base, std::ptrdiff_t ld,
+                      int rows, const double* f, const double* e, const double* g) {
+  if (column && row) {
+    updateFixed<C, true, true>(v, base, ld, rows, f, e, g);
+  } else if (column) {
+    updateFixed<C, true, false>(v, base, ld, rows, f, e, g);
+  } else {
+    updateFixed<C, false, true>(v, base, ld, rows, f, e, g);
+  }
+}
+
+// updateFixed for a column count known only at run time (1 .. 9).
+void updateBlock(int columns, bool column, bool row, const double* v, double* base,
+                 std::ptrdiff_t ld, int rows, const double* f, const double* e, const double* g) {
+  switch (columns) {
+    case 1:
+      updateFixedFlags<1>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    case 2:
+      updateFixedFlags<2>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    case 3:
+      updateFixedFlags<3>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    case 4:
+      updateFixedFlags<4>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    case 5:
+      updateFixedFlags<5>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    case 6:
+      updateFixedFlags<6>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    case 7:
+      updateFixedFlags<7>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    case 8:
+      updateFixedFlags<8>(column, row, v, base, ld, rows, f, e, g);
+      break;
+    default:
+      updateFixedFlags<9>(column, row, v, base, ld, rows, f, e, g);
+      break;
+  }
+}
+
+// Rows first .. last (> q) of one step: the column update A(i, jj) += f(jj) * v(i) (writing the
+// scaled v(i) into column q when the left factor is wanted; nothing else reads it), then the row
+// reflector: w = sum over jj of e(jj) * A(i, jj), in increasing jj from 0, and A(i, jj) += g(jj) *
+// w. Every element sees the same operations in the same order as when each update is a pass of its
+// own. When norm is given, the rows' entries of column q+1, final after the update, are added to it
+// in increasing i.
+template <int P>
+void updateRows(const ColumnMajor& a, const StepUpdate<P>& u, int first, int last,
+                ScaledSumOfSquares* norm, std::atomic<int>* done = nullptr) {
+  const int q = u.q;
+  const int columns = P - q;
+  double v[kBlockRows];
+  double w[kBlockRows];
+  for (int i0 = first; i0 <= last; i0 += kBlockRows) {
+    const int rows = std::min(kBlockRows, last - i0 + 1);
+    if (u.column != nullptr) {
+      u.column->block(a, i0, rows, v);
+      if (u.keepVector) {
+        double* vq = &a(i0, q);
+        for (int k = 0; k < rows; ++k) {
+          vq[k] = v[k];
+        }
+      }
+    }
+    if (u.noZeroFactor) {
+      if (columns > 0 && (u.column != nullptr || u.rowReflector)) {
+        updateBlock(columns, u.column != nullptr, u.rowReflector, v, &a(i0, q + 1), a.ld, rows,
+                    u.f + q, u.e + q, u.g + q);
+      }
+    } else {
+      if (u.column != nullptr) {
+        for (int jj = q + 1; jj <= P; ++jj) {
+          const double f = u.f[jj - 1];
+          if (f != 0.0) {
+            double* target = &a(i0, jj);
+            for (int k = 0; k < rows; ++k) {
+              target[k] = f * v[k] + target[k];
+            }
+          }
+        }
+      }
+      if (u.rowReflector) {
+        for (int k = 0; k < rows; ++k) {
+          w[k] = 0.0;
+        }
+        for (int jj = q + 1; jj <= P; ++jj) {
+          const double e = u.e[jj - 1];
+          if (e != 0.0) {
+            const double* source = &a(i0, jj);
+            for (int k = 0; k < rows; ++k) {
+              w[k] = e * source[k] + w[k];
+            }
+          }
+        }
+        for (int jj = q + 1; jj <= P; ++jj) {
+          const double g = u.g[jj - 1];
+          if (g != 0.0) {
+            double* target = &a(i0, jj);
+            for (int k = 0; k < rows; ++k) {
+              target[k] = g * w[k] + target[k];
+            }
+          }
+        }
+      }
+    }
+    if (norm != nullptr) {
+      norm->addRun(&a(i0, q + 1), rows);
+    }
+    if (done != nullptr) {
+      done->store(i0 + rows - 1, std::memory_order_release);
+    }
+  }
+}
+
+// Norm of A(first .. n, col) as the column form of xnrm2 computes it (exactly |A(n, col)| for a
+// single row).
+double columnNorm(const ColumnMajor& a, int n, int first, int col) {
+  if (first > n) {
+    return 0.0;
+  }
+  if (first == n) {
+    return std::fabs(a(n, col));
+  }
+  ScaledSumOfSquares sum;
+  sum.addRun(&a(first, col), n - first + 1);
+  return sum.norm();
+}
+
+// The decomposition for P columns; see xzsvdc in the header. U is computed only when given.
+template <int P>
+int decompose(coder::array<double, 2>& A, coder::array<double, 2>* U, double* S_data,
               double* V_data, int* V_size) {
   typedef FixedKernels<P> K;
   const int n = A.size(0);
@@ -127,23 +472,23 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_
   std::fill(s, s + P, 0.0);
   std::fill(e, e + P, 0.0);
   std::fill(Vf, Vf + P * P, 0.0);
-  U.set_size(n, k);
-  const int numelU = n * k;
-  for (int i = 0; i < numelU; ++i) {
-    U[i] = 0.0;
+  if (U != nullptr) {
+    U->set_size(n, k);
+    const int numelU = n * k;
+    for (int i = 0; i < numelU; ++i) {
+      (*U)[i] = 0.0;
+    }
   }
   V_size[0] = P;
   V_size[1] = k;
   if (n == 0) {
     return 0;
   }
-  coder::array<double, 1> work;
-  work.set_size(n);
 
   auto S = [&s](int q) -> double& { return s[q - 1]; };
   auto E = [&e](int q) -> double& { return e[q - 1]; };
   const ColumnMajor a{A.data(), n};
-  const ColumnMajor u{U.data(), n};
+  const ColumnMajor u{U != nullptr ? U->data() : nullptr, n};
   const ColumnMajor v{Vf, P};
 
   const int nct = std::min(n - 1, P);  // column reflectors
@@ -152,37 +497,70 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_
   int m = std::min(n + 1, P);  // order of the bidiagonal
   const int mm = m;
 
-  // Householder bidiagonalisation: s holds the diagonal, e the superdiagonal.
+  // Householder bidiagonalisation: s holds the diagonal, e the superdiagonal. Each step takes two
+  // passes over the rows below the diagonal: the dot products of the column reflector with every
+  // remaining column, then the column update, the row reflector and the norm of the next column
+  // together. Each sum keeps its own sequential order, so the bits are those of one pass per
+  // column and per update. The first pass splits the columns between two threads, the second
+  // the rows.
+  double nextNorm = nct >= 1 ? columnNorm(a, n, 1, 1) : 0.0;
   for (int q = 1; q <= lu; ++q) {
-    const int qq = a.position(q, q);
-    bool applied = false;
+    StepUpdate<P> step;
+    step.q = q;
+    step.column = nullptr;
+    step.rowReflector = false;
+    step.noZeroFactor = true;
+    step.keepVector = U != nullptr;
+    ColumnReflector h{q, 0.0, 0.0, false};
     if (q <= nct) {
-      double nrm = blas::xnrm2(n - q + 1, A, qq);
+      double nrm = nextNorm;
       if (nrm > 0.0) {
-        applied = true;
         if (a(q, q) < 0.0) {
           nrm = -nrm;
         }
-        S(q) = nrm;
-        scaleByInverse([&](int i) -> double& { return a(i, q); }, q, n, nrm);
-        a(q, q) += 1.0;
-        S(q) = -S(q);
+        h.norm = nrm;
+        h.byReciprocal = std::fabs(nrm) >= kTiny;
+        h.reciprocal = 1.0 / nrm;
+        S(q) = -nrm;
+        step.column = &h;
       } else {
         S(q) = 0.0;
       }
     }
-    for (int jj = q + 1; jj <= P; ++jj) {
-      if (applied) {
-        const double t = columnDot(a, n, q, q, jj);
-        blas::xaxpy(n - q + 1, -t / a(q, q), qq, A, a.position(q, jj));
+
+    // Column update factors f(jj) = -t(jj) / v(q), then row q itself.
+    if (step.column != nullptr) {
+      double t[P];
+      const int columns = P - q;
+      const bool split = columns >= 2 && splitPays(n - q + 1);
+      const int firstOfSecond = q + 1 + columns / 2;
+      runTwoParts(split, [&](int part) {
+        if (!split) {
+          if (part == 0) {
+            reflectorDots(a, n, h, q + 1, P, t);
+          }
+        } else if (part == 0) {
+          reflectorDots(a, n, h, q + 1, firstOfSecond - 1, t);
+        } else {
+          reflectorDots(a, n, h, firstOfSecond, P, t);
+        }
+      });
+      const double vq = h.v(a, q);
+      a(q, q) = vq;
+      for (int jj = q + 1; jj <= P; ++jj) {
+        step.f[jj - 1] = -t[jj - 1] / vq;
+        if (step.f[jj - 1] != 0.0) {
+          a(q, jj) = step.f[jj - 1] * vq + a(q, jj);
+        } else {
+          step.noZeroFactor = false;
+        }
       }
+    }
+    for (int jj = q + 1; jj <= P; ++jj) {
       E(jj) = a(q, jj);
     }
-    if (q <= nct) {
-      for (int i = q; i <= n; ++i) {
-        u(i, q) = a(i, q);
-      }
-    }
+
+    // Row reflector on e(q+1 .. P).
     if (q <= nrt) {
       double nrm = K::nrm2(P - q, e, q + 1);
       if (nrm != 0.0) {
@@ -194,14 +572,13 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_
         E(q + 1) += 1.0;
         E(q) = -E(q);
         if (q + 1 <= n) {
-          for (int i = q + 1; i <= n; ++i) {
-            work[i - 1] = 0.0;
-          }
+          step.rowReflector = true;
           for (int jj = q + 1; jj <= P; ++jj) {
-            blas::xaxpy(n - q, E(jj), A, a.position(q + 1, jj), work, q + 1);
-          }
-          for (int jj = q + 1; jj <= P; ++jj) {
-            blas::xaxpy(n - q, -E(jj) / E(q + 1), work, q + 1, A, a.position(q + 1, jj));
+            step.e[jj - 1] = E(jj);
+            step.g[jj - 1] = -E(jj) / E(q + 1);
+            if (step.e[jj - 1] == 0.0 || step.g[jj - 1] == 0.0) {
+              step.noZeroFactor = false;
+            }
           }
         }
       } else {
@@ -209,6 +586,51 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_
       }
       for (int i = q + 1; i <= P; ++i) {
         v(i, q) = E(i);
+      }
+    }
+
+    // Rows q+1 .. n: column update, row reflector, and the norm of the next column below its
+    // diagonal. Split by rows: the first part adds its rows to the norm and then follows the
+    // second part, adding each block of rows that the second part has finished; run one after
+    // the other, the second part's rows are added at the end.
+    const bool wantNorm = q + 1 <= nct;
+    const bool update = step.column != nullptr || step.rowReflector;
+    if (update || wantNorm) {
+      ScaledSumOfSquares norm;
+      const bool split = update && splitPays(n - q);
+      const int firstOfSecond = split ? q + 1 + (n - q) / 2 : n + 1;
+      int normThrough = q;  // the rows q+1 .. normThrough are in the norm
+      if (update) {
+        std::atomic<int> secondDone{firstOfSecond - 1};
+        runTwoPartsTogether(split, [&](int part, bool together) {
+          if (part == 0) {
+            updateRows(a, step, q + 1, firstOfSecond - 1, wantNorm ? &norm : nullptr);
+            normThrough = firstOfSecond - 1;
+            while (together && wantNorm && normThrough < n) {
+              const int done = secondDone.load(std::memory_order_acquire);
+              if (done > normThrough) {
+                norm.addRun(&a(normThrough + 1, q + 1), done - normThrough);
+                normThrough = done;
+              } else {
+                std::this_thread::yield();
+              }
+            }
+          } else if (firstOfSecond <= n) {
+            updateRows(a, step, firstOfSecond, n, nullptr, &secondDone);
+          }
+        });
+      }
+      if (wantNorm) {
+        if (normThrough < n) {
+          norm.addRun(&a(normThrough + 1, q + 1), n - normThrough);
+        }
+        nextNorm = q + 1 == n ? std::fabs(a(n, q + 1)) : norm.norm();
+      }
+    }
+
+    if (U != nullptr && q <= nct) {
+      for (int i = q; i <= n; ++i) {
+        u(i, q) = a(i, q);
       }
     }
   }
@@ -226,34 +648,36 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_
   E(m) = 0.0;
 
   // Left factor: the first k columns of the product of the column reflectors.
-  for (int j = nct + 1; j <= k; ++j) {
-    for (int i = 1; i <= n; ++i) {
-      u(i, j) = 0.0;
+  if (U != nullptr) {
+    for (int j = nct + 1; j <= k; ++j) {
+      for (int i = 1; i <= n; ++i) {
+        u(i, j) = 0.0;
+      }
+      u(j, j) = 1.0;
     }
-    u(j, j) = 1.0;
-  }
-  for (int q = nct; q >= 1; --q) {
-    if (S(q) != 0.0) {
-      for (int jj = q + 1; jj <= k; ++jj) {
-        const double f = -columnDot(u, n, q, q, jj) / u(q, q);
-        if (f != 0.0) {
-          for (int i = q; i <= n; ++i) {
-            u(i, jj) = f * u(i, q) + u(i, jj);
+    for (int q = nct; q >= 1; --q) {
+      if (S(q) != 0.0) {
+        for (int jj = q + 1; jj <= k; ++jj) {
+          const double f = -columnDot(u, n, q, q, jj) / u(q, q);
+          if (f != 0.0) {
+            for (int i = q; i <= n; ++i) {
+              u(i, jj) = f * u(i, q) + u(i, jj);
+            }
           }
         }
+        for (int i = q; i <= n; ++i) {
+          u(i, q) = -u(i, q);
+        }
+        u(q, q) += 1.0;
+        for (int i = 1; i < q; ++i) {
+          u(i, q) = 0.0;
+        }
+      } else {
+        for (int i = 1; i <= n; ++i) {
+          u(i, q) = 0.0;
+        }
+        u(q, q) = 1.0;
       }
-      for (int i = q; i <= n; ++i) {
-        u(i, q) = -u(i, q);
-      }
-      u(q, q) += 1.0;
-      for (int i = 1; i < q; ++i) {
-        u(i, q) = 0.0;
-      }
-    } else {
-      for (int i = 1; i <= n; ++i) {
-        u(i, q) = 0.0;
-      }
-      u(q, q) = 1.0;
     }
   }
 
@@ -281,7 +705,7 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_
       if (q < m) {
         E(q) /= r;
       }
-      if (q <= n) {
+      if (U != nullptr && q <= n) {
         for (int i = 1; i <= n; ++i) {
           u(i, q) *= r;
         }
@@ -372,7 +796,7 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_
           const double b = E(kk);
           f = -sn * b;
           E(kk) = b * cs;
-          if (kk <= n) {
+          if (U != nullptr && kk <= n) {
             rotateColumns(u, n, kk, l - 1, cs, sn);
           }
         }
@@ -420,7 +844,7 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_
           S(kk + 1) = cs * S(kk + 1) - sn * E(kk);
           g = sn * E(kk + 1);
           E(kk + 1) *= cs;
-          if (kk < n) {
+          if (U != nullptr && kk < n) {
             rotateColumns(u, n, kk, kk + 1, cs, sn);
           }
         }
@@ -439,7 +863,7 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_
         while ((l < mm) && (S(l) < S(l + 1))) {
           std::swap(S(l), S(l + 1));
           K::swap(Vf, v.position(1, l), v.position(1, l + 1));
-          if (l < n) {
+          if (U != nullptr && l < n) {
             swapColumns(u, n, l, l + 1);
           }
           ++l;
@@ -464,12 +888,20 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_
 
 int xzsvdc(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_data, double* V_data,
            int* V_size) {
-  return decompose<7>(A, U, S_data, V_data, V_size);
+  return decompose<7>(A, &U, S_data, V_data, V_size);
+}
+
+int xzsvdc(coder::array<double, 2>& A, double* S_data, double* V_data, int* V_size) {
+  return decompose<7>(A, nullptr, S_data, V_data, V_size);
 }
 
 int b_xzsvdc(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_data, double* V_data,
              int* V_size) {
-  return decompose<10>(A, U, S_data, V_data, V_size);
+  return decompose<10>(A, &U, S_data, V_data, V_size);
+}
+
+int b_xzsvdc(coder::array<double, 2>& A, double* S_data, double* V_data, int* V_size) {
+  return decompose<10>(A, nullptr, S_data, V_data, V_size);
 }
 
 }  // namespace reflapack

@@ -16,10 +16,15 @@ namespace reflapack {
 int xzsvdc(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_data, double* V_data,
            int* V_size);
 
+// The same without the left factor: S_data, V_data and V_size exactly as above, for callers that
+// need only the right singular vectors. The singular values and right vectors never depend on U.
+int xzsvdc(coder::array<double, 2>& A, double* S_data, double* V_data, int* V_size);
+
 // The same for an n-by-10 matrix: k = min(n, 10), V_size = {10, k}; S_data and V_data must hold
 // 10 and 100 doubles.
 int b_xzsvdc(coder::array<double, 2>& A, coder::array<double, 2>& U, double* S_data, double* V_data,
              int* V_size);
+int b_xzsvdc(coder::array<double, 2>& A, double* S_data, double* V_data, int* V_size);
 
 }  // namespace reflapack
 }  // namespace internal

@@ -10,12 +10,12 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <new>
 #include <stdexcept>
 #include <string>
 #include <system_error>
 
-#include "coder_array.h"
 #include "coreLimits.hpp"
 #include "csvColumns.hpp"
 #include "geomag.hpp"
@@ -114,6 +114,11 @@ void FERROKIT::magCalibration(double latitude, double longitude, double height, 
     throw std::length_error("too many samples to calibrate: " + std::to_string(completeRows) +
                             " rows, at most " + std::to_string(kMaxCoreSampleCount));
   }
+  // The core counts the rows it reads, complete or not, with int.
+  if (mCompleteRows.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    throw std::length_error("too many lines to calibrate: " + std::to_string(mCompleteRows.size()) +
+                            ", at most " + std::to_string(std::numeric_limits<int>::max()));
+  }
   const float fieldYear = 2024.0f;  // decimal year of the reference, whatever the date
   const double nanoteslaPerGauss = 100000.0;
   const double pi = 3.141592653589793;
@@ -124,23 +129,6 @@ void FERROKIT::magCalibration(double latitude, double longitude, double height, 
   const geomag::Vector position = geomag::geodetic2ecef(lat, lon, static_cast<float>(height));
   const geomag::Vector mag_field = geomag::GeoMag(fieldYear, position, geomag::WMM2020);
   const geomag::Elements out = geomag::magField2Elements(mag_field, lat, lon);
-
-  // The complete rows as the core's N-by-3 column-major array. A row count beyond the int
-  // extents of the array is refused by set_size (an exception, after which nothing of the record
-  // is changed); the array is released however the method is left.
-  coder::array<double, 2> magVector;
-  magVector.set_size(completeRows, 3);
-  const int sampleCount = magVector.size(0);
-  const std::size_t rowCount = mCompleteRows.size();
-  int idx0 = 0;
-  for (std::size_t row = 0; row < rowCount; ++row) {
-    if (mCompleteRows[row] != 0) {
-      for (int idx1 = 0; idx1 < 3; ++idx1) {
-        magVector[idx0 + sampleCount * idx1] = mMagnetometerMeasures[idx1][row];
-      }
-      ++idx0;
-    }
-  }
 
   // Reference field in gauss: north, east, down.
   double wmmInput[3];
@@ -153,7 +141,13 @@ void FERROKIT::magCalibration(double latitude, double longitude, double height, 
   double hardIronOffset[3];
   double softIronMatrix[9];
   double refNormMag;
-  staticMagCalibration(magVector, wmmInput, tolerance, hardIronOffset, softIronMatrix, &refNormMag);
+  // The core reads the complete rows straight from the three columns through the row mask, in
+  // file order, as it would read them packed into an N-by-3 array: no copy of the samples.
+  const std::size_t rowCount = mCompleteRows.size();
+  staticMagCalibrationColumns(mMagnetometerMeasures[0].data(), mMagnetometerMeasures[1].data(),
+                              mMagnetometerMeasures[2].data(), static_cast<int>(rowCount),
+                              mCompleteRows.data(), wmmInput, tolerance, hardIronOffset,
+                              softIronMatrix, &refNormMag);
 
   // Reference members. The single-precision horizontal and total of the model are not used.
   MAGRESULT& result = mMagCalibResult;

@@ -14,7 +14,7 @@
 
 #include "fluxtrim/error.hpp"
 #include "printable.hpp"
-#include "sample_layout.hpp"
+#include "sampleLayout.hpp"
 
 namespace fluxtrim {
 

@@ -1,4 +1,4 @@
-#include "sample_layout.hpp"
+#include "sampleLayout.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -2,6 +2,8 @@
 #include "coreThreads.h"
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 
 namespace coder {
 namespace internal {
@@ -15,8 +17,16 @@ constexpr int kDefaultSplitThreshold = 32768;
 std::atomic<int> gThreadOverride{0};
 std::atomic<int> gThresholdOverride{0};
 
+// Two when the machine reports at least two hardware threads, unless the environment variable
+// FLUXTRIM_THREADS says 1 or 2 (any other value is ignored); read once, at the first pass.
 int machineThreadCount() {
-  static const int count = std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+  static const int count = [] {
+    const char* chosen = std::getenv("FLUXTRIM_THREADS");
+    if (chosen != nullptr && (std::strcmp(chosen, "1") == 0 || std::strcmp(chosen, "2") == 0)) {
+      return chosen[0] - '0';
+    }
+    return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+  }();
   return count;
 }
 

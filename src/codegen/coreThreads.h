@@ -14,7 +14,8 @@ namespace coder {
 namespace internal {
 
 // Threads the passes may use, 1 or 2: two when the machine reports at least two hardware threads,
-// otherwise one (also when it reports none).
+// otherwise one (also when it reports none); the environment variable FLUXTRIM_THREADS, 1 or 2,
+// overrides the machine's count.
 int coreThreadCount();
 
 // Rows below which a pass is not split: starting a thread costs more than half the pass.

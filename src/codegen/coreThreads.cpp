@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace coder {
 namespace internal {
@@ -30,7 +32,101 @@ int machineThreadCount() {
   return count;
 }
 
+// The second thread and what it is given. Destroyed at exit, when no pass runs: it stops the
+// thread and joins it.
+class SecondThread {
+ public:
+  ~SecondThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+  }
+
+  bool start(void (*task)(const void*), const void* context) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (claimed_ || unavailable_) {
+      return false;
+    }
+    if (!thread_.joinable()) {
+      try {
+        thread_ = std::thread([this] { serve(); });
+      } catch (const std::system_error&) {
+        unavailable_ = true;  // no thread to be had, now or later
+        return false;
+      }
+    }
+    claimed_ = true;
+    task_ = task;
+    context_ = context;
+    wake_.notify_all();
+    return true;
+  }
+
+  void await() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait(lock, [this] { return task_ == nullptr; });
+    claimed_ = false;
+  }
+
+ private:
+  void serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return task_ != nullptr || stopping_; });
+      if (task_ == nullptr) {
+        return;
+      }
+      lock.unlock();
+      task_(context_);
+      lock.lock();
+      task_ = nullptr;
+      wake_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;  // a task given, a task done, or stopping
+  std::thread thread_;
+  void (*task_)(const void*) = nullptr;
+  const void* context_ = nullptr;
+  bool claimed_ = false;  // a caller has handed a task and not yet awaited it
+  bool unavailable_ = false;
+  bool stopping_ = false;
+};
+
+SecondThread& secondThread() {
+  static SecondThread thread;
+  return thread;
+}
+
 }  // namespace
+
+bool startOnSecondThread(void (*task)(const void*), const void* context) {
+  return secondThread().start(task, context);
+}
+
+void awaitSecondThread() {
+  secondThread().await();
+}
+
+void PassProgress::advance(int value) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    value_ = value;
+  }
+  changed_.notify_one();
+}
+
+int PassProgress::waitBeyond(int seen) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this, seen] { return value_ > seen; });
+  return value_;
+}
 
 int coreThreadCount() {
   const int forced = gThreadOverride.load(std::memory_order_relaxed);

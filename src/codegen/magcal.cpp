@@ -146,8 +146,8 @@ static inline void residualPair(const creal_T Winv[9], const double V[3], double
 
 // The residuals of m samples (coordinates in x, y, z) into r, two at a time; r needs room for
 // m + 1 values (an odd m repeats its last sample in the unused lane).
-static void residuals(const creal_T Winv[9], const double V[3], double radiusSquared,
-                      const double* x, const double* y, const double* z, int m, creal_T* r) {
+void residuals(const creal_T Winv[9], const double V[3], double radiusSquared, const double* x,
+               const double* y, const double* z, int m, creal_T* r) {
   for (int j = 0; j < m; j += 2) {
     const int second = j + 1 < m ? j + 1 : j;
     internal::Pair re;
@@ -182,7 +182,7 @@ static void residuals(const creal_T Winv[9], const double V[3], double radiusSqu
 // Normalised fit error of an ellipsoid model of strength B from the sum of the squared residuals
 // over sampleCount samples: the real part of the principal square root of the complex mean,
 // divided by 2 B^2.
-static double errorFromSumOfSquares(creal_T meanSquare, int sampleCount, double B) {
+double errorFromSumOfSquares(creal_T meanSquare, int sampleCount, double B) {
   const double count = static_cast<double>(sampleCount);
   if (meanSquare.im == 0.0) {
     meanSquare.re /= count;
@@ -422,8 +422,6 @@ struct GeneralTerms {
 // the field strength B.
 static double generalFromDesign(array<double, 2>& d, bool finite, creal_T Winv[9], double V[3],
                                 boolean_T& ispd) {
-  // Maps the six quadratic coefficients onto the symmetric 3-by-3 shape matrix (column-major).
-  static const signed char iv[9] = {0, 1, 2, 1, 3, 4, 2, 4, 5};
   double beta[10];
   double V1_data[100];
   int V1_size[2] = {10, 0};
@@ -435,6 +433,12 @@ static double generalFromDesign(array<double, 2>& d, bool finite, creal_T Winv[9
   for (int j = 0; j < 10; ++j) {
     beta[j] = (finite && k > 0) ? V1_data[j + 10 * (k - 1)] : rtNaN;
   }
+  return generalFromCoefficients(beta, Winv, V, ispd);
+}
+
+double generalFromCoefficients(double beta[10], creal_T Winv[9], double V[3], boolean_T& ispd) {
+  // Maps the six quadratic coefficients onto the symmetric 3-by-3 shape matrix (column-major).
+  static const signed char iv[9] = {0, 1, 2, 1, 3, 4, 2, 4, 5};
 
   // Shape matrix, with the sign of the singular vector chosen so that det(A) > 0.
   double A[9];
@@ -614,6 +618,13 @@ static double axisAlignedFit(const SampleColumns& samples, double* buffer, creal
   for (int j = 0; j < 7; ++j) {
     beta[j] = V1_data[j + 7 * (V1_size[1] - 1)];
   }
+  const double magB7 = axisAlignedFromCoefficients(beta, A7, v, positiveDefinite);
+  er7 = ellipsoidError(A7, v, magB7, samples, buffer);
+  return magB7;
+}
+
+double axisAlignedFromCoefficients(double beta[7], creal_T A7[9], double v[3],
+                                   bool& positiveDefinite) {
   double cA[9] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
   cA[at3(0, 0)] = beta[0];
   cA[at3(1, 1)] = beta[1];
@@ -633,7 +644,6 @@ static double axisAlignedFit(const SampleColumns& samples, double* buffer, creal
       std::sqrt(std::fabs(((cA[at3(0, 0)] * v[0]) * v[0] + (cA[at3(1, 1)] * v[1]) * v[1]) +
                           (cA[at3(2, 2)] * v[2]) * v[2] - beta[6])) /
       std::sqrt(det3root);
-  er7 = ellipsoidError(A7, v, magB7, samples, buffer);
   int jmax;
   positiveDefinite = internal::chol(cA, jmax) == 0;
   return magB7;

@@ -43,6 +43,30 @@ void magcalFits(const array<double, 2>& d, MagcalFits& fits);
 // sample, in one allocation.
 void magcalFits(const SampleColumns& samples, MagcalFits& fits);
 
+// The steps of magcalFits after a decomposition, for fits whose coefficient vectors come from
+// elsewhere (the library's streaming fit), so that both turn coefficients into models alike.
+
+// The general ellipsoid from the unit coefficient vector beta of its quadric, in the order x^2,
+// 2xy, 2xz, y^2, 2yz, z^2, x, y, z, 1 (negated in place when that makes det(A) > 0): the soft-iron
+// matrix Winv = sqrtm(A / det(A)^(1/3)) (complex, column-major), the centre V and whether the
+// shape matrix A is positive definite; returns the field strength B. NaN in, NaN out.
+double generalFromCoefficients(double beta[10], creal_T Winv[9], double V[3], boolean_T& ispd);
+
+// The axis-aligned ellipsoid from beta in the order x^2, y^2, z^2, x, y, z, 1 (negated in place
+// when that makes the determinant positive): soft-iron matrix A7, centre v, positive
+// definiteness; returns the field strength.
+double axisAlignedFromCoefficients(double beta[7], creal_T A7[9], double v[3],
+                                   bool& positiveDefinite);
+
+// The residuals sum_k (W * (m - V))_k^2 - radiusSquared of m samples (coordinates in x, y, z) into
+// r, complex squares, not squared moduli; r needs room for m + 1 values.
+void residuals(const creal_T Winv[9], const double V[3], double radiusSquared, const double* x,
+               const double* y, const double* z, int m, creal_T* r);
+
+// An ellipsoid's normalised fit error from the sum of its squared residuals over sampleCount
+// samples: the real part of the principal square root of their mean, divided by 2 B^2.
+double errorFromSumOfSquares(creal_T meanSquare, int sampleCount, double B);
+
 }  // namespace coder
 
 #endif

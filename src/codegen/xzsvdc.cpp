@@ -4,9 +4,7 @@
 #include "xzsvdc.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <thread>
 
 #include "coreThreads.h"
 #include "pairMath.h"
@@ -378,7 +376,7 @@ void updateBlock(int columns, bool column, bool row, const double* v, double* ba
 // in increasing i.
 template <int P>
 void updateRows(const ColumnMajor& a, const StepUpdate<P>& u, int first, int last,
-                ScaledSumOfSquares* norm, std::atomic<int>* done = nullptr) {
+                ScaledSumOfSquares* norm, internal::PassProgress* done = nullptr) {
   const int q = u.q;
   const int columns = P - q;
   double v[kBlockRows];
@@ -439,7 +437,7 @@ void updateRows(const ColumnMajor& a, const StepUpdate<P>& u, int first, int las
       norm->addRun(&a(i0, q + 1), rows);
     }
     if (done != nullptr) {
-      done->store(i0 + rows - 1, std::memory_order_release);
+      done->advance(i0 + rows - 1);
     }
   }
 }
@@ -601,19 +599,15 @@ int decompose(coder::array<double, 2>& A, coder::array<double, 2>* U, double* S_
       const int firstOfSecond = split ? q + 1 + (n - q) / 2 : n + 1;
       int normThrough = q;  // the rows q+1 .. normThrough are in the norm
       if (update) {
-        std::atomic<int> secondDone{firstOfSecond - 1};
+        internal::PassProgress secondDone(firstOfSecond - 1);
         runTwoPartsTogether(split, [&](int part, bool together) {
           if (part == 0) {
             updateRows(a, step, q + 1, firstOfSecond - 1, wantNorm ? &norm : nullptr);
             normThrough = firstOfSecond - 1;
             while (together && wantNorm && normThrough < n) {
-              const int done = secondDone.load(std::memory_order_acquire);
-              if (done > normThrough) {
-                norm.addRun(&a(normThrough + 1, q + 1), done - normThrough);
-                normThrough = done;
-              } else {
-                std::this_thread::yield();
-              }
+              const int done = secondDone.waitBeyond(normThrough);
+              norm.addRun(&a(normThrough + 1, q + 1), done - normThrough);
+              normThrough = done;
             }
           } else if (firstOfSecond <= n) {
             updateRows(a, step, firstOfSecond, n, nullptr, &secondDone);

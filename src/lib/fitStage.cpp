@@ -9,6 +9,7 @@
 #include "magcal.h"
 #include "robustStatistics.hpp"
 #include "sphereGeometry.hpp"
+#include "streamingFit.hpp"
 #include "symmetricEigen.hpp"
 #include "unitJudgement.hpp"
 #include "xnrm2.h"
@@ -185,20 +186,17 @@ std::string formatError(double error) {
   return text;
 }
 
-// The core's three candidate fits on the rows, and what became of each under its rule.
-void fitCore(const std::vector<Vec3>& values, const std::vector<std::size_t>& rows,
+// The core's three candidate fits on the rows, and what became of each under its rule: computed
+// by the core itself, or streamed (streamingMagcalFits) where no digit is a contract.
+void fitCore(const std::vector<Vec3>& values, const std::vector<std::size_t>& rows, bool streamed,
              std::array<ModelFit, 3>& models, int& chosen) {
-  const int n = static_cast<int>(rows.size());
-  coder::array<double, 2> d;
-  d.set_size(n, 3);
-  for (int c = 0; c < 3; ++c) {
-    double* column = d.data() + static_cast<long>(c) * n;
-    for (int k = 0; k < n; ++k) {
-      column[k] = values[rows[static_cast<std::size_t>(k)]][c];
-    }
-  }
+  const std::size_t n = rows.size();
   coder::MagcalFits fits;
-  coder::magcalFits(d, fits);
+  if (streamed) {
+    streamingMagcalFits(values, rows, fits);
+  } else {
+    coreMagcalFits(values, rows, fits);
+  }
   chosen = fits.chosen;
 
   const ModelKind kinds[3] = {ModelKind::Sphere, ModelKind::AxisAligned, ModelKind::General};
@@ -346,7 +344,7 @@ FitStage fitAutomatic(const SampleSet& samples, const CalibrationOptions& option
   }
 
   // (d) The three fits of the core on the kept samples.
-  fitCore(values, kept, stage.models, stage.chosen);
+  fitCore(values, kept, true, stage.models, stage.chosen);
 
   // (e) One refinement: samples whose corrected magnitude is an outlier are dropped and the
   // rest fitted again.
@@ -374,7 +372,7 @@ FitStage fitAutomatic(const SampleSet& samples, const CalibrationOptions& option
       stage.windows.push_back(window);
       if (refined.size() != kept.size()) {
         kept.swap(refined);
-        fitCore(values, kept, stage.models, stage.chosen);
+        fitCore(values, kept, true, stage.models, stage.chosen);
       }
     }
   }
@@ -413,7 +411,7 @@ FitStage fitFixedWindow(const SampleSet& samples, const CalibrationOptions& opti
     }
   }
   stage.windows.push_back(window);
-  fitCore(values, kept, stage.models, stage.chosen);
+  fitCore(values, kept, false, stage.models, stage.chosen);
   stage.meanCorrectedMagnitude =
       meanCorrected(values, kept, stage.models[stage.chosen].calibration);
 

@@ -10,17 +10,23 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 #include <fluxtrim/fluxtrim.hpp>
 
 namespace {
 
-// A whole argument as a number: "12abc" is refused rather than read as 12.
+// A whole argument as a number: "12abc", "abc" and "1e999" are refused.
 double number(const char* text) {
   std::size_t end = 0;
-  const double value = std::stod(text, &end);
-  if (end != std::string(text).size()) {
+  double value = 0.0;
+  try {
+    value = std::stod(text, &end);
+  } catch (const std::logic_error&) {  // std::invalid_argument, std::out_of_range
+    end = 0;
+  }
+  if (end == 0 || text[end] != '\0') {
     throw fluxtrim::UsageError(std::string("not a number: '") + text + "'");
   }
   return value;

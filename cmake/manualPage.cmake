@@ -3,7 +3,8 @@
 
 find_program(FLUXTRIM_GO_MD2MAN go-md2man)
 
-# Adds a rule that writes OUTPUT, INPUT compressed, to the files that TARGET depends on.
+# A rule that writes OUTPUT, INPUT compressed, for a target that depends on OUTPUT. Not
+# VERBATIM: the shell does the redirection.
 function(fluxtrim_gzip_file input output)
   add_custom_command(
     OUTPUT ${output}

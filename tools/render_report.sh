@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Regenerates docs/report.png, the picture of the calibration report of examples/mag.csv.
 #
-# Builds the small library program report_example, writes the report of the example (the place of
-# the README's example, 48.5578 N, 3.2914 E, 89 m, with WMM2020 at 2024.0 as fluxtrim.out uses it)
-# twice and checks that both files are the same bytes, then renders the top of the page (verdict,
-# calibration and the six projections) with headless Chromium (Debian's chromium package).
+# Builds the fluxtrim command, writes the report of the example with the command the README shows
+# beside the picture (the README's example place, 48.5578 N, 3.2914 E, 89 m, on 2026-12-08 with
+# the default model WMM2025) twice and checks that both files are the same bytes, then renders the
+# top of the page (verdict, calibration and the six projections) with headless Chromium (Debian's
+# chromium package).
 #
 #   tools/render_report.sh [BUILD_DIR]      (default: build)
 #
@@ -20,13 +21,14 @@ if [[ -z "$chromium" ]]; then
 fi
 
 cmake -S . -B "$build" >/dev/null
-cmake --build "$build" -j2 --target report_example >/dev/null
+cmake --build "$build" -j2 --target fluxtrim_cli >/dev/null
 
 out="$build/report"
 mkdir -p "$out"
 page="$PWD/$out/mag-report.html"
 for copy in "$page" "$out/mag-report-again.html"; do
-  "$build/report_example" examples/mag.csv "$copy" 48.5578 3.2914 89 2024.0 wmm2020 >/dev/null
+  "$build/fluxtrim" calibrate examples/mag.csv --lat 48.5578 --lon 3.2914 --alt 89 \
+    --date 2026-12-08 --report "$copy" >/dev/null
 done
 if ! cmp -s "$page" "$out/mag-report-again.html"; then
   echo "render_report.sh: two runs gave different reports" >&2

@@ -347,6 +347,16 @@ PlanarCalibration calibratePlanar(const std::vector<Vec3>& raw, const QuasiStati
       "the soft iron along the turn axis: its scale is taken as the plane's and its coupling "
       "with the plane as none";
 
+  // Down in the magnetometer's axes at the quasi-static samples, and which way it points.
+  const Matrix3 magFromAccel = transpose(options.accelFromMag);
+  std::vector<Vec3> downs(steady.count());
+  Vec3 meanDown{{0.0, 0.0, 0.0}};
+  for (std::size_t k = 0; k < steady.count(); ++k) {
+    downs[k] = times(magFromAccel, steady.down[k]);
+    meanDown = plus(meanDown, finite(downs[k]) ? downs[k] : Vec3{{0.0, 0.0, 0.0}});
+  }
+  const Vec3 towardsDown = unit(steady.indices.empty() ? options.downHint : meanDown);
+
   std::vector<char> kept(raw.size(), 0);
   for (std::size_t i = 0; i < raw.size(); ++i) {
     kept[i] = finite(raw[i]) && norm(raw[i]) > 0.0 ? 1 : 0;
@@ -361,6 +371,16 @@ PlanarCalibration calibratePlanar(const std::vector<Vec3>& raw, const QuasiStati
       return planar;
     }
     plane = fitPlane(raw, kept);
+    if (!(std::fabs(dot(towardsDown, plane.axis)) >= kOrientingCosine)) {
+      planar.problem =
+          steady.indices.empty()
+              ? "the turn axis is more than 60 degrees from the direction given as down"
+              : "the turn axis is more than 60 degrees from down";
+      return planar;
+    }
+    if (dot(towardsDown, plane.axis) < 0.0) {
+      flip(plane);
+    }
     for (std::size_t i = 0; i < raw.size(); ++i) {
       u[i] = {{dot(raw[i], plane.planeX), dot(raw[i], plane.planeY)}};
     }
@@ -374,44 +394,17 @@ PlanarCalibration calibratePlanar(const std::vector<Vec3>& raw, const QuasiStati
   }
   planar.horizontalRadius = meanRadius(u, ellipse, kept);
 
-  // Down in the magnetometer's axes at the kept quasi-static samples; the axis towards it.
-  const Matrix3 magFromAccel = transpose(options.accelFromMag);
-  std::vector<Vec3> downs;
-  std::vector<std::size_t> downIndices;
-  Vec3 meanDown{{0.0, 0.0, 0.0}};
-  for (std::size_t k = 0; k < steady.indices.size(); ++k) {
-    const Vec3 down = times(magFromAccel, steady.down[k]);
-    if (kept[steady.indices[k]] && finite(down)) {
-      downs.push_back(down);
-      downIndices.push_back(steady.indices[k]);
-      meanDown = plus(meanDown, down);
-    }
-  }
-  const Vec3 towardsDown = unit(steady.indices.empty() ? options.downHint : meanDown);
-  if (!(std::fabs(dot(towardsDown, plane.axis)) >= kOrientingCosine)) {
-    planar.problem = steady.indices.empty()
-                         ? "the turn axis is more than 60 degrees from the direction given as down"
-                     : downs.empty() ? "no quasi-static sample among the samples the ellipse kept"
-                                     : "the turn axis is more than 60 degrees from down";
-    return planar;
-  }
-  if (dot(towardsDown, plane.axis) < 0.0) {
-    flip(plane);
-    for (Vec2& point : u) {
-      point[1] = -point[1];
-    }
-    ellipse.centre[1] = -ellipse.centre[1];
-    ellipse.matrix[0][1] = -ellipse.matrix[0][1];
-    ellipse.matrix[1][0] = -ellipse.matrix[1][0];
-  }
-
   // The component along the axis, from the dip at the quasi-static samples (or level).
   std::vector<DipSample> dips;
   double tiltSum = 0.0;
   for (std::size_t k = 0; k < downs.size(); ++k) {
+    const std::size_t index = steady.indices[k];
+    if (!kept[index] || !finite(downs[k])) {
+      continue;
+    }
     const Vec3 d{
         {dot(downs[k], plane.planeX), dot(downs[k], plane.planeY), dot(downs[k], plane.axis)}};
-    dips.push_back(DipSample{d, corrected(ellipse, u[downIndices[k]])});
+    dips.push_back(DipSample{d, corrected(ellipse, u[index])});
     tiltSum += std::acos(std::max(-1.0, std::min(1.0, d[2])));
   }
   const double radius = planar.horizontalRadius;

@@ -276,15 +276,25 @@ void expectPlanarRecovers(const Device& device, const std::vector<imu_recording:
 }
 
 TEST(Planar, LevelTurnRecoversTheOffsetIncludingItsVerticalPart) {
+  const Reference reference = Reference::fromField(placeField());
+  // The magnetometer's Z down and up: the plane's normal must be turned towards down.
+  for (const char* mounting : {"none", "roll 180"}) {
+    const Device device = turnDevice(orientationMatrix(mounting));
+    const std::vector<imu_recording::Sample> samples = device.turn(0.0, 1500);
+    const QuasiStatic steady =
+        selectQuasiStatic(imu_recording::accelerations(samples), AccelerometerUnit{});
+    PlanarOptions options;
+    options.accelFromMag = device.accelFromMag;
+    const PlanarCalibration planar =
+        calibratePlanar(imu_recording::magnetometer(samples), steady, reference, options);
+    SCOPED_TRACE(mounting);
+    expectPlanarRecovers(device, samples, planar);
+    EXPECT_LT(planar.tilt_deg, 0.5);
+  }
+
   const Device device = turnDevice(imu_recording::identity());
   const std::vector<imu_recording::Sample> samples = device.turn(0.0, 1500);
   const std::vector<Vec3> raw = imu_recording::magnetometer(samples);
-  const Reference reference = Reference::fromField(placeField());
-  const QuasiStatic steady =
-      selectQuasiStatic(imu_recording::accelerations(samples), AccelerometerUnit{});
-  const PlanarCalibration planar = calibratePlanar(raw, steady, reference);
-  expectPlanarRecovers(device, samples, planar);
-  EXPECT_LT(planar.tilt_deg, 0.5);
 
   // Without the accelerometer, a hint of which way is down.
   PlanarOptions hinted;

@@ -16,6 +16,7 @@
 #include <random>
 #include <vector>
 
+#include "calibration_test_data.h"
 #include "fluxtrim/types.hpp"
 
 namespace imu_recording {
@@ -23,34 +24,14 @@ namespace imu_recording {
 using fluxtrim::Matrix3;
 using fluxtrim::Vec3;
 using Quaternion = std::array<double, 4>;  // w, x, y, z
+using calibration_test::multiply;
+using calibration_test::transpose;
 
 constexpr double kGravity = 9.80665;
 constexpr double kPi = 3.14159265358979323846;
 
 inline Matrix3 identity() {
   return {{{{1, 0, 0}}, {{0, 1, 0}}, {{0, 0, 1}}}};
-}
-
-inline Matrix3 multiply(const Matrix3& a, const Matrix3& b) {
-  Matrix3 p{};
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) {
-      for (int k = 0; k < 3; ++k) {
-        p[r][c] += a[r][k] * b[k][c];
-      }
-    }
-  }
-  return p;
-}
-
-inline Matrix3 transpose(const Matrix3& a) {
-  Matrix3 t{};
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) {
-      t[r][c] = a[c][r];
-    }
-  }
-  return t;
 }
 
 inline Vec3 times(const Matrix3& m, const Vec3& v) {

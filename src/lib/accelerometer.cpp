@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <string_view>
 
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/units.hpp"
@@ -19,15 +18,6 @@ namespace {
 
 // A magnitude is taken for a unit when it lies within this fraction of the unit's 1 g.
 constexpr double kDetectionTolerance = 0.15;
-
-std::string_view trimBlanks(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  const std::size_t last = text.find_last_not_of(" \t");
-  return text.substr(first, last - first + 1);
-}
 
 void checkOptions(const QuasiStaticOptions& options) {
   if (options.halfWindow < 0 || options.halfWindow > 1000) {
@@ -94,7 +84,8 @@ std::string AccelerometerUnit::symbol() const {
 }
 
 AccelerometerUnit parseAccelerometerUnit(const std::string& text) {
-  const std::string_view unit = trimBlanks(text);
+  const std::size_t first = std::min(text.find_first_not_of(" \t"), text.size());
+  const std::string unit = text.substr(first, text.find_last_not_of(" \t") + 1 - first);
   if (unit == "m/s^2" || unit == "m/s2" || unit == "m/s\xC2\xB2") {  // superscript two in UTF-8
     return AccelerometerUnit{AccelUnit::MetresPerSecondSquared};
   }
@@ -102,14 +93,14 @@ AccelerometerUnit parseAccelerometerUnit(const std::string& text) {
     return AccelerometerUnit{AccelUnit::StandardGravity};
   }
   const std::string quoted = "'" + printableText(text.data(), text.data() + text.size()) + "'";
-  std::string lower(unit.substr(0, 6));
+  std::string lower = unit.substr(0, 6);
   std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
   });
   if (lower == "counts") {
     // The counts:N form is the magnetometer's; only the quantity per count differs.
     try {
-      return AccelerometerUnit::counts(parseUnit(std::string(unit)).countsPerGauss);
+      return AccelerometerUnit::counts(parseUnit(unit).countsPerGauss);
     } catch (const UsageError&) {
       throw UsageError("accelerometer unit " + quoted +
                        ": raw counts need the sensor's scale, as counts:N with N counts per g, "

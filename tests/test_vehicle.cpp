@@ -322,15 +322,31 @@ TEST(Planar, TiltedTurnWithAMountingRecoversTheOffset) {
   EXPECT_NEAR(planar.tilt_deg, 15.0, 0.5);
 }
 
-TEST(Planar, RefusesWithoutTheFieldsDirectionOrDown) {
-  const std::vector<imu_recording::Sample> samples =
-      turnDevice(imu_recording::identity()).turn(0.0, 200);
+TEST(Planar, RefusesWhatATurnCannotGive) {
+  const Device device = turnDevice(imu_recording::identity());
+  const Reference reference = Reference::fromField(placeField());
+  const auto planarOf = [&](const std::vector<imu_recording::Sample>& samples) {
+    const QuasiStatic steady =
+        selectQuasiStatic(imu_recording::accelerations(samples), AccelerometerUnit{});
+    return calibratePlanar(imu_recording::magnetometer(samples), steady, reference);
+  };
+  // A tumble is no turn about one axis; a third of a turn fixes no ellipse's centre. Neither may
+  // pass for a calibration.
+  const PlanarCalibration tumbled = planarOf(device.handTumble(20));
+  EXPECT_FALSE(tumbled.determined);
+  EXPECT_NE(tumbled.problem.find("plane"), std::string::npos) << tumbled.problem;
+  const PlanarCalibration arc = planarOf(device.turn(0.0, 400, 0.3));
+  EXPECT_FALSE(arc.determined);
+  EXPECT_NEAR(arc.arc_deg, 105.0, 5.0);
+
+  // The component along the axis needs the field's direction; the axis's sign needs down.
+  const std::vector<imu_recording::Sample> samples = device.turn(0.0, 200);
   const std::vector<Vec3> raw = imu_recording::magnetometer(samples);
   const QuasiStatic steady =
       selectQuasiStatic(imu_recording::accelerations(samples), AccelerometerUnit{});
   EXPECT_THROW(calibratePlanar(raw, steady, Reference()), UsageError);
   EXPECT_THROW(calibratePlanar(raw, steady, Reference::fromStrength(0.48)), UsageError);
-  EXPECT_THROW(calibratePlanar(raw, QuasiStatic{}, Reference::fromField(placeField())), UsageError);
+  EXPECT_THROW(calibratePlanar(raw, QuasiStatic{}, reference), UsageError);
 }
 
 }  // namespace

@@ -153,7 +153,8 @@ enum class Handedness {
   Mirrored,
   /// Not told: without the model's inclination, or within 5 degrees of the magnetic equator.
   /// A mirrored set explains the data exactly as well as a right-handed one under a field of
-  /// opposite inclination, so only the sign of the inclination tells them apart.
+  /// opposite inclination, so only the sign of the inclination tells them apart. The estimate
+  /// is then given as right-handed, with the measured inclination's sign that goes with it.
   Unknown,
 };
 const char* handednessName(Handedness handedness);  // "right-handed", "mirrored", "unknown"
@@ -212,11 +213,13 @@ struct MountingEstimate {
 /// (NaN when unknown: the handedness is then Unknown).
 ///
 /// What it needs: poses in which different axes point down (a turn about the vertical alone
-/// leaves the rotation about it free). The rotation is sensed in proportion to the cosine of the
-/// inclination, so it weakens towards the magnetic poles; the handedness in proportion to its
-/// sine, so it is lost at the magnetic equator. A calibration that leaves the field's directions
-/// distorted biases both. Throws UsageError when an index is beyond field or steady's two lists
-/// differ in length, and for options out of their domain.
+/// leaves the rotation about it free, and the estimate is then not determined). The rotation is
+/// fixed equally well at every inclination, the magnetic equator included, where the invariant
+/// says only that field and down are perpendicular; what the equator takes away is the sign of
+/// the inclination, and with it the handedness (see Handedness). A calibration that leaves the
+/// field's directions distorted biases rotation and inclination alike. Throws UsageError when an
+/// index is beyond field or steady's two lists differ in length, and for options out of their
+/// domain.
 MountingEstimate estimateMounting(const std::vector<Vec3>& field, const QuasiStatic& steady,
                                   double modelInclination_deg, const MountingOptions& options = {});
 
@@ -307,10 +310,10 @@ double planarHeadingError_deg(const PlanarCalibration& planar, double axisSoftIr
 /// raw), or nothing; without them options.downHint must be given. The reference must be a field
 /// (its inclination fixes the component along the axis): throws UsageError otherwise, and for an
 /// index beyond raw, steady's two lists of different lengths, neither steady samples nor a hint,
-/// or options out of their domain. Samples that are not on one plane, or an arc too short for an
-/// ellipse, give a result that is not determined or shows it in its residuals and arc; the data
-/// are never an exception. Whether the samples were turned about one axis is not checked beyond
-/// planeResidual.
+/// or options out of their domain. Samples that stray from one plane (planeResidual above a
+/// tenth of their spread across it), that span less than half a turn, or that do not lie on an
+/// ellipse give a result that is not determined, with the figures it could compute; the data are
+/// never an exception.
 PlanarCalibration calibratePlanar(const std::vector<Vec3>& raw, const QuasiStatic& steady,
                                   const Reference& reference, const PlanarOptions& options = {});
 

@@ -29,6 +29,11 @@ constexpr double kMadToSigma = 1.4826;
 // The hint, or the mean down, must lie within 60 degrees of the axis (or of its opposite) to
 // orient it.
 constexpr double kOrientingCosine = 0.5;
+// Samples whose root mean square distance from their plane exceeds this fraction of their
+// spread across it were not turned about one axis alone.
+constexpr double kPlaneLimit = 0.1;
+// Less of a turn than this leaves the ellipse's centre poorly fixed.
+constexpr double kMinimumArc_deg = 180.0;
 // The corrected field's along-axis component is searched as horizontalRadius * tan(angle) over
 // angles in steps of this many degrees, then refined between the neighbours of the best.
 constexpr double kSearchStep_deg = 0.5;
@@ -39,6 +44,7 @@ struct Plane {
   Vec3 planeY{{0.0, 1.0, 0.0}};
   double meanAlong = 0.0;  // mean of raw . axis
   double residual = 0.0;   // root mean square of raw . axis about its mean
+  double radius = 0.0;     // sqrt(2 x the middle scatter per sample): a circle's radius
 };
 
 // The plane of the kept samples: the eigenvectors of their scatter, the normal last.
@@ -72,6 +78,7 @@ Plane fitPlane(const std::vector<Vec3>& raw, const std::vector<char>& kept) {
   plane.planeY = cross(plane.axis, plane.planeX);
   plane.meanAlong = dot(mean, plane.axis);
   plane.residual = std::sqrt(std::max(0.0, values[0]) / count);
+  plane.radius = std::sqrt(2.0 * std::max(0.0, values[1]) / count);
   return plane;
 }
 
@@ -371,9 +378,17 @@ PlanarCalibration calibratePlanar(const std::vector<Vec3>& raw, const QuasiStati
       return planar;
     }
     plane = fitPlane(raw, kept);
+    planar.planeResidual = plane.residual;
+    if (!(plane.residual <= kPlaneLimit * plane.radius)) {
+      planar.problem = "the samples stray from one plane (root mean square " +
+                       std::to_string(std::lround(plane.residual / plane.radius * 100.0)) +
+                       " % of the field across it): they were not turned about one axis alone";
+      return planar;
+    }
     if (!(std::fabs(dot(towardsDown, plane.axis)) >= kOrientingCosine)) {
       planar.problem =
-          steady.indices.empty()
+          !finite(towardsDown) ? "no quasi-static sample gives a direction of down"
+          : steady.indices.empty()
               ? "the turn axis is more than 60 degrees from the direction given as down"
               : "the turn axis is more than 60 degrees from down";
       return planar;
@@ -428,7 +443,6 @@ PlanarCalibration calibratePlanar(const std::vector<Vec3>& raw, const QuasiStati
   planar.offset2 = ellipse.centre;
   planar.matrix2 = ellipse.matrix;
   planar.calibration = calibrationOf(planar);
-  planar.planeResidual = plane.residual;
   double squares = 0.0;
   std::vector<double> angles;
   for (std::size_t i = 0; i < raw.size(); ++i) {
@@ -444,7 +458,11 @@ PlanarCalibration calibratePlanar(const std::vector<Vec3>& raw, const QuasiStati
   planar.arc_deg = arcOf(std::move(angles));
   planar.headingErrorAtTilt_deg = {{planarHeadingError_deg(planar, options.axisSoftIron, 10.0),
                                     planarHeadingError_deg(planar, options.axisSoftIron, 20.0)}};
-  planar.determined = true;
+  if (planar.arc_deg < kMinimumArc_deg) {
+    planar.problem = "the turn spans " + std::to_string(static_cast<int>(planar.arc_deg)) +
+                     " degrees; turn through at least half a circle, better a whole one";
+  }
+  planar.determined = planar.problem.empty();
   return planar;
 }
 

@@ -200,6 +200,7 @@ TEST(Mounting, ReportsAMirroredAxisSetAndWhenItCannotTell) {
       angleBetween(multiply(transpose(device.accelFromMag), m.matrix), imu_recording::identity()),
       0.5);
   EXPECT_EQ(m.nearest, orientationIndex("yaw 90"));  // once Z is negated
+  EXPECT_LT(m.misalignment_deg, 0.5);
   EXPECT_NEAR(m.measuredInclination_deg, inclination, 0.5);
   // Without the model's inclination the sign that tells a mirror is missing.
   EXPECT_EQ(mountingOf(device, std::nan("")).handedness, Handedness::Unknown);

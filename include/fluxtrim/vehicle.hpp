@@ -232,7 +232,7 @@ struct PlanarOptions {
   /// The mounting, v_acc = accelFromMag * v_mag: estimated from a tumble, or the named
   /// orientation the firmware applies. Used to bring down into the magnetometer's axes.
   Matrix3 accelFromMag{{{{1.0, 0.0, 0.0}}, {{0.0, 1.0, 0.0}}, {{0.0, 0.0, 1.0}}}};
-  /// Without quasi-static samples: a direction in the magnetometer's axes within 90 degrees of
+  /// Without quasi-static samples: a direction in the magnetometer's axes within 60 degrees of
   /// down (say (0, 0, 1) when its Z points down), which orients the turn axis; the turn is then
   /// taken as level. Zero: not given.
   Vec3 downHint{{0.0, 0.0, 0.0}};
@@ -247,11 +247,11 @@ struct PlanarOptions {
 /// A calibration from samples turned about one axis. In the basis (planeX, planeY, axis) a raw
 /// sample has in-plane coordinates u and the component a along the axis; the calibration is
 ///   in the plane:  (u - offset2) * matrix2, row vectors, matrix2 symmetric with determinant 1,
-///                  so that the corrected samples lie on a circle of radius horizontalRadius;
+///                  so that the corrected samples lie on a circle of radius acrossAxisField;
 ///   along the axis: a - alongAxisOffset, with the plane's scale: what the turn cannot show, the
 ///                  soft iron along the axis, is taken as none.
 /// alongAxisOffset is chosen so that the corrected field makes with down the angle the model's
-/// inclination says (for a level turn: alongAxisField = horizontalRadius * tan(inclination)),
+/// inclination says (for a level turn: alongAxisField = acrossAxisField * tan(inclination)),
 /// which needs neither the samples' unit nor their gain. `calibration` is the same in the
 /// magnetometer's axes: offset = offset2[0] planeX + offset2[1] planeY + alongAxisOffset axis,
 /// matrix = B K B^T with B the basis as columns and K = diag(matrix2, 1). Quantities without a
@@ -269,8 +269,10 @@ struct PlanarCalibration {
   std::array<double, 2> offset2{{0.0, 0.0}};
   Matrix2 matrix2{{{{1.0, 0.0}}, {{0.0, 1.0}}}};
   double alongAxisOffset = 0.0;
-  double horizontalRadius = std::numeric_limits<double>::quiet_NaN();  // mean corrected radius
-  double alongAxisField = std::numeric_limits<double>::quiet_NaN();    // corrected, on the axis
+  /// The corrected field across the axis (the mean radius of the corrected in-plane samples)
+  /// and along it.
+  double acrossAxisField = std::numeric_limits<double>::quiet_NaN();
+  double alongAxisField = std::numeric_limits<double>::quiet_NaN();
   /// One standard deviation of alongAxisOffset from the model's inclination uncertainty.
   double alongAxisUncertainty = std::numeric_limits<double>::quiet_NaN();
   /// The model's inclination used, degrees, positive when the field points down.
@@ -281,7 +283,7 @@ struct PlanarCalibration {
   double tilt_deg = std::numeric_limits<double>::quiet_NaN();
   /// Angle the corrected in-plane directions span, degrees, 0 to 360.
   double arc_deg = 0.0;
-  /// Root mean square of the corrected in-plane radius about horizontalRadius, and of the kept
+  /// Root mean square of the corrected in-plane radius about acrossAxisField, and of the kept
   /// samples' distance from their plane.
   double residual = std::numeric_limits<double>::quiet_NaN();
   double planeResidual = std::numeric_limits<double>::quiet_NaN();

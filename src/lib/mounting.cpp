@@ -251,19 +251,11 @@ void checkOptions(const MountingOptions& options) {
 }
 
 std::vector<Pair> pairsOf(const std::vector<Vec3>& field, const QuasiStatic& steady) {
-  if (steady.indices.size() != steady.down.size()) {
-    throw UsageError("quasi-static samples: " + std::to_string(steady.indices.size()) +
-                     " indices but " + std::to_string(steady.down.size()) + " down vectors");
-  }
+  checkQuasiStatic(steady, field.size());
   std::vector<Pair> pairs;
   pairs.reserve(steady.indices.size());
   for (std::size_t k = 0; k < steady.indices.size(); ++k) {
-    const std::size_t index = steady.indices[k];
-    if (index >= field.size()) {
-      throw UsageError("quasi-static sample " + std::to_string(index) + " is beyond the " +
-                       std::to_string(field.size()) + " magnetometer samples");
-    }
-    const Vec3 direction = unit(field[index]);
+    const Vec3 direction = unit(field[steady.indices[k]]);
     if (finite(direction) && finite(steady.down[k])) {
       pairs.push_back(Pair{direction, steady.down[k]});
     }

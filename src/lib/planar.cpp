@@ -34,7 +34,7 @@ constexpr double kOrientingCosine = 0.5;
 constexpr double kPlaneLimit = 0.1;
 // Less of a turn than this leaves the ellipse's centre poorly fixed.
 constexpr double kMinimumArc_deg = 180.0;
-// The corrected field's along-axis component is searched as horizontalRadius * tan(angle) over
+// The corrected field's along-axis component is searched as acrossAxisField * tan(angle) over
 // angles in steps of this many degrees, then refined between the neighbours of the best.
 constexpr double kSearchStep_deg = 0.5;
 
@@ -271,16 +271,7 @@ double arcOf(std::vector<double> angles_deg) {
 
 void checkInput(const std::vector<Vec3>& raw, const QuasiStatic& steady,
                 const PlanarOptions& options) {
-  if (steady.indices.size() != steady.down.size()) {
-    throw UsageError("quasi-static samples: " + std::to_string(steady.indices.size()) +
-                     " indices but " + std::to_string(steady.down.size()) + " down vectors");
-  }
-  for (const std::size_t index : steady.indices) {
-    if (index >= raw.size()) {
-      throw UsageError("quasi-static sample " + std::to_string(index) + " is beyond the " +
-                       std::to_string(raw.size()) + " magnetometer samples");
-    }
-  }
+  checkQuasiStatic(steady, raw.size());
   if (steady.indices.empty() && !(finite(options.downHint) && norm(options.downHint) > 0.0)) {
     throw UsageError(
         "a planar calibration without accelerometer samples needs the direction of down in the "
@@ -334,7 +325,7 @@ Calibration calibrationOf(const PlanarCalibration& planar) {
 double planarHeadingError_deg(const PlanarCalibration& planar, double axisSoftIron,
                               double tilt_deg) {
   const double t = tilt_deg / kDegreesPerRadian;
-  const double field = std::hypot(planar.horizontalRadius, planar.alongAxisField);
+  const double field = std::hypot(planar.acrossAxisField, planar.alongAxisField);
   const double horizontal = field * std::cos(planar.modelInclination_deg / kDegreesPerRadian);
   const double offsetError = planar.alongAxisUncertainty * std::sin(t);
   const double softIronError = axisSoftIron * 2.0 * field * std::sin(0.5 * t);
@@ -407,7 +398,7 @@ PlanarCalibration calibratePlanar(const std::vector<Vec3>& raw, const QuasiStati
       trimRadii(u, ellipse, kept);
     }
   }
-  planar.horizontalRadius = meanRadius(u, ellipse, kept);
+  planar.acrossAxisField = meanRadius(u, ellipse, kept);
 
   // The component along the axis, from the dip at the quasi-static samples (or level).
   std::vector<DipSample> dips;
@@ -422,7 +413,7 @@ PlanarCalibration calibratePlanar(const std::vector<Vec3>& raw, const QuasiStati
     dips.push_back(DipSample{d, corrected(ellipse, u[index])});
     tiltSum += std::acos(std::max(-1.0, std::min(1.0, d[2])));
   }
-  const double radius = planar.horizontalRadius;
+  const double radius = planar.acrossAxisField;
   const auto along = [&](double inclination_rad) {
     return dips.empty() ? radius * std::tan(inclination_rad)
                         : alongAxisComponent(dips, radius, inclination_rad);

@@ -1,5 +1,8 @@
 #include "vehicleMath.hpp"
 
+#include <string>
+
+#include "fluxtrim/error.hpp"
 #include "symmetricEigen.hpp"
 
 namespace fluxtrim {
@@ -119,6 +122,19 @@ bool choleskySolve(double* a, double* b, int n) {
     b[i] = sum / at(i, i);
   }
   return true;
+}
+
+void checkQuasiStatic(const QuasiStatic& steady, std::size_t samples) {
+  if (steady.indices.size() != steady.down.size()) {
+    throw UsageError("quasi-static samples: " + std::to_string(steady.indices.size()) +
+                     " indices but " + std::to_string(steady.down.size()) + " down vectors");
+  }
+  for (const std::size_t index : steady.indices) {
+    if (index >= samples) {
+      throw UsageError("quasi-static sample " + std::to_string(index) + " is beyond the " +
+                       std::to_string(samples) + " magnetometer samples");
+    }
+  }
 }
 
 }  // namespace vehicle

@@ -1,5 +1,6 @@
 // Small vectors, rotations and linear solves for the vehicle routines (accelerometer, mounting,
-// planar calibration). Column-vector convention: a matrix times a vector is m * v.
+// planar calibration), and the check of the quasi-static samples they share. Column-vector
+// convention: a matrix times a vector is m * v.
 #ifndef FLUXTRIM_LIB_VEHICLE_MATH_HPP
 #define FLUXTRIM_LIB_VEHICLE_MATH_HPP
 
@@ -7,6 +8,7 @@
 #include <limits>
 
 #include "fluxtrim/types.hpp"
+#include "fluxtrim/vehicle.hpp"
 
 namespace fluxtrim {
 namespace detail {
@@ -66,6 +68,10 @@ bool polarFactor(const Matrix3& a, Matrix3& q);
 // Returns false when a pivot is not positive (a not positive definite to working precision, or
 // not finite); a and b are then undefined.
 bool choleskySolve(double* a, double* b, int n);
+
+// Throws UsageError unless steady's indices and downs are as many and every index is below
+// samples (the magnetometer samples of the recording).
+void checkQuasiStatic(const QuasiStatic& steady, std::size_t samples);
 
 }  // namespace vehicle
 }  // namespace detail

@@ -1,0 +1,160 @@
+// Accelerometer units and the quasi-static samples: where the accelerometer says where down is.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "fluxtrim/error.hpp"
+#include "fluxtrim/units.hpp"
+#include "fluxtrim/vehicle.hpp"
+#include "printable.hpp"
+#include "robustStatistics.hpp"
+#include "vehicleMath.hpp"
+
+namespace fluxtrim {
+
+using namespace detail::vehicle;
+
+namespace {
+
+// A magnitude is taken for a unit when it lies within this fraction of the unit's 1 g.
+constexpr double kDetectionTolerance = 0.15;
+
+void checkOptions(const QuasiStaticOptions& options) {
+  if (options.halfWindow < 0 || options.halfWindow > 1000) {
+    throw UsageError("the quasi-static window's half-width must be 0 to 1000 samples, not " +
+                     std::to_string(options.halfWindow));
+  }
+  if (!(options.magnitudeTolerance > 0.0 && options.magnitudeTolerance < 1.0)) {
+    throw UsageError("the quasi-static magnitude tolerance must lie between 0 and 1 (exclusive)");
+  }
+  if (!(options.steadiness > 0.0) || !std::isfinite(options.steadiness)) {
+    throw UsageError("the quasi-static steadiness must be finite and greater than 0");
+  }
+}
+
+// Whether the window [first, last] of samples (in g) is finite, near 1 g and steady; its mean
+// in mean_g.
+bool steadyWindow(const std::vector<Vec3>& samples, double perG, std::size_t first,
+                  std::size_t last, const QuasiStaticOptions& options, Vec3& mean_g) {
+  Vec3 sum{{0.0, 0.0, 0.0}};
+  for (std::size_t j = first; j <= last; ++j) {
+    const Vec3 a = scaled(samples[j], 1.0 / perG);
+    if (!finite(a) || !(std::fabs(norm(a) - 1.0) <= options.magnitudeTolerance)) {
+      return false;
+    }
+    sum = plus(sum, a);
+  }
+  const double count = static_cast<double>(last - first + 1);
+  mean_g = scaled(sum, 1.0 / count);
+  double squares = 0.0;
+  for (std::size_t j = first; j <= last; ++j) {
+    const Vec3 deviation = minus(scaled(samples[j], 1.0 / perG), mean_g);
+    squares += dot(deviation, deviation);
+  }
+  return std::sqrt(squares / count) <= options.steadiness;
+}
+
+}  // namespace
+
+double AccelerometerUnit::perG() const {
+  switch (unit) {
+    case AccelUnit::MetresPerSecondSquared:
+      return kStandardGravity_mps2;
+    case AccelUnit::StandardGravity:
+      return 1.0;
+    case AccelUnit::Counts:
+      if (!(std::isfinite(countsPerG) && countsPerG > 0.0)) {
+        throw UsageError("accelerometer counts per g must be finite and greater than 0");
+      }
+      return countsPerG;
+  }
+  return 1.0;
+}
+
+std::string AccelerometerUnit::symbol() const {
+  switch (unit) {
+    case AccelUnit::MetresPerSecondSquared:
+      return "m/s^2";
+    case AccelUnit::StandardGravity:
+      return "g";
+    case AccelUnit::Counts:
+      return "counts";
+  }
+  return "?";
+}
+
+AccelerometerUnit parseAccelerometerUnit(const std::string& text) {
+  const std::size_t first = std::min(text.find_first_not_of(" \t"), text.size());
+  const std::string unit = text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+  if (unit == "m/s^2" || unit == "m/s2" || unit == "m/s\xC2\xB2") {  // superscript two in UTF-8
+    return AccelerometerUnit{AccelUnit::MetresPerSecondSquared};
+  }
+  if (unit == "g" || unit == "G") {
+    return AccelerometerUnit{AccelUnit::StandardGravity};
+  }
+  const std::string quoted = "'" + printableText(text.data(), text.data() + text.size()) + "'";
+  std::string lower = unit.substr(0, 6);
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  if (lower == "counts") {
+    // The counts:N form is the magnetometer's; only the quantity per count differs.
+    try {
+      return AccelerometerUnit::counts(parseUnit(unit).countsPerGauss);
+    } catch (const UsageError&) {
+      throw UsageError("accelerometer unit " + quoted +
+                       ": raw counts need the sensor's scale, as counts:N with N counts per g, "
+                       "one number, finite and greater than 0");
+    }
+  }
+  throw UsageError("unknown accelerometer unit " + quoted +
+                   "; expected m/s^2, g or counts:N (N counts per g)");
+}
+
+std::optional<AccelerometerUnit> detectAccelerometerUnit(const std::vector<Vec3>& samples) {
+  std::vector<double> magnitudes;
+  magnitudes.reserve(samples.size());
+  for (const Vec3& a : samples) {
+    if (finite(a)) {
+      magnitudes.push_back(norm(a));
+    }
+  }
+  const double typical = detail::orderStatistic(magnitudes, magnitudes.size() / 2);
+  for (const AccelUnit candidate :
+       {AccelUnit::MetresPerSecondSquared, AccelUnit::StandardGravity}) {
+    const AccelerometerUnit unit{candidate};
+    if (std::fabs(typical / unit.perG() - 1.0) <= kDetectionTolerance) {
+      return unit;
+    }
+  }
+  return std::nullopt;
+}
+
+Vec3 downFromSpecificForce(const Vec3& a) {
+  return unit(scaled(a, -1.0));
+}
+
+QuasiStatic selectQuasiStatic(const std::vector<Vec3>& samples, const AccelerometerUnit& unit,
+                              const QuasiStaticOptions& options) {
+  checkOptions(options);
+  const double perG = unit.perG();
+  QuasiStatic steady;
+  steady.samples = samples.size();
+  const std::size_t half = static_cast<std::size_t>(options.halfWindow);
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    if (!finite(samples[i])) {
+      ++steady.invalid;
+      continue;
+    }
+    const std::size_t first = i >= half ? i - half : 0;
+    const std::size_t last = std::min(samples.size() - 1, i + half);
+    Vec3 mean_g{};
+    if (steadyWindow(samples, perG, first, last, options, mean_g)) {
+      steady.indices.push_back(i);
+      steady.down.push_back(downFromSpecificForce(mean_g));
+    }
+  }
+  return steady;
+}
+
+}  // namespace fluxtrim

@@ -15,22 +15,22 @@
 // one program, and main() of the tool is compiled in under the name the command-line target uses.
 #define LLVMFuzzerInitialize readerInitialize
 #define LLVMFuzzerTestOneInput readerOneInput
-#include "../fuzz/fuzz_reader.cpp"
+#include "../../fuzz/fuzz_reader.cpp"
 #undef LLVMFuzzerInitialize
 #undef LLVMFuzzerTestOneInput
 
 #define LLVMFuzzerTestOneInput calibrationOneInput
-#include "../fuzz/fuzz_calibration.cpp"
+#include "../../fuzz/fuzz_calibration.cpp"
 #undef LLVMFuzzerTestOneInput
 
 #define LLVMFuzzerInitialize cliInitialize
 #define LLVMFuzzerTestOneInput cliOneInput
-#include "../fuzz/fuzz_cli.cpp"
+#include "../../fuzz/fuzz_cli.cpp"
 #undef LLVMFuzzerInitialize
 #undef LLVMFuzzerTestOneInput
 
 #define main fluxtrim_main
-#include "../main.cpp"
+#include "../../main.cpp"
 #undef main
 
 namespace {

@@ -42,7 +42,7 @@ class FluxtrimTest : public test_support::TempDirTest {
 
   // Validates the JSON files against the named schema; the validator's messages on failure.
   void expectValid(const std::string& schema, const std::vector<std::string>& files) {
-    std::vector<std::string> args{std::string(FLUXTRIM_SOURCE_DIR) + "/tests/validate_json.py",
+    std::vector<std::string> args{std::string(FLUXTRIM_SOURCE_DIR) + "/tests/support/validate_json.py",
                                   kSchemaDir, schema};
     args.insert(args.end(), files.begin(), files.end());
     const fs::path scratch = dir_ / "validator";

@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
     const fluxtrim::SampleSet samples = fluxtrim::readSamples(argv[1]);
     const fluxtrim::GeodeticPosition position{
         number("latitude", argv[3]), number("longitude", argv[4]), number("height", argv[5])};
-    const fluxtrim::Model model =
-        fluxtrim::parseModel(argc == 8 ? argv[7] : std::string("wmm2025"));
+    const fluxtrim::FieldModel model =
+        fluxtrim::parseFieldModel(argc == 8 ? argv[7] : std::string("wmm2025"));
     fluxtrim::CalibrationOptions options;
     options.reference = fluxtrim::Reference::fromField(
         fluxtrim::evaluateField(model, position, fluxtrim::parseDate(argv[6])));

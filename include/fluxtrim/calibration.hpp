@@ -58,6 +58,12 @@ class Reference {
   ReferenceField field_;
 };
 
+// The reference in a few words, as the command and the report print it: "WMM2025 at 48.5578 N,
+// 3.2914 E, 89 m on 2026-12-08" (a date that is no calendar date exactly as its decimal year,
+// "on 2026.5"), "a given field strength of 0.483 G", "none (the Earth's range, about 0.22 to
+// 0.67 G, assumed)".
+std::string referenceText(const Reference& reference);
+
 enum class Mode {
   // The library's own: unit check, offset from a sphere through all valid samples, rejection of
   // disturbed samples by their distance from that offset relative to its radius, the three fits
@@ -147,6 +153,13 @@ struct AcceptanceWindow {
   double lower = 0.0;            // samples' unit
   double upper = 0.0;            // samples' unit
   SampleStatus rejectedAs = SampleStatus::OutsideWindow;
+
+  // The window's measure of a raw sample, samples' unit, by the calibration core's scaled norm:
+  // the very double the window was applied to. NaN when a component is NaN, or for a measure
+  // that is none of the enumerators.
+  double measureOf(const Vec3& raw) const;
+  // Whether a measure lies in [lower, upper]; NaN never does.
+  bool accepts(double measure) const { return measure <= upper && measure >= lower; }
 };
 
 // The figures behind the checks. Quantities in the samples' unit carry no suffix; _G is gauss

@@ -2,25 +2,27 @@
 #ifndef FLUXTRIM_FIELD_HPP
 #define FLUXTRIM_FIELD_HPP
 
+#include <optional>
 #include <string>
 
 namespace fluxtrim {
 
-enum class Model {
+// The field models, by the years they cover (distinct from the fits of calibration.hpp).
+enum class FieldModel {
   WMM2025,  // the default; valid from 2025.0 to 2030.0
   WMM2020,  // valid from 2020.0 to 2025.0
 };
 
-struct ModelInfo {
+struct FieldModelInfo {
   const char* name;  // "WMM2025" or "WMM2020"
   double validFrom;  // decimal year
   double validTo;    // decimal year
 };
 // Name and validity of a model. Throws UsageError for a value that names no model.
-ModelInfo modelInfo(Model model);
+FieldModelInfo fieldModelInfo(FieldModel model);
 
 // "wmm2025" or "wmm2020", in any case. Throws UsageError for anything else.
-Model parseModel(const std::string& text);
+FieldModel parseFieldModel(const std::string& text);
 
 // Heights above the ellipsoid, metres, at which the model is evaluated: the range for which it
 // is published as valid. evaluateField refuses other heights rather than return a field of no
@@ -40,6 +42,10 @@ struct GeodeticPosition {
   double longitude_deg = 0.0;  // east positive, in [-360, 360] (0 to 360 and -180 to 180 alike)
   double height_m = 0.0;       // above the ellipsoid, in [kMinFieldHeight_m, kMaxFieldHeight_m]
 };
+
+// The position for a person, with hemisphere letters instead of signs, every number in its
+// shortest exact form and the height above the ellipsoid last: "48.5578 N, 3.2914 E, 89 m".
+std::string positionText(const GeodeticPosition& position);
 
 // The field at a place: components in the local north-east-down frame (down positive towards the
 // Earth's centre), nanotesla, and the angles in degrees.
@@ -63,7 +69,7 @@ struct FieldElements {
 enum class Precision { Double, Single };
 
 struct ReferenceField {
-  Model model = Model::WMM2025;
+  FieldModel model = FieldModel::WMM2025;
   double decimalYear = 0.0;
   GeodeticPosition position;
   FieldElements elements;
@@ -78,15 +84,35 @@ struct ReferenceField {
 // coordinate, height or year that is not finite, a latitude outside [-90, 90], a longitude
 // outside [-360, 360], a height outside [kMinFieldHeight_m, kMaxFieldHeight_m], a year outside
 // [kMinFieldYear, kMaxFieldYear], or a model or precision that is not one of the enumerators.
-ReferenceField evaluateField(Model model, const GeodeticPosition& position, double decimalYear,
+ReferenceField evaluateField(FieldModel model, const GeodeticPosition& position, double decimalYear,
                              Precision precision = Precision::Double);
+
+// A date of the Gregorian calendar.
+struct CalendarDate {
+  int year = 1;   // 1 to 9999
+  int month = 1;  // 1 to 12
+  int day = 1;    // 1 to the length of the month
+};
 
 // Decimal year of a calendar date (00:00 UTC): year + (day of the year - 1) / days in the year,
 // in the Gregorian calendar. Throws UsageError for a date that does not exist or a year outside
 // 1 to 9999.
 double decimalYear(int year, int month, int day);
+double decimalYear(const CalendarDate& date);
 
-// Decimal year of today's date (UTC).
+// The calendar date whose decimal year is exactly decimalYear (00:00 UTC of that date), or none
+// when the decimal year falls within a day or outside the years 1 to 9999.
+std::optional<CalendarDate> calendarDate(double decimalYear);
+
+// "2026-12-08". Nothing is checked.
+std::string dateText(const CalendarDate& date);
+
+// A decimal year for a person: three decimals at most (a day is 0.0027 years), trailing zeros
+// dropped but one kept: "2025.0", "2026.5", "2026.934". The figures of programs keep the double.
+std::string decimalYearText(double decimalYear);
+
+// Today's date (UTC), and its decimal year.
+CalendarDate currentDate();
 double currentDecimalYear();
 
 // A date as a user types it: YYYY-MM-DD, or a decimal year of four integer digits with an

@@ -65,6 +65,8 @@ enum class Delimiter {
   Tab,
   Blanks,  // one or more spaces or tabs; leading and trailing blanks ignored
 };
+// "auto", "comma", "semicolon", "tab" or "blanks".
+const char* delimiterName(Delimiter delimiter);
 
 enum class HeaderMode {
   Auto,     // the first lines before the first data line are header lines (see above)
@@ -102,6 +104,9 @@ enum class LineProblem {
   NotFinite,    // a selected cell is nan or inf
 };
 constexpr int kLineProblemCount = 4;
+// The problem in a few words, as every message about skipped lines words it: "too few cells",
+// "not a number", "out of range", "not finite".
+const char* lineProblemName(LineProblem problem);
 
 // One skipped line: its 1-based number, the problem, the 0-based column of the offending cell
 // (the first of X, Y, Z with a problem; -1 for TooFewCells) and the line's text without its line

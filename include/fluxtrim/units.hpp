@@ -33,6 +33,9 @@ struct SampleUnit {
   // / countsPerGauss, so that 48300 nT gives the double nearest 0.483, where 48300 * 1e-5 gives
   // 0.48300000000000004. Throws UsageError as gaussPerUnit does.
   double toGauss(double value) const;
+  // A value in gauss in this unit, correctly rounded: value_G * 1000, * 100, * 100000, / 10000 or
+  // * countsPerGauss, the inverse of toGauss. Throws UsageError as gaussPerUnit does.
+  double fromGauss(double value_G) const;
   // Short symbol for output: "G", "mG", "uT", "nT", "T" or "counts".
   std::string symbol() const;
   // Full name for messages: "gauss", "milligauss", "microtesla", "nanotesla", "tesla" or

@@ -343,8 +343,9 @@ TEST(LibraryCalibration, FixedWindowIsFluxtrimOutsComputationToTheBit) {
   const FERROKIT::MAGRESULT& expected = tool.getMagCalibResult();
 
   // The model as fluxtrim.out evaluates it: WMM2020 at 2024.0 in single precision.
-  const fluxtrim::ReferenceField field = fluxtrim::evaluateField(
-      fluxtrim::Model::WMM2020, {latitude, longitude, height}, 2024.0, fluxtrim::Precision::Single);
+  const fluxtrim::ReferenceField field =
+      fluxtrim::evaluateField(fluxtrim::FieldModel::WMM2020, {latitude, longitude, height}, 2024.0,
+                              fluxtrim::Precision::Single);
   CalibrationOptions options;
   options.mode = Mode::FixedWindow;
   options.tolerance = 0.2;

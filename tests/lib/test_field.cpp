@@ -6,6 +6,7 @@
 #include <cmath>
 #include <ctime>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -170,6 +171,42 @@ TEST(Field, Dates) {
   const double today = fluxtrim::currentDecimalYear();
   if (std::time(nullptr) / 86400 != now / 86400) GTEST_SKIP() << "the day changed";
   EXPECT_EQ(today, fluxtrim::decimalYear(utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday));
+}
+
+// Every day of a common year, a leap year and the century years either side of the rule reads
+// back from its decimal year, and a time within a day is no date. Catches an off-by-one in the
+// day of the year, the leap rule broken for 1900 or 2000, and a date rounded from a fraction.
+TEST(Field, CalendarDatesReadBackFromTheirDecimalYears) {
+  for (int year : {1900, 2000, 2023, 2024}) {
+    int days = 0;
+    for (int month = 1; month <= 12; ++month) {
+      for (int day = 1; day <= 31; ++day) {
+        double decimal = 0.0;
+        try {
+          decimal = fluxtrim::decimalYear(year, month, day);
+        } catch (const fluxtrim::UsageError&) {
+          continue;
+        }
+        ++days;
+        const std::optional<fluxtrim::CalendarDate> date = fluxtrim::calendarDate(decimal);
+        ASSERT_TRUE(date.has_value()) << year << "-" << month << "-" << day;
+        EXPECT_EQ(date->year * 10000 + date->month * 100 + date->day,
+                  year * 10000 + month * 100 + day);
+        EXPECT_FALSE(fluxtrim::calendarDate(decimal + 0.5 / 366.0).has_value()) << decimal;
+      }
+    }
+    EXPECT_EQ(days, year % 4 == 0 && year != 1900 ? 366 : 365) << year;
+  }
+  for (double notADate : {0.5, 10000.0, std::nan("")}) {
+    EXPECT_FALSE(fluxtrim::calendarDate(notADate).has_value()) << notADate;
+  }
+  EXPECT_EQ(fluxtrim::dateText({2026, 12, 8}), "2026-12-08");
+  EXPECT_EQ(fluxtrim::decimalYearText(2025.0), "2025.0");
+  EXPECT_EQ(fluxtrim::decimalYearText(2026.5), "2026.5");
+  EXPECT_EQ(fluxtrim::decimalYearText(fluxtrim::decimalYear(2026, 12, 8)), "2026.934");
+  EXPECT_EQ(fluxtrim::decimalYearText(2026.99981), "2027.0");
+  EXPECT_EQ(fluxtrim::positionText({-33.5, 151.25, -12.0}), "33.5 S, 151.25 E, -12 m");
+  EXPECT_EQ(fluxtrim::positionText({48.5578, -3.2914, 89.0}), "48.5578 N, 3.2914 W, 89 m");
 }
 
 }  // namespace

@@ -213,8 +213,8 @@ std::vector<Row> histogramRows(const CalibrationResult& result, const PlotContex
         row.title = number + "|raw| \xC2\xB7 ";
         break;
       case AcceptanceWindow::Measure::DistanceFromCentre:
-        row.title = number + "|raw \xE2\x88\x92 c|, c = " + vectorText(w.centre, context.decimals) +
-                    u + " \xC2\xB7 ";
+        row.title = number + "|raw \xE2\x88\x92 c|, c = ";
+        row.title += vectorText(w.centre, context.decimals) + u + " \xC2\xB7 ";
         break;
       case AcceptanceWindow::Measure::CorrectedMagnitude:
         row.title = number + "|corrected| by the first fit \xC2\xB7 ";
@@ -503,8 +503,9 @@ void drawCells(std::string& svg, const Frame& f, const Coverage& coverage) {
   for (int band = 0; band < grid.bands(); ++band) {
     const double y = bottom - cellHeight * (band + 1);
     const auto isEmpty = [&](int s) {
-      const std::size_t cell = static_cast<std::size_t>(band * grid.sectors() + s);
-      return cell >= coverage.samplesPerCell.size() || coverage.samplesPerCell[cell] == 0;
+      const int cell = band * grid.sectors() + s;
+      return static_cast<std::size_t>(cell) >= coverage.samplesPerCell.size() ||
+             coverage.samplesPerCell[static_cast<std::size_t>(cell)] == 0;
     };
     for (int sector = 0; sector < grid.sectors();) {
       if (!isEmpty(sector)) {

@@ -359,7 +359,8 @@ class Reader {
     const double estimate = static_cast<double>(samples) * static_cast<double>(total) /
                                 static_cast<double>(consumed) * 1.0625 +
                             1024.0;
-    const double most = static_cast<double>(total / 6 + 1);
+    const std::uint64_t mostLines = total / 6 + 1;  // whole lines of six bytes
+    const double most = static_cast<double>(mostLines);
     store_.expect(static_cast<std::size_t>(estimate < most ? estimate : most));
   }
 

@@ -1,4 +1,5 @@
-// The whole public interface of the fluxtrim library.
+/// @file
+/// The whole public interface of the fluxtrim library.
 #ifndef FLUXTRIM_FLUXTRIM_HPP
 #define FLUXTRIM_FLUXTRIM_HPP
 

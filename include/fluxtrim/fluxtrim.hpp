@@ -9,6 +9,7 @@
 #include "fluxtrim/field.hpp"
 #include "fluxtrim/report.hpp"
 #include "fluxtrim/samples.hpp"
+#include "fluxtrim/text.hpp"
 #include "fluxtrim/types.hpp"
 #include "fluxtrim/units.hpp"
 #include "fluxtrim/version.hpp"

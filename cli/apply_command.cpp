@@ -1,7 +1,6 @@
 // fluxtrim apply: corrected = (raw - offset) * matrix for every sample, written as CSV.
 #include "apply_command.hpp"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -12,6 +11,7 @@
 #include "fluxtrim/calibration.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/samples.hpp"
+#include "fluxtrim/text.hpp"
 #include "output.hpp"
 #include "terminal.hpp"
 
@@ -21,26 +21,6 @@ namespace {
 
 const char* const kPrefix = "fluxtrim apply: ";
 
-// Appends the shortest text that reads back as the same double.
-void appendNumber(std::string& line, double value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  line.append(text, result.ptr);
-}
-
-const char* problemText(fluxtrim::LineProblem problem) {
-  switch (problem) {
-    case fluxtrim::LineProblem::TooFewCells:
-      return "too few cells";
-    case fluxtrim::LineProblem::OutOfRange:
-      return "a number out of range";
-    case fluxtrim::LineProblem::NotFinite:
-      return "nan or inf";
-    default:
-      return "not a number";
-  }
-}
-
 // The lines of the input that gave no sample, in one line: their count and the first one.
 void reportSkipped(const fluxtrim::SampleSet& samples) {
   const fluxtrim::ReadSummary& s = samples.summary;
@@ -49,7 +29,7 @@ void reportSkipped(const fluxtrim::SampleSet& samples) {
   if (!s.skipped.empty()) {
     const fluxtrim::SkippedLine& line = s.skipped.front();
     first = std::string(s.skippedLines == 1 ? " (line " : " (first: line ") +
-            std::to_string(line.line) + ", " + problemText(line.problem) +
+            std::to_string(line.line) + ", " + fluxtrim::lineProblemName(line.problem) +
             (line.column >= 0 ? " in column " + std::to_string(line.column + 1) : "") + ")";
   }
   std::fprintf(stderr, "%sskipped %llu %s%s\n", kPrefix,
@@ -90,14 +70,19 @@ void printSummary(const StoredCalibration& c, const Spread& s, std::size_t count
   std::fprintf(stderr, "  corrected magnitude:  mean %.6g %s, std dev %.3g %s (%.2f %%)\n", s.mean,
                unit, s.deviation, unit, 100.0 * s.deviation / s.mean);
   std::fprintf(stderr, "                        from %.6g to %.6g %s\n", s.low, s.high, unit);
-  if (!c.referenceTotal_nT) {
+  if (c.reference.kind() == fluxtrim::Reference::Kind::None) {
     std::fprintf(stderr, "  reference field:      none recorded in the calibration\n");
     return;
   }
-  const double nanoteslaToGauss = 1e-5;
-  const double reference = *c.referenceTotal_nT * nanoteslaToGauss / c.unit.gaussPerUnit();
+  const double reference = c.unit.fromGauss(c.reference.total_G());
   std::fprintf(stderr, "  reference field:      %.6g %s\n", reference, unit);
-  std::fprintf(stderr, "                        %s\n", c.referenceText.c_str());
+  // The reference's words under the figure, wrapped within the line width at that indent.
+  const std::string indent(24, ' ');
+  std::string words = wrapped(fluxtrim::referenceText(c.reference), kLineWidth - indent.size());
+  for (std::size_t at = words.find('\n'); at != std::string::npos; at = words.find('\n', at + 1)) {
+    words.insert(at + 1, indent);
+  }
+  std::fprintf(stderr, "%s%s\n", indent.c_str(), words.c_str());
   std::fprintf(stderr, "  mean against it:      %+.2f %%\n",
                100.0 * (s.mean - reference) / reference);
 }
@@ -109,7 +94,8 @@ int runApply(const ApplyArgs& args) {
   const StoredCalibration calibration = readCalibrationFile(args.calibration);
   if (!calibration.hasCalibration) {
     std::fprintf(stderr, "%s%s holds no calibration (verdict %s): nothing to apply\n", kPrefix,
-                 printable(args.calibration, 60).c_str(), calibration.verdict.c_str());
+                 fluxtrim::printableText(args.calibration, 60).c_str(),
+                 calibration.verdict.c_str());
     return kExitUnusable;
   }
   if (!options.unit) options.unit = calibration.unit;
@@ -122,14 +108,14 @@ int runApply(const ApplyArgs& args) {
   }
   reportSkipped(samples);
   if (samples.values.empty()) {
-    throw fluxtrim::IoError("no samples in " + (args.input == "-"
-                                                    ? std::string("standard input")
-                                                    : "'" + printable(args.input, 60) + "'"));
+    throw fluxtrim::IoError("no samples in " +
+                            (args.input == "-"
+                                 ? std::string("standard input")
+                                 : "'" + fluxtrim::printableText(args.input, 60) + "'"));
   }
-  // Samples in another unit are brought to the calibration's unit; in the same unit they are
-  // used as read, to the bit.
+  // Samples in another unit are brought to the calibration's unit through gauss; in the same unit
+  // they are used as read, to the bit.
   const bool convert = samples.unit.gaussPerUnit() != calibration.unit.gaussPerUnit();
-  const double scale = samples.unit.gaussPerUnit() / calibration.unit.gaussPerUnit();
 
   // The input is read whole before the output is opened, so -o may name the input itself.
   Output out(args.output);
@@ -140,21 +126,14 @@ int runApply(const ApplyArgs& args) {
   out.write("x_" + unit + ",y_" + unit + ",z_" + unit + "\n");
   std::vector<double> magnitudes;
   magnitudes.reserve(samples.values.size());
-  std::string line;
   for (fluxtrim::Vec3 raw : samples.values) {
     if (convert) {
-      for (double& v : raw) v *= scale;
+      for (double& v : raw) v = calibration.unit.fromGauss(samples.unit.toGauss(v));
     }
     const fluxtrim::Vec3 c = fluxtrim::applyCalibration(stored, raw);
     magnitudes.push_back(std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]));
-    line.clear();
-    appendNumber(line, c[0]);
-    line += ',';
-    appendNumber(line, c[1]);
-    line += ',';
-    appendNumber(line, c[2]);
-    line += '\n';
-    out.write(line);
+    out.write(fluxtrim::shortestText(c[0]) + ',' + fluxtrim::shortestText(c[1]) + ',' +
+              fluxtrim::shortestText(c[2]) + '\n');
   }
   out.close();
 

@@ -4,13 +4,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <vector>
 
 #include "fluxtrim/error.hpp"
+#include "fluxtrim/text.hpp"
 #include "fluxtrim/units.hpp"
-#include "terminal.hpp"
 
 namespace fluxtrim_cli {
 
@@ -19,7 +18,7 @@ namespace {
 using fluxtrim::UsageError;
 
 std::string quoted(const std::string& text) {
-  return "'" + printable(text, 60) + "'";
+  return "'" + fluxtrim::printableText(text, 60) + "'";
 }
 
 bool isBlank(char c) {
@@ -102,22 +101,7 @@ fluxtrim::HeaderMode parseHeader(const std::string& text) {
   throw UsageError("--header " + quoted(text) + ": expected auto, yes or no");
 }
 
-std::string twoDigits(int value) {
-  return std::string(1, static_cast<char>('0' + value / 10)) + static_cast<char>('0' + value % 10);
-}
-
 }  // namespace
-
-std::string shortestText(double value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
-
-std::string placeText(double latitude_deg, double longitude_deg) {
-  return shortestText(std::fabs(latitude_deg)) + (latitude_deg < 0.0 ? " S, " : " N, ") +
-         shortestText(std::fabs(longitude_deg)) + (longitude_deg < 0.0 ? " W" : " E");
-}
 
 double parseNumber(const std::string& option, const std::string& text) {
   const char* begin = text.c_str();
@@ -132,7 +116,7 @@ double parseNumber(const std::string& option, const std::string& text) {
   return value;
 }
 
-double parseFieldStrength_nT(const std::string& text) {
+double parseFieldStrength_G(const std::string& text) {
   const char* begin = text.c_str();
   char* end = nullptr;
   const double value = std::strtod(begin, &end);
@@ -159,57 +143,36 @@ double parseFieldStrength_nT(const std::string& text) {
   if (!std::isfinite(value) || !(value > 0.0)) {
     throw UsageError("--field-strength " + quoted(text) + ": must be a finite strength above 0");
   }
-  const double gaussToNanotesla = 1e5;
-  return value * unit.gaussPerUnit() * gaussToNanotesla;
+  return unit.toGauss(value);
 }
 
-DateChoice parseDateOption(const std::string& text) {
-  DateChoice choice;
-  if (text.empty()) {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    if (now == static_cast<std::time_t>(-1) || gmtime_r(&now, &utc) == nullptr) {
-      throw fluxtrim::Error("cannot read today's date from the system clock");
-    }
-    const int year = utc.tm_year + 1900;
-    const int month = utc.tm_mon + 1;
-    choice.decimalYear = fluxtrim::decimalYear(year, month, utc.tm_mday);
-    choice.calendarDate =
-        std::to_string(year) + "-" + twoDigits(month) + "-" + twoDigits(utc.tm_mday);
-    return choice;
-  }
+double parseDateOption(const std::string& text) {
+  if (text.empty()) return fluxtrim::currentDecimalYear();
   try {
-    choice.decimalYear = fluxtrim::parseDate(text);
+    return fluxtrim::parseDate(text);
   } catch (const UsageError& e) {
     throw UsageError(std::string("--date: ") + e.what());
   }
-  if (text.size() == 10 && text[4] == '-') choice.calendarDate = text;
-  return choice;
 }
 
-Reference modelReference(const ReferenceArgs& args) {
+fluxtrim::ReferenceField modelField(const ReferenceArgs& args) {
   fluxtrim::GeodeticPosition position;
   position.latitude_deg = parseNumber("--lat", args.latitude);
   position.longitude_deg = parseNumber("--lon", args.longitude);
   position.height_m = args.height.empty() ? 0.0 : parseNumber("--alt", args.height);
-  const DateChoice date = parseDateOption(args.date);
-  fluxtrim::Model model = fluxtrim::Model::WMM2025;
+  const double year = parseDateOption(args.date);
+  fluxtrim::FieldModel model = fluxtrim::FieldModel::WMM2025;
   if (!args.model.empty()) {
     try {
-      model = fluxtrim::parseModel(args.model);
+      model = fluxtrim::parseFieldModel(args.model);
     } catch (const UsageError& e) {
       throw UsageError(std::string("--model: ") + e.what());
     }
   }
-  Reference reference;
-  reference.kind = Reference::Kind::Model;
-  reference.field = fluxtrim::evaluateField(model, position, date.decimalYear);
-  reference.total_nT = reference.field.elements.total_nT;
-  reference.calendarDate = date.calendarDate;
-  return reference;
+  return fluxtrim::evaluateField(model, position, year);
 }
 
-Reference calibrationReference(const ReferenceArgs& args) {
+fluxtrim::Reference calibrationReference(const ReferenceArgs& args) {
   const bool latitude = !args.latitude.empty();
   const bool longitude = !args.longitude.empty();
   if (!args.fieldStrength.empty()) {
@@ -219,19 +182,16 @@ Reference calibrationReference(const ReferenceArgs& args) {
           "--field-strength replaces the model field: give it without --lat, --lon, --alt, "
           "--date and --model");
     }
-    Reference reference;
-    reference.kind = Reference::Kind::Strength;
-    reference.total_nT = parseFieldStrength_nT(args.fieldStrength);
-    return reference;
+    return fluxtrim::Reference::fromStrength(parseFieldStrength_G(args.fieldStrength));
   }
   if (latitude != longitude) {
     throw UsageError(latitude ? "--lat needs --lon too" : "--lon needs --lat too");
   }
-  if (latitude) return modelReference(args);
+  if (latitude) return fluxtrim::Reference::fromField(modelField(args));
   if (!args.height.empty()) throw UsageError("--alt needs --lat and --lon");
   if (!args.date.empty()) throw UsageError("--date needs --lat and --lon");
   if (!args.model.empty()) throw UsageError("--model needs --lat and --lon");
-  return Reference{};
+  return fluxtrim::Reference();
 }
 
 fluxtrim::ReadOptions readOptions(const ReadArgs& args) {

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "fluxtrim/calibration.hpp"
 #include "fluxtrim/field.hpp"
 #include "fluxtrim/samples.hpp"
 
@@ -29,51 +30,28 @@ struct ReadArgs {
   std::string header;     // --header, auto, yes or no
 };
 
-// The reference a calibration or a check is measured against.
-struct Reference {
-  enum class Kind {
-    Model,     // the model field at a place and date: `field`
-    Strength,  // a field strength the user gave: total_nT only
-    None,      // no reference at all
-  };
-  Kind kind = Kind::None;
-  fluxtrim::ReferenceField field;  // Kind::Model only
-  double total_nT = 0.0;           // Kind::Model and Kind::Strength
-  std::string calendarDate;        // YYYY-MM-DD of the date used, empty for a decimal year
-};
-
 // The whole text as one finite number, as strtod reads it in the "C" locale: no blank around it.
 double parseNumber(const std::string& option, const std::string& text);
 
 // A field strength with its unit (G, mG, uT, µT, nT, T or their names; a blank between number and
-// unit is allowed), in nanotesla. The number must be finite and above zero.
-double parseFieldStrength_nT(const std::string& text);
+// unit is allowed), in gauss, converted by the unit's fluxtrim::SampleUnit::toGauss (rounded
+// once). The number must be finite and above zero.
+double parseFieldStrength_G(const std::string& text);
 
-// The decimal year of --date, and its calendar date when it was given as one; empty text is
-// today's date (UTC).
-struct DateChoice {
-  double decimalYear = 0.0;
-  std::string calendarDate;
-};
-DateChoice parseDateOption(const std::string& text);
+// The decimal year of --date; empty text is today's date (UTC).
+double parseDateOption(const std::string& text);
 
 // The model field at --lat, --lon, --alt on --date with --model. Latitude and longitude must be
 // given; the library checks their ranges.
-Reference modelReference(const ReferenceArgs& args);
+fluxtrim::ReferenceField modelField(const ReferenceArgs& args);
 
 // The reference of a calibration: the model field when --lat and --lon are given, the strength of
 // --field-strength, or none. Refuses half a position, a height, date or model without a position,
 // and --field-strength together with any of them.
-Reference calibrationReference(const ReferenceArgs& args);
+fluxtrim::Reference calibrationReference(const ReferenceArgs& args);
 
 // The library's read options for the options given; unit left unset when --units is not given.
 fluxtrim::ReadOptions readOptions(const ReadArgs& args);
-
-// "48.5578 N, 3.2914 E": the position with hemisphere letters instead of signs.
-std::string placeText(double latitude_deg, double longitude_deg);
-
-// Shortest decimal text that reads back as the same double: "48.5578", "-3", "2026.5".
-std::string shortestText(double value);
 
 }  // namespace fluxtrim_cli
 

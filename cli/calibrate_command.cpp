@@ -21,6 +21,7 @@
 #include "fluxtrim/calibration.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/report.hpp"
+#include "fluxtrim/text.hpp"
 #include "output.hpp"
 #include "terminal.hpp"
 
@@ -33,11 +34,12 @@ using fluxtrim::UsageError;
 const char* const kPrefix = "fluxtrim calibrate: ";
 
 std::string inQuotes(const std::string& text) {
-  return "'" + printable(text, 60) + "'";
+  return "'" + fluxtrim::printableText(text, 60) + "'";
 }
 
 std::string inputName(const std::string& source) {
-  return source == "-" ? std::string("standard input") : "'" + printable(source, 120) + "'";
+  return source == "-" ? std::string("standard input")
+                       : "'" + fluxtrim::printableText(source, 120) + "'";
 }
 
 int parseJobs(const std::string& text) {
@@ -56,21 +58,6 @@ CalibrateFormat parseFormat(const std::string& text) {
   if (text == "json") return CalibrateFormat::Json;
   if (text == "c") return CalibrateFormat::C;
   throw UsageError("--format " + inQuotes(text) + ": expected text, json or c");
-}
-
-// The library's reference for the command's.
-fluxtrim::Reference libraryReference(const Reference& reference) {
-  switch (reference.kind) {
-    case Reference::Kind::Model:
-      return fluxtrim::Reference::fromField(reference.field);
-    case Reference::Kind::Strength: {
-      const double nanoteslaPerGauss = 100000.0;
-      return fluxtrim::Reference::fromStrength(reference.total_nT / nanoteslaPerGauss);
-    }
-    case Reference::Kind::None:
-      break;
-  }
-  return fluxtrim::Reference();
 }
 
 // What one input gave: its exit status, the text for the output and the lines for standard
@@ -106,14 +93,16 @@ InputOutcome failedInput(const CalibrateSettings& settings, const std::string& s
                          InputError error, const std::string& message) {
   InputOutcome outcome;
   outcome.status = kExitNoRun;
-  outcome.messages = kPrefix + printable(message, 400) + "\n";
+  outcome.messages = kPrefix + fluxtrim::printableText(message, 400) + "\n";
   if (settings.format == CalibrateFormat::Json) {
     const int indent = settings.inputs.size() == 1 ? 2 : -1;
     outcome.output = errorDocument(source, error, message)
                          .dump(indent, ' ', false, Json::error_handler_t::replace) +
                      "\n";
   } else if (settings.format == CalibrateFormat::Text && settings.inputs.size() > 1) {
-    outcome.output = wrapped("Not calibrated: " + printable(message, 400), 79, "  ") + "\n";
+    outcome.output =
+        wrapped("Not calibrated: " + fluxtrim::printableText(message, 400), kLineWidth, "  ") +
+        "\n";
   }
   return outcome;
 }
@@ -130,7 +119,7 @@ InputOutcome calibrateInput(const CalibrateSettings& settings, const std::string
   }
   try {
     fluxtrim::CalibrationOptions options;
-    options.reference = libraryReference(settings.reference);
+    options.reference = settings.reference;
     if (settings.tolerance) {
       options.mode = fluxtrim::Mode::FixedWindow;
       options.tolerance = *settings.tolerance;
@@ -150,7 +139,7 @@ InputOutcome calibrateInput(const CalibrateSettings& settings, const std::string
       try {
         fluxtrim::writeReport(*settings.reportPath, *reading.samples, options, result);
       } catch (const fluxtrim::Error& e) {
-        outcome.messages += kPrefix + printable(e.what(), 400) + "\n";
+        outcome.messages += kPrefix + fluxtrim::printableText(e.what(), 400) + "\n";
         outcome.status = kExitNoRun;
       }
     }
@@ -227,7 +216,7 @@ CalibrateSettings checkCalibrateArgs(const CalibrateArgs& args) {
     if (!(*settings.tolerance > 0.0)) {
       throw UsageError("--tolerance " + inQuotes(args.tolerance) + ": must be auto or above 0");
     }
-    if (settings.reference.kind == Reference::Kind::None) {
+    if (settings.reference.kind() == fluxtrim::Reference::Kind::None) {
       throw UsageError("--tolerance " + inQuotes(args.tolerance) +
                        " compares raw magnitudes with the reference field: give --lat and --lon "
                        "or --field-strength, or use --tolerance auto");
@@ -264,9 +253,9 @@ InputReading readInput(const CalibrateSettings& settings, const std::string& sou
 
 int runCalibrate(const CalibrateArgs& args) {
   const CalibrateSettings settings = checkCalibrateArgs(args);
-  const Reference& reference = settings.reference;
-  if (reference.kind == Reference::Kind::Model && !reference.field.withinValidity) {
-    std::fprintf(stderr, "%swarning: %s\n", kPrefix, reference.field.validityNote.c_str());
+  const fluxtrim::Reference& reference = settings.reference;
+  if (reference.kind() == fluxtrim::Reference::Kind::Field && !reference.field().withinValidity) {
+    std::fprintf(stderr, "%swarning: %s\n", kPrefix, reference.field().validityNote.c_str());
   }
   const bool toStandardOutput = settings.output.empty() || settings.output == "-";
   const Style style = toStandardOutput ? Style(stdout) : Style();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "arguments.hpp"
+#include "fluxtrim/calibration.hpp"
 #include "fluxtrim/samples.hpp"
 
 namespace fluxtrim_cli {
@@ -29,7 +30,7 @@ enum class CalibrateFormat { Text, Json, C };
 // The checked settings of a calibrate run: everything the calibration of one input needs.
 struct CalibrateSettings {
   std::vector<std::string> inputs;  // at least one; "-" at most once
-  Reference reference;
+  fluxtrim::Reference reference;
   fluxtrim::ReadOptions read;  // no progress callback: each reading sets its own
   // The relative window of the fixed-window mode, > 0; empty for the automatic mode.
   std::optional<double> tolerance;

@@ -7,6 +7,7 @@
 #include "calibration_json.hpp"
 #include "calibration_text.hpp"
 #include "fluxtrim/error.hpp"
+#include "fluxtrim/text.hpp"
 #include "fluxtrim/version.hpp"
 #include "terminal.hpp"
 
@@ -20,7 +21,7 @@ std::string literal(double value) {
   if (!std::isfinite(value)) {
     throw fluxtrim::Error("the calibration holds a value that is not finite: no C header written");
   }
-  std::string text = shortestText(value);
+  std::string text = fluxtrim::shortestText(value);
   if (text.find_first_of(".e") == std::string::npos) text += ".0";
   return text;
 }
@@ -31,23 +32,24 @@ std::string rowLiteral(const fluxtrim::Vec3& v) {
 
 // Text for a block comment: control bytes escaped, and no "*/" that would end the comment early.
 std::string commentSafe(const std::string& text) {
-  std::string out = printable(text, 600);
+  std::string out = fluxtrim::printableText(text, 600);
   for (std::size_t at = out.find("*/"); at != std::string::npos; at = out.find("*/", at)) {
     out.replace(at, 2, "* /");
   }
   return out;
 }
 
-// One item of the comment: " * label text", wrapped within 80 columns.
+// One item of the comment: " * label text", wrapped within the command's line width.
 std::string commentItem(const std::string& label, const std::string& text) {
+  const std::string lead = " * ";
   const std::string indent = " *   ";
-  return " * " + wrapped(label + " " + commentSafe(text), 76, indent) + "\n";
+  return lead + wrapped(label + " " + commentSafe(text), kLineWidth - lead.size(), indent) + "\n";
 }
 
 }  // namespace
 
-std::string calibrationHeader(const fluxtrim::SampleSet& samples, const Reference& reference,
-                              std::optional<double> tolerance,
+std::string calibrationHeader(const fluxtrim::SampleSet& samples,
+                              const fluxtrim::Reference& reference, std::optional<double> tolerance,
                               const fluxtrim::CalibrationResult& result) {
   if (!hasCalibration(result)) {
     throw fluxtrim::Error("no sample was kept for a fit: no calibration to write as C");
@@ -64,9 +66,9 @@ std::string calibrationHeader(const fluxtrim::SampleSet& samples, const Referenc
                    (samples.source == "-" ? std::string("standard input") : samples.source) + ", " +
                        std::to_string(samples.values.size()) + " samples in " + unit +
                        (result.unitGiven ? "" : ", unit assumed"));
-  h += commentItem("Reference:", referenceText(reference));
+  h += commentItem("Reference:", fluxtrim::referenceText(reference));
   h += commentItem("Fit:", std::string(fluxtrim::modelName(result.model)) + ", " +
-                               (tolerance ? "fixed window of " + shortestText(*tolerance)
+                               (tolerance ? "fixed window of " + fluxtrim::shortestText(*tolerance)
                                           : std::string("automatic mode")) +
                                "; residual " + residual + " mG");
   h += commentItem("Verdict:", verdict);

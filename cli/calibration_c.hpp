@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 
-#include "arguments.hpp"
 #include "fluxtrim/calibration.hpp"
 #include "fluxtrim/samples.hpp"
 
@@ -21,8 +20,8 @@ namespace fluxtrim_cli {
 // position), the fit, the verdict with its reasons and the version of fluxtrim. With the verdict
 // fail the header holds an #error, so that it cannot be built into firmware unnoticed. Throws
 // fluxtrim::Error when the result holds no calibration or a value that is not finite.
-std::string calibrationHeader(const fluxtrim::SampleSet& samples, const Reference& reference,
-                              std::optional<double> tolerance,
+std::string calibrationHeader(const fluxtrim::SampleSet& samples,
+                              const fluxtrim::Reference& reference, std::optional<double> tolerance,
                               const fluxtrim::CalibrationResult& result);
 
 }  // namespace fluxtrim_cli

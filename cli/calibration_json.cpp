@@ -3,13 +3,14 @@
 
 #include <cmath>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/field.hpp"
+#include "fluxtrim/text.hpp"
 #include "fluxtrim/version.hpp"
-#include "terminal.hpp"
 
 namespace fluxtrim_cli {
 
@@ -17,19 +18,6 @@ namespace {
 
 Json finiteOrNull(double value) {
   return std::isfinite(value) ? Json(value) : Json(nullptr);
-}
-
-const char* delimiterName(fluxtrim::Delimiter delimiter) {
-  switch (delimiter) {
-    case fluxtrim::Delimiter::Semicolon:
-      return "semicolon";
-    case fluxtrim::Delimiter::Tab:
-      return "tab";
-    case fluxtrim::Delimiter::Blanks:
-      return "blanks";
-    default:
-      return "comma";
-  }
 }
 
 // The unit suffix of a check's value and limit: the check's unit as the file spells units.
@@ -132,7 +120,8 @@ Json metricsJson(const fluxtrim::CalibrationResult& r) {
 // Checks on the parsed calibration file; each failure names the file and the key.
 class Checker {
  public:
-  explicit Checker(const std::string& path) : name_("calibration file '" + printable(path) + "'") {}
+  explicit Checker(const std::string& path)
+      : name_("calibration file '" + fluxtrim::printableText(path) + "'") {}
 
   [[noreturn]] void fail(const std::string& what) const {
     throw fluxtrim::IoError(name_ + ": " + what);
@@ -163,6 +152,85 @@ class Checker {
   std::string name_;
 };
 
+// The file parsed, of the one schema this command reads, and no error record.
+Json parseCalibrationFile(const Checker& check, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) check.fail("cannot be opened");
+  Json document;
+  try {
+    document = Json::parse(in);
+  } catch (const Json::exception& e) {
+    check.fail(std::string("not JSON: ") + e.what());
+  }
+  if (in.bad()) check.fail("cannot be read to its end");
+
+  const std::string schema = check.text(document, "schema");
+  const std::string family = "fluxtrim.calibration/";
+  if (schema.compare(0, family.size(), family) != 0) {
+    check.fail("not a fluxtrim calibration (schema \"" + fluxtrim::printableText(schema, 60) +
+               "\")");
+  }
+  if (schema != kCalibrationSchema) {
+    check.fail("schema \"" + fluxtrim::printableText(schema, 60) +
+               "\" is not the one this fluxtrim reads (" + kCalibrationSchema + ")");
+  }
+  if (document.contains("error")) {
+    check.fail("holds no calibration: its run failed: " +
+               fluxtrim::printableText(check.text(document.at("error"), "message")));
+  }
+  return document;
+}
+
+// The sample_unit block: a unit symbol, or counts with its counts per gauss.
+fluxtrim::SampleUnit storedUnit(const Checker& check, const Json& unit) {
+  const std::string symbol = check.text(unit, "symbol");
+  fluxtrim::SampleUnit stored;
+  try {
+    stored = symbol == "counts" ? fluxtrim::SampleUnit::counts(check.number(
+                                      check.member(unit, "counts_per_gauss"), "counts_per_gauss"))
+                                : fluxtrim::parseUnit(symbol);
+  } catch (const fluxtrim::UsageError& e) {
+    check.fail(std::string("sample_unit: ") + e.what());
+  }
+  if (stored.unit == fluxtrim::Unit::Counts && !(stored.countsPerGauss > 0.0)) {
+    check.fail("counts_per_gauss must be above 0");
+  }
+  return stored;
+}
+
+// The reference block: the model field as recorded (its model, position, date and elements), the
+// strength, or none.
+fluxtrim::Reference storedReference(const Checker& check, const Json& reference) {
+  const std::string kind = check.text(reference, "kind");
+  if (kind == "none") return fluxtrim::Reference();
+  if (kind != "model" && kind != "strength") {
+    check.fail("reference kind \"" + fluxtrim::printableText(kind, 20) +
+               "\" is not model, strength or none");
+  }
+  const auto number = [&](const char* key) {
+    return check.number(check.member(reference, key), key);
+  };
+  const double total_nT = number("total_nT");
+  if (!(total_nT > 0.0)) check.fail("reference total_nT must be above 0");
+  try {
+    if (kind == "strength") {
+      return fluxtrim::Reference::fromStrength(
+          fluxtrim::SampleUnit{fluxtrim::Unit::Nanotesla}.toGauss(total_nT));
+    }
+    fluxtrim::ReferenceField field;
+    field.model = fluxtrim::parseFieldModel(check.text(reference, "model"));
+    field.decimalYear = number("decimal_year");
+    field.position = {number("latitude_deg"), number("longitude_deg"), number("height_m")};
+    field.elements.north_nT = number("north_nT");
+    field.elements.east_nT = number("east_nT");
+    field.elements.down_nT = number("down_nT");
+    field.elements.total_nT = total_nT;
+    return fluxtrim::Reference::fromField(field);
+  } catch (const fluxtrim::UsageError& e) {
+    check.fail(std::string("reference: ") + e.what());
+  }
+}
+
 }  // namespace
 
 Json generatorJson() {
@@ -189,7 +257,7 @@ Json inputJson(const fluxtrim::SampleSet& samples) {
               {"blank_line_count", s.blankLines},
               {"sample_count", s.sampleLines},
               {"skipped_line_count", s.skippedLines},
-              {"delimiter", delimiterName(s.delimiter)},
+              {"delimiter", fluxtrim::delimiterName(s.delimiter)},
               {"column_numbers", {s.columns[0] + 1, s.columns[1] + 1, s.columns[2] + 1}}};
 }
 
@@ -201,32 +269,38 @@ Json matrixJson(const fluxtrim::Matrix3& m) {
   return Json::array({vectorJson(m[0]), vectorJson(m[1]), vectorJson(m[2])});
 }
 
-Json referenceJson(const Reference& reference) {
-  switch (reference.kind) {
-    case Reference::Kind::Model: {
-      const fluxtrim::ReferenceField& f = reference.field;
-      const fluxtrim::FieldElements& e = f.elements;
-      return Json{
-          {"kind", "model"},
-          {"model", fluxtrim::modelInfo(f.model).name},
-          {"date", reference.calendarDate.empty() ? Json(nullptr) : Json(reference.calendarDate)},
-          {"decimal_year", f.decimalYear},
-          {"latitude_deg", f.position.latitude_deg},
-          {"longitude_deg", f.position.longitude_deg},
-          {"height_m", f.position.height_m},
-          {"north_nT", e.north_nT},
-          {"east_nT", e.east_nT},
-          {"down_nT", e.down_nT},
-          {"horizontal_nT", e.horizontal_nT},
-          {"total_nT", e.total_nT},
-          {"inclination_deg", e.inclination_deg},
-          {"declination_deg", e.declination_deg},
-          {"within_validity", f.withinValidity},
-          {"validity_note", f.validityNote}};
+Json fieldJson(const fluxtrim::ReferenceField& field) {
+  const fluxtrim::FieldElements& e = field.elements;
+  const std::optional<fluxtrim::CalendarDate> date = fluxtrim::calendarDate(field.decimalYear);
+  return Json{{"model", fluxtrim::fieldModelInfo(field.model).name},
+              {"date", date ? Json(fluxtrim::dateText(*date)) : Json(nullptr)},
+              {"decimal_year", field.decimalYear},
+              {"latitude_deg", field.position.latitude_deg},
+              {"longitude_deg", field.position.longitude_deg},
+              {"height_m", field.position.height_m},
+              {"north_nT", e.north_nT},
+              {"east_nT", e.east_nT},
+              {"down_nT", e.down_nT},
+              {"horizontal_nT", e.horizontal_nT},
+              {"total_nT", e.total_nT},
+              {"inclination_deg", e.inclination_deg},
+              {"declination_deg", e.declination_deg},
+              {"within_validity", field.withinValidity},
+              {"validity_note", field.validityNote}};
+}
+
+Json referenceJson(const fluxtrim::Reference& reference) {
+  switch (reference.kind()) {
+    case fluxtrim::Reference::Kind::Field: {
+      Json out{{"kind", "model"}};
+      out.update(fieldJson(reference.field()));
+      return out;
     }
-    case Reference::Kind::Strength:
-      return Json{{"kind", "strength"}, {"total_nT", reference.total_nT}};
-    case Reference::Kind::None:
+    case fluxtrim::Reference::Kind::Strength: {
+      const fluxtrim::SampleUnit nanotesla{fluxtrim::Unit::Nanotesla};
+      return Json{{"kind", "strength"}, {"total_nT", nanotesla.fromGauss(reference.total_G())}};
+    }
+    case fluxtrim::Reference::Kind::None:
       break;
   }
   return Json{{"kind", "none"}};
@@ -234,13 +308,14 @@ Json referenceJson(const Reference& reference) {
 
 const char* fitName(fluxtrim::ModelKind kind) {
   switch (kind) {
+    case fluxtrim::ModelKind::Sphere:
+      return "sphere";
     case fluxtrim::ModelKind::AxisAligned:
       return "axis_aligned_ellipsoid";
     case fluxtrim::ModelKind::General:
       return "ellipsoid";
-    default:
-      return "sphere";
   }
+  return "sphere";
 }
 
 bool hasCalibration(const fluxtrim::CalibrationResult& result) {
@@ -248,7 +323,7 @@ bool hasCalibration(const fluxtrim::CalibrationResult& result) {
          fluxtrim::ModelDecision::NotFitted;
 }
 
-Json calibrationDocument(const fluxtrim::SampleSet& samples, const Reference& reference,
+Json calibrationDocument(const fluxtrim::SampleSet& samples, const fluxtrim::Reference& reference,
                          std::optional<double> tolerance,
                          const fluxtrim::CalibrationResult& result) {
   Json document{{"schema", kCalibrationSchema},
@@ -288,60 +363,22 @@ Json errorDocument(const std::string& source, InputError error, const std::strin
                 {"message", message}}}};
 }
 
-Json fieldDocument(const Reference& reference) {
+Json fieldDocument(const fluxtrim::ReferenceField& field) {
   Json document{{"schema", kFieldSchema}, {"generator", generatorJson()}};
-  Json field = referenceJson(reference);
-  field.erase("kind");
-  document.update(field);
+  document.update(fieldJson(field));
   return document;
 }
 
 StoredCalibration readCalibrationFile(const std::string& path) {
   const Checker check(path);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) check.fail("cannot be opened");
-  Json document;
-  try {
-    document = Json::parse(in);
-  } catch (const Json::exception& e) {
-    check.fail(std::string("not JSON: ") + e.what());
-  }
-  if (in.bad()) check.fail("cannot be read to its end");
-
-  const std::string schema = check.text(document, "schema");
-  const std::string family = "fluxtrim.calibration/";
-  if (schema.compare(0, family.size(), family) != 0) {
-    check.fail("not a fluxtrim calibration (schema \"" + printable(schema, 60) + "\")");
-  }
-  if (schema != kCalibrationSchema) {
-    check.fail("schema \"" + printable(schema, 60) + "\" is not the one this fluxtrim reads (" +
-               kCalibrationSchema + ")");
-  }
-  if (document.contains("error")) {
-    check.fail("holds no calibration: its run failed: " +
-               printable(check.text(document.at("error"), "message")));
-  }
-
+  const Json document = parseCalibrationFile(check, path);
   StoredCalibration stored;
-  const Json& unit = check.member(document, "sample_unit");
-  const std::string symbol = check.text(unit, "symbol");
-  try {
-    stored.unit = symbol == "counts"
-                      ? fluxtrim::SampleUnit::counts(check.number(
-                            check.member(unit, "counts_per_gauss"), "counts_per_gauss"))
-                      : fluxtrim::parseUnit(symbol);
-  } catch (const fluxtrim::UsageError& e) {
-    check.fail(std::string("sample_unit: ") + e.what());
-  }
-  if (stored.unit.unit == fluxtrim::Unit::Counts && !(stored.unit.countsPerGauss > 0.0)) {
-    check.fail("counts_per_gauss must be above 0");
-  }
-
+  stored.unit = storedUnit(check, check.member(document, "sample_unit"));
   stored.verdict = check.text(document, "verdict");
   if (stored.verdict != "pass" && stored.verdict != "warn" && stored.verdict != "fail") {
-    check.fail("verdict \"" + printable(stored.verdict, 20) + "\" is not pass, warn or fail");
+    check.fail("verdict \"" + fluxtrim::printableText(stored.verdict, 20) +
+               "\" is not pass, warn or fail");
   }
-
   const Json& calibration = check.member(document, "calibration");
   stored.hasCalibration = !calibration.is_null();
   if (stored.hasCalibration) {
@@ -352,28 +389,7 @@ StoredCalibration readCalibrationFile(const std::string& path) {
     if (!matrix.is_array() || matrix.size() != 3) check.fail("\"matrix\" is not three rows");
     for (int row = 0; row < 3; ++row) stored.matrix[row] = check.vector(matrix[row], "matrix");
   }
-
-  const Json& reference = check.member(document, "reference");
-  const std::string kind = check.text(reference, "kind");
-  if (kind == "model" || kind == "strength") {
-    const double total = check.number(check.member(reference, "total_nT"), "total_nT");
-    if (!(total > 0.0)) check.fail("reference total_nT must be above 0");
-    stored.referenceTotal_nT = total;
-    if (kind == "model") {
-      const double latitude = check.number(check.member(reference, "latitude_deg"), "latitude_deg");
-      const double longitude =
-          check.number(check.member(reference, "longitude_deg"), "longitude_deg");
-      const double year = check.number(check.member(reference, "decimal_year"), "decimal_year");
-      const Json& date = check.member(reference, "date");
-      stored.referenceText =
-          printable(check.text(reference, "model"), 20) + " at " + placeText(latitude, longitude) +
-          " on " + (date.is_string() ? printable(date.get<std::string>(), 20) : shortestText(year));
-    } else {
-      stored.referenceText = "the field strength given";
-    }
-  } else if (kind != "none") {
-    check.fail("reference kind \"" + printable(kind, 20) + "\" is not model, strength or none");
-  }
+  stored.reference = storedReference(check, check.member(document, "reference"));
   return stored;
 }
 

@@ -10,8 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "arguments.hpp"
 #include "fluxtrim/calibration.hpp"
+#include "fluxtrim/field.hpp"
 #include "fluxtrim/samples.hpp"
 #include "fluxtrim/types.hpp"
 #include "fluxtrim/units.hpp"
@@ -47,8 +47,13 @@ Json inputJson(const fluxtrim::SampleSet& samples);
 Json vectorJson(const fluxtrim::Vec3& v);
 Json matrixJson(const fluxtrim::Matrix3& m);
 
-// The reference block: kind "model" with every element, "strength" with total_nT, or "none".
-Json referenceJson(const Reference& reference);
+// The model field's keys: model, date (null when the decimal year is no calendar date exactly),
+// decimal_year, position, the seven elements and the validity.
+Json fieldJson(const fluxtrim::ReferenceField& field);
+
+// The reference block: kind "model" with the model field's keys, "strength" with total_nT (the
+// strength converted by fluxtrim::SampleUnit), or "none".
+Json referenceJson(const fluxtrim::Reference& reference);
 
 // The name of a fit in the calibration file: "sphere", "axis_aligned_ellipsoid" or "ellipsoid".
 const char* fitName(fluxtrim::ModelKind kind);
@@ -59,7 +64,7 @@ bool hasCalibration(const fluxtrim::CalibrationResult& result);
 // The calibration document of one input: what apply reads, and everything behind the verdict
 // (reasons with their codes, the three fits, the key figures). tolerance is empty for the
 // automatic mode.
-Json calibrationDocument(const fluxtrim::SampleSet& samples, const Reference& reference,
+Json calibrationDocument(const fluxtrim::SampleSet& samples, const fluxtrim::Reference& reference,
                          std::optional<double> tolerance,
                          const fluxtrim::CalibrationResult& result);
 
@@ -73,18 +78,18 @@ enum class InputError {
 Json errorDocument(const std::string& source, InputError error, const std::string& message);
 
 // The document of `field --format json`: the model field's keys with schema and generator.
-Json fieldDocument(const Reference& reference);
+Json fieldDocument(const fluxtrim::ReferenceField& field);
 
 // What apply needs from a calibration file.
 struct StoredCalibration {
-  fluxtrim::SampleUnit unit;    // of the offset and of the samples it was computed from
-  std::string verdict;          // pass, warn or fail
-  bool hasCalibration = false;  // false when the file's calibration is null
-  std::string fit;              // the kept fit: sphere, axis_aligned_ellipsoid or ellipsoid
-  fluxtrim::Vec3 offset{};      // in unit
-  fluxtrim::Matrix3 matrix{};   // corrected = (raw - offset) * matrix
-  std::optional<double> referenceTotal_nT;  // the field strength measured against, if any
-  std::string referenceText;  // the reference in a few words, e.g. "WMM2025 at 48.5578 N ..."
+  fluxtrim::SampleUnit unit;      // of the offset and of the samples it was computed from
+  std::string verdict;            // pass, warn or fail
+  bool hasCalibration = false;    // false when the file's calibration is null
+  std::string fit;                // the kept fit: sphere, axis_aligned_ellipsoid or ellipsoid
+  fluxtrim::Vec3 offset{};        // in unit
+  fluxtrim::Matrix3 matrix{};     // corrected = (raw - offset) * matrix
+  fluxtrim::Reference reference;  // measured against: the model field as the file records it,
+                                  // the strength given, or none
 };
 
 // Reads and checks a calibration file: JSON of schema fluxtrim.calibration/1 (a newer major

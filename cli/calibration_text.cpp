@@ -2,35 +2,24 @@
 #include "calibration_text.hpp"
 
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 
 #include "calibration_json.hpp"
+#include "fluxtrim/text.hpp"
 
 namespace fluxtrim_cli {
 
 namespace {
 
-constexpr std::size_t kWidth = 79;  // columns of a line, the line end aside
+using fluxtrim::formatText;
 
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-  char text[512];
-  va_list args;
-  va_start(args, pattern);
-  std::vsnprintf(text, sizeof text, pattern, args);
-  va_end(args);
-  return text;
-}
-
-// text wrapped within kWidth after a prefix of prefixColumns columns, its trailing blank included,
-// on the first line (the prefix may hold colour codes); the following lines indented by indent
-// blanks.
+// text wrapped within kLineWidth after a prefix of prefixColumns columns, its trailing blank
+// included, on the first line (the prefix may hold colour codes); the following lines indented by
+// indent blanks.
 std::string hanging(const std::string& prefix, std::size_t prefixColumns, const std::string& text,
                     std::size_t indent) {
   // A placeholder word as wide as the prefix with the blank after it, replaced afterwards.
-  const std::string lines =
-      wrapped(std::string(prefixColumns - 1, 'x') + " " + text, kWidth, std::string(indent, ' '));
+  const std::string lines = wrapped(std::string(prefixColumns - 1, 'x') + " " + text, kLineWidth,
+                                    std::string(indent, ' '));
   const std::size_t rest = lines.size() > prefixColumns && lines[prefixColumns - 1] == ' '
                                ? prefixColumns
                                : prefixColumns - 1;
@@ -65,7 +54,7 @@ std::string reasonsText(const fluxtrim::Diagnostics& d, const Style& style) {
 }
 
 std::string rowText(const char* label, const fluxtrim::Vec3& v, const std::string& unit) {
-  std::string line = format("  %-8s%14.7g%14.7g%14.7g", label, v[0], v[1], v[2]);
+  std::string line = formatText("  %-8s%14.7g%14.7g%14.7g", label, v[0], v[1], v[2]);
   if (!unit.empty()) line += "  " + unit;
   return line + "\n";
 }
@@ -78,7 +67,7 @@ std::string calibrationPart(const fluxtrim::CalibrationResult& r, std::optional<
   if (!hasCalibration(r)) return text + "  none: no sample was kept for a fit\n";
   text += hanging("  ", 2,
                   std::string(fluxtrim::modelName(r.model)) + " fit, " +
-                      (tolerance ? format("fixed window of %g on raw magnitudes", *tolerance)
+                      (tolerance ? formatText("fixed window of %g on raw magnitudes", *tolerance)
                                  : std::string("automatic mode")) +
                       ", samples in " + r.unit.name() + (r.unitGiven ? "" : " (assumed)"),
                   2);
@@ -102,69 +91,53 @@ std::string rejectedText(const fluxtrim::Figures& f) {
 }
 
 std::string figureLine(const char* label, const std::string& value) {
-  return hanging(format("  %-18s", label), 20, value, 20);
+  return hanging(formatText("  %-18s", label), 20, value, 20);
 }
 
-std::string figuresPart(const fluxtrim::CalibrationResult& r, const Reference& reference,
+std::string figuresPart(const fluxtrim::CalibrationResult& r, const fluxtrim::Reference& reference,
                         const Style& style) {
   const fluxtrim::Figures& f = r.figures;
   const std::string unit = r.unit.symbol();
   std::string text = "\n" + style.bold("Key figures") + "\n";
   const std::string rejected = rejectedText(f);
-  text += figureLine("accepted samples", format("%zu of %zu", f.kept(), f.samples) +
+  text += figureLine("accepted samples", formatText("%zu of %zu", f.kept(), f.samples) +
                                              (rejected.empty() ? "" : " (" + rejected + ")"));
   if (std::isfinite(f.residual)) {
     // Without the field's inclination the heading error is taken over the total field: a lower
     // bound.
-    text +=
-        figureLine("residual", format("%.3g mG rms, %.2f %% of the field, heading error %.2g deg%s",
-                                      f.residual_mG, 100.0 * f.residualToField, f.heading_deg,
-                                      std::isfinite(f.horizontal_G) ? "" : " or more"));
+    text += figureLine("residual",
+                       formatText("%.3g mG rms, %.2f %% of the field, heading error %.2g deg%s",
+                                  f.residual_mG, 100.0 * f.residualToField, f.heading_deg,
+                                  std::isfinite(f.horizontal_G) ? "" : " or more"));
   }
-  text += figureLine("coverage", format("%.0f %% of directions, largest gap %.0f deg",
+  text +=
+      figureLine("coverage", formatText("%.0f %% of directions, largest gap %.0f deg",
                                         100.0 * r.coverage.fraction, r.coverage.largestGap_deg));
   if (std::isfinite(f.radius)) {
-    std::string value = format("%.5g %s", f.radius, unit.c_str());
+    std::string value = formatText("%.5g %s", f.radius, unit.c_str());
     if (std::isfinite(f.field_G)) {
-      value += format(" against the reference's %.5g %s (%+.1f %%)", f.field_G / f.gaussPerUnit,
-                      unit.c_str(), 100.0 * (f.radiusToField - 1.0));
+      value += formatText(" against the reference's %.5g %s (%+.1f %%)", f.field_G / f.gaussPerUnit,
+                          unit.c_str(), 100.0 * (f.radiusToField - 1.0));
     } else {
       value += ", no reference to compare with";
     }
     text += figureLine("fitted field", value);
   }
-  text += figureLine("reference", referenceText(reference));
+  text += figureLine("reference", fluxtrim::referenceText(reference));
   return text;
 }
 
 }  // namespace
 
-std::string referenceText(const Reference& reference) {
-  switch (reference.kind) {
-    case Reference::Kind::Model: {
-      const fluxtrim::ReferenceField& f = reference.field;
-      return std::string(fluxtrim::modelInfo(f.model).name) + " at " +
-             placeText(f.position.latitude_deg, f.position.longitude_deg) + ", " +
-             shortestText(f.position.height_m) + " m on " +
-             (reference.calendarDate.empty() ? format("%.3f", f.decimalYear)
-                                             : reference.calendarDate);
-    }
-    case Reference::Kind::Strength:
-      return "a field strength of " + format("%.6g", reference.total_nT) + " nT";
-    case Reference::Kind::None:
-      break;
-  }
-  return "none";
-}
-
-std::string calibrationText(const fluxtrim::SampleSet& samples, const Reference& reference,
-                            std::optional<double> tolerance,
+std::string calibrationText(const fluxtrim::SampleSet& samples,
+                            const fluxtrim::Reference& reference, std::optional<double> tolerance,
                             const fluxtrim::CalibrationResult& result, const Style& style) {
   std::string text = verdictLine(result.diagnostics.verdict, style);
-  text += hanging("Input: ", 7,
-                  printable(samples.source == "-" ? "standard input" : samples.source, 200) +
-                      format(", %zu samples", samples.values.size()),
-                  2);
+  text += hanging(
+      "Input: ", 7,
+      fluxtrim::printableText(samples.source == "-" ? "standard input" : samples.source, 200) +
+          formatText(", %zu samples", samples.values.size()),
+      2);
   text += reasonsText(result.diagnostics, style);
   text += calibrationPart(result, tolerance, style);
   text += figuresPart(result, reference, style);

@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 
-#include "arguments.hpp"
 #include "fluxtrim/calibration.hpp"
 #include "fluxtrim/samples.hpp"
 #include "terminal.hpp"
@@ -14,13 +13,9 @@
 namespace fluxtrim_cli {
 
 // The calibration of one input, coloured by style. tolerance is empty for the automatic mode.
-std::string calibrationText(const fluxtrim::SampleSet& samples, const Reference& reference,
-                            std::optional<double> tolerance,
+std::string calibrationText(const fluxtrim::SampleSet& samples,
+                            const fluxtrim::Reference& reference, std::optional<double> tolerance,
                             const fluxtrim::CalibrationResult& result, const Style& style);
-
-// The few words that name the reference: "WMM2025 at 48.5578 N, 3.2914 E, 89 m on 2026-05-01",
-// "a field strength of 48000 nT", "none".
-std::string referenceText(const Reference& reference);
 
 }  // namespace fluxtrim_cli
 

@@ -14,6 +14,7 @@
 #include "exit_status.hpp"
 #include "field_command.hpp"
 #include "fluxtrim/error.hpp"
+#include "fluxtrim/text.hpp"
 #include "fluxtrim/version.hpp"
 #include "terminal.hpp"
 
@@ -56,6 +57,64 @@ void addReadOptions(CLI::App& command, ReadArgs& args) {
   command.add_option("--header", args.header, "auto (default), yes or no")->type_name("WHEN");
 }
 
+CLI::App* addCalibrateCommand(CLI::App& app, CalibrateArgs& calibrate) {
+  CLI::App* command =
+      app.add_subcommand("calibrate", "Calibrate recordings: offset, matrix and a verdict");
+  command->add_option("FILE", calibrate.inputs, "Recordings, - for standard input")
+      ->required()
+      ->type_name("");
+  addReferenceOptions(*command, calibrate.reference, false);
+  command
+      ->add_option("--field-strength", calibrate.reference.fieldStrength,
+                   "Field strength instead: 0.48G, 48uT, 48000nT")
+      ->type_name("VALUE");
+  addReadOptions(*command, calibrate.read);
+  command
+      ->add_option("--tolerance", calibrate.tolerance,
+                   "auto (default), or a fixed window such as 0.2")
+      ->type_name("auto|VALUE");
+  command->add_option("--format", calibrate.format, "text (default), json or c")
+      ->type_name("FORMAT");
+  command->add_option("-o,--output", calibrate.output, "Write to FILE instead of standard output")
+      ->type_name("FILE");
+  command->add_option("--jobs", calibrate.jobs, "Recordings calibrated at once (default 1)")
+      ->type_name("N");
+  command->add_option("--report", calibrate.report, "Write an HTML report to FILE")
+      ->type_name("FILE");
+  command->footer(kExitFooter);
+  return command;
+}
+
+CLI::App* addFieldCommand(CLI::App& app, FieldArgs& field) {
+  CLI::App* command = app.add_subcommand("field", "Print the model field at a place and date");
+  addReferenceOptions(*command, field.reference, true);
+  command->add_option("--format", field.format, "text (default) or json")->type_name("FORMAT");
+  command->add_option("-o,--output", field.output, "Write to FILE instead of standard output")
+      ->type_name("FILE");
+  command->footer(
+      "Prints X (north), Y (east), Z (down), H and F in nT, and I (positive down) and\n"
+      "D (positive east of true north) in degrees, with the model's validity.\n\n"
+      "Exit status: 0 field printed, 2 bad arguments or unwritable output.\n");
+  return command;
+}
+
+CLI::App* addApplyCommand(CLI::App& app, ApplyArgs& apply) {
+  CLI::App* command = app.add_subcommand("apply", "Correct a recording with a calibration file");
+  command->add_option("CALIBRATION", apply.calibration, "Calibration file (JSON)")
+      ->required()
+      ->type_name("");
+  command->add_option("FILE", apply.input, "Recording, - for standard input")
+      ->required()
+      ->type_name("");
+  command->add_option("-o,--output", apply.output, "Write the CSV to FILE, not standard output")
+      ->type_name("FILE");
+  addReadOptions(*command, apply.read);
+  command->footer(
+      "Exit status: 0 samples corrected, 1 the calibration's verdict is fail or it\n"
+      "holds none, 2 no run (bad arguments, unreadable input, unwritable output).\n");
+  return command;
+}
+
 // The subcommand named by the first argument, or "" when there is none.
 std::string commandOf(int argc, char** argv) {
   if (argc < 2) return "";
@@ -82,13 +141,13 @@ int usageFailure(const std::string& command, std::string message) {
   }
   const std::string program = command.empty() ? "fluxtrim" : "fluxtrim " + command;
   std::fprintf(stderr, "%s: %s\nRun '%s --help' for usage.\n", program.c_str(),
-               printable(message, 400).c_str(), program.c_str());
+               fluxtrim::printableText(message, 400).c_str(), program.c_str());
   return kExitNoRun;
 }
 
 int runFailure(const std::string& command, const std::string& message) {
   const std::string program = command.empty() ? "fluxtrim" : "fluxtrim " + command;
-  std::fprintf(stderr, "%s: %s\n", program.c_str(), printable(message, 400).c_str());
+  std::fprintf(stderr, "%s: %s\n", program.c_str(), fluxtrim::printableText(message, 400).c_str());
   return kExitNoRun;
 }
 
@@ -106,63 +165,11 @@ int runCommandLine(int argc, char** argv) {
     app.get_formatter()->column_width(26);
 
     CalibrateArgs calibrate;
-    CLI::App* calibrateCommand =
-        app.add_subcommand("calibrate", "Calibrate recordings: offset, matrix and a verdict");
-    calibrateCommand->add_option("FILE", calibrate.inputs, "Recordings, - for standard input")
-        ->required()
-        ->type_name("");
-    addReferenceOptions(*calibrateCommand, calibrate.reference, false);
-    calibrateCommand
-        ->add_option("--field-strength", calibrate.reference.fieldStrength,
-                     "Field strength instead: 0.48G, 48uT, 48000nT")
-        ->type_name("VALUE");
-    addReadOptions(*calibrateCommand, calibrate.read);
-    calibrateCommand
-        ->add_option("--tolerance", calibrate.tolerance,
-                     "auto (default), or a fixed window such as 0.2")
-        ->type_name("auto|VALUE");
-    calibrateCommand->add_option("--format", calibrate.format, "text (default), json or c")
-        ->type_name("FORMAT");
-    calibrateCommand
-        ->add_option("-o,--output", calibrate.output, "Write to FILE instead of standard output")
-        ->type_name("FILE");
-    calibrateCommand
-        ->add_option("--jobs", calibrate.jobs, "Recordings calibrated at once (default 1)")
-        ->type_name("N");
-    calibrateCommand->add_option("--report", calibrate.report, "Write an HTML report to FILE")
-        ->type_name("FILE");
-    calibrateCommand->footer(kExitFooter);
-
+    CLI::App* calibrateCommand = addCalibrateCommand(app, calibrate);
     FieldArgs field;
-    CLI::App* fieldCommand =
-        app.add_subcommand("field", "Print the model field at a place and date");
-    addReferenceOptions(*fieldCommand, field.reference, true);
-    fieldCommand->add_option("--format", field.format, "text (default) or json")
-        ->type_name("FORMAT");
-    fieldCommand
-        ->add_option("-o,--output", field.output, "Write to FILE instead of standard output")
-        ->type_name("FILE");
-    fieldCommand->footer(
-        "Prints X (north), Y (east), Z (down), H and F in nT, and I (positive down) and\n"
-        "D (positive east of true north) in degrees, with the model's validity.\n\n"
-        "Exit status: 0 field printed, 2 bad arguments or unwritable output.\n");
-
+    CLI::App* fieldCommand = addFieldCommand(app, field);
     ApplyArgs apply;
-    CLI::App* applyCommand =
-        app.add_subcommand("apply", "Correct a recording with a calibration file");
-    applyCommand->add_option("CALIBRATION", apply.calibration, "Calibration file (JSON)")
-        ->required()
-        ->type_name("");
-    applyCommand->add_option("FILE", apply.input, "Recording, - for standard input")
-        ->required()
-        ->type_name("");
-    applyCommand
-        ->add_option("-o,--output", apply.output, "Write the CSV to FILE, not standard output")
-        ->type_name("FILE");
-    addReadOptions(*applyCommand, apply.read);
-    applyCommand->footer(
-        "Exit status: 0 samples corrected, 1 the calibration's verdict is fail or it\n"
-        "holds none, 2 no run (bad arguments, unreadable input, unwritable output).\n");
+    CLI::App* applyCommand = addApplyCommand(app, apply);
 
     try {
       app.parse(argc, argv);

@@ -2,11 +2,14 @@
 #include "field_command.hpp"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "calibration_json.hpp"
 #include "exit_status.hpp"
 #include "fluxtrim/error.hpp"
+#include "fluxtrim/field.hpp"
+#include "fluxtrim/text.hpp"
 #include "output.hpp"
 #include "terminal.hpp"
 
@@ -25,19 +28,14 @@ std::string elementLine(const char* name, const char* symbol, double value, bool
   return text + "\n";
 }
 
-std::string fieldText(const Reference& reference, const Style& style) {
-  const fluxtrim::ReferenceField& f = reference.field;
+std::string fieldText(const fluxtrim::ReferenceField& f, const Style& style) {
   const fluxtrim::FieldElements& e = f.elements;
-  char year[32];
-  std::snprintf(year, sizeof year, "%.3f", f.decimalYear);
-  const std::string date = reference.calendarDate.empty()
-                               ? std::string("decimal year ") + year
-                               : reference.calendarDate + " (decimal year " + year + ")";
+  const std::string year = "decimal year " + fluxtrim::decimalYearText(f.decimalYear);
+  const std::optional<fluxtrim::CalendarDate> date = fluxtrim::calendarDate(f.decimalYear);
   std::string text =
-      style.bold(std::string(fluxtrim::modelInfo(f.model).name) + " magnetic field") + "\n";
-  text += "  at " + placeText(f.position.latitude_deg, f.position.longitude_deg) + ", " +
-          shortestText(f.position.height_m) + " m above the WGS-84 ellipsoid\n";
-  text += "  on " + date + "\n\n";
+      style.bold(std::string(fluxtrim::fieldModelInfo(f.model).name) + " magnetic field") + "\n";
+  text += "  at " + fluxtrim::positionText(f.position) + " above the WGS-84 ellipsoid\n";
+  text += "  on " + (date ? fluxtrim::dateText(*date) + " (" + year + ")" : year) + "\n\n";
   text += elementLine("Declination", "D", e.declination_deg, true, "positive east of true north");
   text += elementLine("Inclination", "I", e.inclination_deg, true, "positive down");
   text += elementLine("Horizontal", "H", e.horizontal_nT, false, "");
@@ -47,9 +45,9 @@ std::string fieldText(const Reference& reference, const Style& style) {
   text += elementLine("Total", "F", e.total_nT, false, "");
   text += "\n";
   if (f.withinValidity) {
-    text += wrapped(f.validityNote, 79) + "\n";
+    text += wrapped(f.validityNote, kLineWidth) + "\n";
   } else {
-    text += style.warn(wrapped("Warning: " + f.validityNote, 79)) + "\n";
+    text += style.warn(wrapped("Warning: " + f.validityNote, kLineWidth)) + "\n";
   }
   return text;
 }
@@ -58,15 +56,15 @@ std::string fieldText(const Reference& reference, const Style& style) {
 
 int runField(const FieldArgs& args) {
   if (args.format != "text" && args.format != "json") {
-    throw fluxtrim::UsageError("--format '" + printable(args.format, 20) +
+    throw fluxtrim::UsageError("--format '" + fluxtrim::printableText(args.format, 20) +
                                "': expected text or json");
   }
-  const Reference reference = modelReference(args.reference);
+  const fluxtrim::ReferenceField field = modelField(args.reference);
   Output out(args.output);
   if (args.format == "json") {
-    out.write(fieldDocument(reference).dump(2) + "\n");
+    out.write(fieldDocument(field).dump(2) + "\n");
   } else {
-    out.write(fieldText(reference, Style(out.stream())));
+    out.write(fieldText(field, Style(out.stream())));
   }
   out.close();
   return kExitUsable;

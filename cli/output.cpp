@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fluxtrim/error.hpp"
+#include "fluxtrim/text.hpp"
 #include "terminal.hpp"
 
 namespace fluxtrim_cli {
@@ -15,7 +16,7 @@ Output::Output(const std::string& path) {
     name_ = "standard output";
     return;
   }
-  name_ = "'" + printable(path, 120) + "'";
+  name_ = "'" + fluxtrim::printableText(path, 120) + "'";
   stream_ = std::fopen(path.c_str(), "w");
   if (stream_ == nullptr) {
     throw fluxtrim::IoError("cannot open " + name_ + " for writing: " + std::strerror(errno));

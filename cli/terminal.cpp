@@ -6,25 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace fluxtrim_cli {
+#include "fluxtrim/text.hpp"
 
-std::string printable(const std::string& text, std::size_t maxBytes) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  const std::size_t kept = text.size() > maxBytes ? maxBytes : text.size();
-  for (std::size_t i = 0; i < kept; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x20 || c == 0x7f) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xf];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  if (kept < text.size()) out += "...";
-  return out;
-}
+namespace fluxtrim_cli {
 
 std::string wrapped(const std::string& text, std::size_t width, const std::string& indent) {
   std::string out;
@@ -64,7 +48,7 @@ std::string Style::paint(const char* code, const std::string& text) const {
 
 ProgressLine::ProgressLine(const std::string& source)
     : enabled_(isatty(STDERR_FILENO) == 1),
-      label_("reading " + printable(source == "-" ? "standard input" : source, 40)),
+      label_("reading " + fluxtrim::printableText(source == "-" ? "standard input" : source, 40)),
       start_(std::chrono::steady_clock::now()),
       lastShown_(start_) {}
 

@@ -1,6 +1,6 @@
 // What the command shows on a terminal and only there: colour (never when NO_COLOR is set) and a
-// progress line on standard error while a large input is read; plus escaping of untrusted text
-// before it is echoed, and wrapping of prose to the width of a terminal.
+// progress line on standard error while a large input is read; plus wrapping of prose to the
+// width of a terminal. Untrusted text is escaped by fluxtrim::printableText before it is echoed.
 #ifndef FLUXTRIM_CLI_TERMINAL_HPP
 #define FLUXTRIM_CLI_TERMINAL_HPP
 
@@ -13,9 +13,9 @@
 
 namespace fluxtrim_cli {
 
-// The text with every byte below 0x20 and 0x7f written as \xNN, so that a file name or a cell
-// cannot drive the terminal; cut after maxBytes bytes with "..." appended.
-std::string printable(const std::string& text, std::size_t maxBytes = 200);
+// Columns of a line of the command's prose, the line end aside: every text the command wraps
+// for a person fits an 80-column terminal.
+constexpr std::size_t kLineWidth = 79;
 
 // The words of text on lines of at most width columns (a longer word stands alone), each line
 // after the first starting with indent. Bytes count as columns.

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "../tests/reader_comparison.h"
+#include "../tests/support/reader_comparison.h"
 #include "FERROKIT.hpp"
 #include "quiet_output.hpp"
 

@@ -25,7 +25,7 @@ line=""
 while ((${#line} < 1048576)); do line+="0.25,-0.5,0.75,"; done
 for _ in 1 2 3 4 5 6 7 8 9 10; do printf '%s' "$line"; done >"$scratch/ten_megabyte_line.csv"
 
-inputs=(examples/mag.csv tests/malformed/* "$scratch/ten_megabyte_line.csv" "$scratch"
+inputs=(examples/mag.csv tests/tool/malformed/* "$scratch/ten_megabyte_line.csv" "$scratch"
   "$scratch/missing.csv")
 failed=0
 for input in "${inputs[@]}"; do

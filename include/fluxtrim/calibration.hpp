@@ -1,5 +1,6 @@
-// Hard- and soft-iron calibration of magnetometer samples, with diagnostics that say whether the
-// answer can be trusted and what to do when it cannot.
+/// @file
+/// Hard- and soft-iron calibration of magnetometer samples, with diagnostics that say whether the
+/// answer can be trusted and what to do when it cannot.
 #ifndef FLUXTRIM_CALIBRATION_HPP
 #define FLUXTRIM_CALIBRATION_HPP
 
@@ -18,38 +19,39 @@
 
 namespace fluxtrim {
 
-// A calibration, applied as corrected = (raw - offset) * matrix with raw a row vector in the
-// sensor's axes. The corrected sample is in the samples' unit and the sensor's axes. The fits
-// scale the matrix to determinant 1 (up to rounding), so it reshapes without rescaling.
+/// A calibration, applied as corrected = (raw - offset) * matrix with raw a row vector in the
+/// sensor's axes. The corrected sample is in the samples' unit and the sensor's axes. The fits
+/// scale the matrix to determinant 1 (up to rounding), so it reshapes without rescaling.
 struct Calibration {
-  Vec3 offset{{0.0, 0.0, 0.0}};  // hard iron, samples' unit
-  Matrix3 matrix{{{{1.0, 0.0, 0.0}}, {{0.0, 1.0, 0.0}}, {{0.0, 0.0, 1.0}}}};  // soft iron, by rows
+  Vec3 offset{{0.0, 0.0, 0.0}};  ///< hard iron, samples' unit
+  Matrix3 matrix{
+      {{{1.0, 0.0, 0.0}}, {{0.0, 1.0, 0.0}}, {{0.0, 0.0, 1.0}}}};  ///< soft iron, by rows
 };
 
-// (raw - offset) * matrix, each component summed as (b0 * m0c + b1 * m1c) + b2 * m2c, the order
-// the calibration itself uses. Nothing is checked: a NaN anywhere gives NaN components.
+/// (raw - offset) * matrix, each component summed as (b0 * m0c + b1 * m1c) + b2 * m2c, the order
+/// the calibration itself uses. Nothing is checked: a NaN anywhere gives NaN components.
 Vec3 applyCalibration(const Calibration& calibration, const Vec3& raw);
 
-// The field the samples are compared with: none (the Earth's range, about 0.22 to 0.67 G, is
-// assumed), a strength, or the model field at the place and date of the recording.
+/// The field the samples are compared with: none (the Earth's range, about 0.22 to 0.67 G, is
+/// assumed), a strength, or the model field at the place and date of the recording.
 class Reference {
  public:
   enum class Kind { None, Strength, Field };
 
-  Reference() = default;  // none
-  // Throws UsageError unless total_G is finite and > 0.
+  Reference() = default;  ///< none
+  /// Throws UsageError unless total_G is finite and > 0.
   static Reference fromStrength(double total_G);
-  // Throws UsageError unless north, east and down are finite and not all zero.
+  /// Throws UsageError unless north, east and down are finite and not all zero.
   static Reference fromField(const ReferenceField& field);
 
   Kind kind() const { return kind_; }
-  // The strength in gauss: the given one, or the norm of the model's north, east and down
-  // (computed here in double precision from the nanotesla elements); NaN for None.
+  /// The strength in gauss: the given one, or the norm of the model's north, east and down in
+  /// gauss (the calibration core's scaled norm, in double precision); NaN for None.
   double total_G() const;
-  // North, east and down in gauss, each element_nT / 100000.0; (strength, 0, 0) for Strength.
-  // Throws UsageError for None.
+  /// North, east and down in gauss, each element_nT / 100000.0; (strength, 0, 0) for Strength.
+  /// Throws UsageError for None.
   Vec3 vector_G() const;
-  // The model field. Throws UsageError unless kind() == Field.
+  /// The model field. Throws UsageError unless kind() == Field.
   const ReferenceField& field() const;
 
  private:
@@ -58,135 +60,148 @@ class Reference {
   ReferenceField field_;
 };
 
+/// The reference in a few words, as the command and the report print it: "WMM2025 at 48.5578 N,
+/// 3.2914 E, 89 m on 2026-12-08" (a date that is no calendar date exactly as its decimal year,
+/// "on 2026.5"), "a given field strength of 0.483 G", "none (the Earth's range, about 0.22 to
+/// 0.67 G, assumed)".
+std::string referenceText(const Reference& reference);
+
 enum class Mode {
-  // The library's own: unit check, offset from a sphere through all valid samples, rejection of
-  // disturbed samples by their distance from that offset relative to its radius, the three fits
-  // on the kept samples, one robust refinement. Needs no reference; deterministic.
+  /// The library's own: unit check, offset from a sphere through all valid samples, rejection of
+  /// disturbed samples by their distance from that offset relative to its radius, the three fits
+  /// on the kept samples, one robust refinement. Needs no reference; deterministic.
   Automatic,
-  // The computation of fluxtrim.out: the samples whose raw magnitude lies within `tolerance` of
-  // the reference's magnitude (both ends included) are fitted once. Needs a reference. Same
-  // digits as fluxtrim.out for the same samples; fluxtrim.out also hands its header line and a
-  // final newline to the fit as zero rows, which only a tolerance of 1 or more lets in.
+  /// The computation of fluxtrim.out: the samples whose raw magnitude lies within `tolerance` of
+  /// the reference's magnitude (both ends included) are fitted once. Needs a reference. Same
+  /// digits as fluxtrim.out for the same samples; fluxtrim.out also hands its header line and a
+  /// final newline to the fit as zero rows, which only a tolerance of 1 or more lets in.
   FixedWindow,
 };
-const char* modeName(Mode mode);  // "automatic" or "fixed-window"
+const char* modeName(Mode mode);  ///< "automatic" or "fixed-window"
 
 struct CalibrationOptions {
   Mode mode = Mode::Automatic;
   Reference reference;
-  // FixedWindow: relative half-width of the window on raw magnitudes; finite and >= 0.
+  /// FixedWindow: relative half-width of the window on raw magnitudes; finite and >= 0.
   double tolerance = 0.2;
-  // Automatic: a sample is disturbed when its distance from the preliminary offset differs from
-  // the preliminary radius by more than this fraction of it; in (0, 1]. Wide enough for soft
-  // iron that stretches one axis by 30 % against another.
+  /// Automatic: a sample is disturbed when its distance from the preliminary offset differs from
+  /// the preliminary radius by more than this fraction of it; in (0, 1]. Wide enough for soft
+  /// iron that stretches one axis by 30 % against another.
   double disturbanceWindow = 0.3;
-  // Automatic: a kept sample is an outlier when its corrected magnitude is further from the
-  // typical one than this many robust standard deviations (and than 1 % of the magnitude);
-  // finite and > 0.
+  /// Automatic: a kept sample is an outlier when its corrected magnitude is further from the
+  /// typical one than this many robust standard deviations (and than 1 % of the magnitude);
+  /// finite and > 0.
   double outlierLimit = 4.0;
 };
 
 enum class ModelKind { Sphere, AxisAligned, General };
-const char* modelName(ModelKind kind);  // "sphere", "axis-aligned ellipsoid", "general ellipsoid"
-// Coefficients of the model's algebraic fit: 4, 7 or 10.
+const char* modelName(ModelKind kind);  ///< "sphere", "axis-aligned ellipsoid", "general ellipsoid"
+/// Coefficients of the model's algebraic fit: 4, 7 or 10.
 int modelCoefficients(ModelKind kind);
 
-// What became of a candidate model under the core's rule: start from the sphere, and let each
-// later model replace the choice when it is positive definite, exactly real and has a strictly
-// smaller error.
+/// What became of a candidate model under the core's rule: start from the sphere, and let each
+/// later model replace the choice when it is positive definite, exactly real and has a strictly
+/// smaller error.
 enum class ModelDecision {
   Kept,
-  Superseded,           // it replaced the choice, and a later model replaced it
-  NotPositiveDefinite,  // its fitted quadric is not an ellipsoid
-  NotReal,              // the square root of its shape matrix has an imaginary part
-  NotBetter,            // its error is not strictly below the choice before it
-  NotFitted,            // no sample to fit
+  Superseded,           ///< it replaced the choice, and a later model replaced it
+  NotPositiveDefinite,  ///< its fitted quadric is not an ellipsoid
+  NotReal,              ///< the square root of its shape matrix has an imaginary part
+  NotBetter,            ///< its error is not strictly below the choice before it
+  NotFitted,            ///< no sample to fit
 };
 const char* modelDecisionName(ModelDecision decision);
 
-// One candidate model, fitted on the kept samples.
+/// One candidate model, fitted on the kept samples.
 struct ModelFit {
   ModelKind kind = ModelKind::Sphere;
-  Calibration calibration;  // real parts of the fitted matrix
+  Calibration calibration;  ///< real parts of the fitted matrix
   double radius =
-      std::numeric_limits<double>::quiet_NaN();  // field after correction, samples' unit
-  // The core's normalised algebraic error, dimensionless: the figure the choice compares.
+      std::numeric_limits<double>::quiet_NaN();  ///< field after correction, samples' unit
+  /// The core's normalised algebraic error, dimensionless: the figure the choice compares.
   double error = std::numeric_limits<double>::quiet_NaN();
-  // Root mean square of |corrected| about its mean over the kept samples, each coverage cell
-  // weighted once (so dwelling in one pose does not dilute it); samples' unit, and milligauss.
+  /// Root mean square of |corrected| about its mean over the kept samples, each coverage cell
+  /// weighted once (so dwelling in one pose does not dilute it); samples' unit, and milligauss.
   double residual = std::numeric_limits<double>::quiet_NaN();
   double residual_mG = std::numeric_limits<double>::quiet_NaN();
   bool positiveDefinite = false;
   bool exactlyReal = false;
   ModelDecision decision = ModelDecision::NotFitted;
-  std::string reason;  // one line: why it was kept or passed over
+  std::string reason;  ///< one line: why it was kept or passed over
 };
 
-// What became of each sample.
+/// What became of each sample.
 enum class SampleStatus : std::uint8_t {
-  Kept,           // used by the final fit
-  Invalid,        // a component is not finite, or (Automatic) all three are exactly zero
-  OutsideWindow,  // FixedWindow: raw magnitude outside the window
-  Disturbed,      // Automatic: too far from the preliminary sphere
-  Outlier,        // Automatic: corrected magnitude an outlier in the refinement
+  Kept,           ///< used by the final fit
+  Invalid,        ///< a component is not finite, or (Automatic) all three are exactly zero
+  OutsideWindow,  ///< FixedWindow: raw magnitude outside the window
+  Disturbed,      ///< Automatic: too far from the preliminary sphere
+  Outlier,        ///< Automatic: corrected magnitude an outlier in the refinement
 };
 constexpr int kSampleStatusCount = 5;
-const char* statusName(SampleStatus status);  // "kept", "invalid", "outside window", ...
+const char* statusName(SampleStatus status);  ///< "kept", "invalid", "outside window", ...
 
-// One acceptance window, in the order applied. A sample passes when its measure lies in
-// [lower, upper], both ends included; one that fails gets the status rejectedAs.
+/// One acceptance window, in the order applied. A sample passes when its measure lies in
+/// [lower, upper], both ends included; one that fails gets the status rejectedAs.
 struct AcceptanceWindow {
   enum class Measure {
-    RawMagnitude,        // |raw|
-    DistanceFromCentre,  // |raw - centre|
-    CorrectedMagnitude,  // |applyCalibration(calibration, raw)|
+    RawMagnitude,        ///< |raw|
+    DistanceFromCentre,  ///< |raw - centre|
+    CorrectedMagnitude,  ///< |applyCalibration(calibration, raw)|
   };
   Measure measure = Measure::RawMagnitude;
-  Vec3 centre{{0.0, 0.0, 0.0}};  // DistanceFromCentre: samples' unit
-  Calibration calibration;       // CorrectedMagnitude: the fit the magnitudes come from
-  double lower = 0.0;            // samples' unit
-  double upper = 0.0;            // samples' unit
+  Vec3 centre{{0.0, 0.0, 0.0}};  ///< DistanceFromCentre: samples' unit
+  Calibration calibration;       ///< CorrectedMagnitude: the fit the magnitudes come from
+  double lower = 0.0;            ///< samples' unit
+  double upper = 0.0;            ///< samples' unit
   SampleStatus rejectedAs = SampleStatus::OutsideWindow;
+
+  /// The window's measure of a raw sample, samples' unit, by the calibration core's scaled norm:
+  /// the very double the window was applied to. NaN when a component is NaN, or for a measure
+  /// that is none of the enumerators.
+  double measureOf(const Vec3& raw) const;
+  /// Whether a measure lies in [lower, upper]; NaN never does.
+  bool accepts(double measure) const { return measure <= upper && measure >= lower; }
 };
 
-// The figures behind the checks. Quantities in the samples' unit carry no suffix; _G is gauss
-// and _mG milligauss, both converted with the samples' unit (given, or gauss assumed). NaN where
-// a figure cannot be had (no reference, no kept sample).
+/// The figures behind the checks. Quantities in the samples' unit carry no suffix; _G is gauss
+/// and _mG milligauss, both converted with the samples' unit (given, or gauss assumed). NaN where
+/// a figure cannot be had (no reference, no kept sample).
 struct Figures {
   std::size_t samples = 0;
-  std::array<std::size_t, kSampleStatusCount> byStatus{};  // indexed by SampleStatus
+  std::array<std::size_t, kSampleStatusCount> byStatus{};  ///< indexed by SampleStatus
   std::size_t kept() const { return byStatus[static_cast<int>(SampleStatus::Kept)]; }
 
-  double gaussPerUnit = 1.0;                                  // gauss in one unit of the samples
-  double field_G = std::numeric_limits<double>::quiet_NaN();  // reference strength
-  double horizontal_G = std::numeric_limits<double>::quiet_NaN();     // Field only
-  double inclination_deg = std::numeric_limits<double>::quiet_NaN();  // Field only
+  double gaussPerUnit = 1.0;                                  ///< gauss in one unit of the samples
+  double field_G = std::numeric_limits<double>::quiet_NaN();  ///< reference strength
+  double horizontal_G = std::numeric_limits<double>::quiet_NaN();     ///< Field only
+  double inclination_deg = std::numeric_limits<double>::quiet_NaN();  ///< Field only
 
-  // The samples' scale before any fit is trusted: the radius of the sphere fitted to all valid
-  // samples (gross spikes aside), and the unit in which that scale matches the field best.
+  /// The samples' scale before any fit is trusted: the radius of the sphere fitted to all valid
+  /// samples (gross spikes aside), and the unit in which that scale matches the field best.
   double scale = std::numeric_limits<double>::quiet_NaN();
   double scale_G = std::numeric_limits<double>::quiet_NaN();
-  SampleUnit apparentUnit;   // Counts (with the implied counts per gauss) when no unit fits
-  bool unitMatches = false;  // the samples' unit is the apparent one
+  SampleUnit apparentUnit;   ///< Counts (with the implied counts per gauss) when no unit fits
+  bool unitMatches = false;  ///< the samples' unit is the apparent one
 
-  double radius = std::numeric_limits<double>::quiet_NaN();  // kept model's field strength
+  double radius = std::numeric_limits<double>::quiet_NaN();  ///< kept model's field strength
   double radius_G = std::numeric_limits<double>::quiet_NaN();
-  double radiusToField = std::numeric_limits<double>::quiet_NaN();  // radius_G / field_G
+  double radiusToField = std::numeric_limits<double>::quiet_NaN();  ///< radius_G / field_G
 
-  double offsetNorm = std::numeric_limits<double>::quiet_NaN();  // |offset|
+  double offsetNorm = std::numeric_limits<double>::quiet_NaN();  ///< |offset|
   double offsetNorm_G = std::numeric_limits<double>::quiet_NaN();
-  double offsetLargest_G = std::numeric_limits<double>::quiet_NaN();  // largest |component|
-  // |offset| over the field (the reference, or the fitted radius without one).
+  double offsetLargest_G = std::numeric_limits<double>::quiet_NaN();  ///< largest |component|
+  /// |offset| over the field (the reference, or the fitted radius without one).
   double offsetToField = std::numeric_limits<double>::quiet_NaN();
 
-  double residual = std::numeric_limits<double>::quiet_NaN();  // of the kept model
+  double residual = std::numeric_limits<double>::quiet_NaN();  ///< of the kept model
   double residual_mG = std::numeric_limits<double>::quiet_NaN();
-  double residualToField = std::numeric_limits<double>::quiet_NaN();  // over the field, as above
-  // Indicative heading error, degrees: atan(residual / horizontal field), or over the total
-  // field (a lower bound) when the reference gives no inclination.
+  double residualToField = std::numeric_limits<double>::quiet_NaN();  ///< over the field, as above
+  /// Indicative heading error, degrees: atan(residual / horizontal field), or over the total
+  /// field (a lower bound) when the reference gives no inclination.
   double heading_deg = std::numeric_limits<double>::quiet_NaN();
 
-  // Eigenvalues of the symmetric part of the kept matrix, ascending, and their ratio.
+  /// Eigenvalues of the symmetric part of the kept matrix, ascending, and their ratio.
   Vec3 softIronEigenvalues{{std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::quiet_NaN()}};
@@ -195,18 +210,18 @@ struct Figures {
 
 struct CalibrationResult {
   Mode mode = Mode::Automatic;
-  SampleUnit unit;         // the samples' unit: given, or gauss assumed
-  bool unitGiven = false;  // whether it was given
+  SampleUnit unit;         ///< the samples' unit: given, or gauss assumed
+  bool unitGiven = false;  ///< whether it was given
 
-  Calibration calibration;  // of the kept model; identity and zero without samples
+  Calibration calibration;  ///< of the kept model; identity and zero without samples
   ModelKind model = ModelKind::Sphere;
-  std::array<ModelFit, 3> models;  // sphere, axis-aligned, general
-  // Mean |corrected| over the kept samples, in their order, summed as fluxtrim.out sums it
-  // (its magNormRef); samples' unit. NaN without kept samples.
+  std::array<ModelFit, 3> models;  ///< sphere, axis-aligned, general
+  /// Mean |corrected| over the kept samples, in their order, summed as fluxtrim.out sums it
+  /// (its magNormRef); samples' unit. NaN without kept samples.
   double meanCorrectedMagnitude = std::numeric_limits<double>::quiet_NaN();
 
-  std::vector<SampleStatus> status;       // one per sample of the set, in its order
-  std::vector<AcceptanceWindow> windows;  // the windows applied, in order
+  std::vector<SampleStatus> status;       ///< one per sample of the set, in its order
+  std::vector<AcceptanceWindow> windows;  ///< the windows applied, in order
 
   Figures figures;
   Coverage coverage;
@@ -214,10 +229,10 @@ struct CalibrationResult {
   Diagnostics diagnostics;
 };
 
-// Calibrates the samples. Deterministic: the same samples and options give the same result to
-// the last bit. Data that cannot be calibrated well gives a result whose diagnostics say so; it
-// never throws for that. Throws UsageError for options out of their domain, for FixedWindow
-// without a reference, and for more samples than the fits can index (about 214 million).
+/// Calibrates the samples. Deterministic: the same samples and options give the same result to
+/// the last bit. Data that cannot be calibrated well gives a result whose diagnostics say so; it
+/// never throws for that. Throws UsageError for options out of their domain, for FixedWindow
+/// without a reference, and for more samples than the fits can index (about 214 million).
 CalibrationResult calibrate(const SampleSet& samples, const CalibrationOptions& options = {});
 
 }  // namespace fluxtrim

@@ -1,4 +1,5 @@
-// The whole public interface of the fluxtrim library.
+/// @file
+/// The whole public interface of the fluxtrim library.
 #ifndef FLUXTRIM_FLUXTRIM_HPP
 #define FLUXTRIM_FLUXTRIM_HPP
 
@@ -8,6 +9,7 @@
 #include "fluxtrim/field.hpp"
 #include "fluxtrim/report.hpp"
 #include "fluxtrim/samples.hpp"
+#include "fluxtrim/text.hpp"
 #include "fluxtrim/types.hpp"
 #include "fluxtrim/units.hpp"
 #include "fluxtrim/version.hpp"

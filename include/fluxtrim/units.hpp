@@ -1,4 +1,5 @@
-// Units in which magnetometer samples may be given.
+/// @file
+/// Units in which magnetometer samples may be given.
 #ifndef FLUXTRIM_UNITS_HPP
 #define FLUXTRIM_UNITS_HPP
 
@@ -12,11 +13,11 @@ enum class Unit {
   Microtesla,
   Nanotesla,
   Tesla,
-  Counts,  // raw sensor counts; needs the sensor's scale in counts per gauss
+  Counts,  ///< raw sensor counts; needs the sensor's scale in counts per gauss
 };
 
-// The unit of a set of samples. For Counts, countsPerGauss is the sensor's scale (finite, > 0);
-// for the other units it is not used.
+/// The unit of a set of samples. For Counts, countsPerGauss is the sensor's scale (finite, > 0);
+/// for the other units it is not used.
 struct SampleUnit {
   Unit unit = Unit::Gauss;
   double countsPerGauss = 0.0;
@@ -25,26 +26,29 @@ struct SampleUnit {
     return SampleUnit{Unit::Counts, countsPerGauss};
   }
 
-  // Gauss in one unit of the samples: 1, 1e-3, 1e-2, 1e-5, 1e4, or 1 / countsPerGauss (each the
-  // double nearest the exact ratio). Throws UsageError for Counts with a scale that is not finite
-  // and > 0.
+  /// Gauss in one unit of the samples: 1, 1e-3, 1e-2, 1e-5, 1e4, or 1 / countsPerGauss (each the
+  /// double nearest the exact ratio). Throws UsageError for Counts with a scale that is not finite
+  /// and > 0.
   double gaussPerUnit() const;
-  // A value of this unit in gauss, correctly rounded: value / 1000, / 100, / 100000, * 10000 or
-  // / countsPerGauss, so that 48300 nT gives the double nearest 0.483, where 48300 * 1e-5 gives
-  // 0.48300000000000004. Throws UsageError as gaussPerUnit does.
+  /// A value of this unit in gauss, correctly rounded: value / 1000, / 100, / 100000, * 10000 or
+  /// / countsPerGauss, so that 48300 nT gives the double nearest 0.483, where 48300 * 1e-5 gives
+  /// 0.48300000000000004. Throws UsageError as gaussPerUnit does.
   double toGauss(double value) const;
-  // Short symbol for output: "G", "mG", "uT", "nT", "T" or "counts".
+  /// A value in gauss in this unit, correctly rounded: value_G * 1000, * 100, * 100000, / 10000 or
+  /// * countsPerGauss, the inverse of toGauss. Throws UsageError as gaussPerUnit does.
+  double fromGauss(double value_G) const;
+  /// Short symbol for output: "G", "mG", "uT", "nT", "T" or "counts".
   std::string symbol() const;
-  // Full name for messages: "gauss", "milligauss", "microtesla", "nanotesla", "tesla" or
-  // "counts (N per gauss)", N in the shortest form that reads back to the same double.
+  /// Full name for messages: "gauss", "milligauss", "microtesla", "nanotesla", "tesla" or
+  /// "counts (N per gauss)", N in the shortest form that reads back to the same double.
   std::string name() const;
 };
 
-// Reads a unit as a user types it, surrounding blanks ignored: the symbols G, mG, uT, µT, nT and
-// T exactly as written here (µ the micro sign U+00B5 or the Greek mu U+03BC, in UTF-8), the names
-// gauss, milligauss, microtesla, nanotesla and tesla in any case, or counts:N ("counts" in any
-// case) with N counts per gauss, one number as strtod reads it, finite and > 0. Throws UsageError
-// naming the text for anything else.
+/// Reads a unit as a user types it, surrounding blanks ignored: the symbols G, mG, uT, µT, nT and
+/// T exactly as written here (µ the micro sign U+00B5 or the Greek mu U+03BC, in UTF-8), the names
+/// gauss, milligauss, microtesla, nanotesla and tesla in any case, or counts:N ("counts" in any
+/// case) with N counts per gauss, one number as strtod reads it, finite and > 0. Throws UsageError
+/// naming the text for anything else.
 SampleUnit parseUnit(const std::string& text);
 
 }  // namespace fluxtrim

@@ -1,25 +1,23 @@
 #include "fluxtrim/calibration.hpp"
 
 #include <cmath>
-#include <cstdio>
-#include <limits>
+#include <optional>
 #include <string>
 
+#include "constants.hpp"
 #include "coreLimits.hpp"
 #include "diagnose.hpp"
 #include "fitStage.hpp"
 #include "fluxtrim/error.hpp"
+#include "fluxtrim/text.hpp"
+#include "vec3.hpp"
 
 namespace fluxtrim {
 
 namespace {
 
-constexpr double kNanoteslaPerGauss = 100000.0;
-
 std::string number(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.17g", value);
-  return text;
+  return shortestText(value);
 }
 
 // Every option in its domain, whichever mode uses it; the samples within what the fits can index.
@@ -89,27 +87,26 @@ Reference Reference::fromField(const ReferenceField& field) {
 double Reference::total_G() const {
   switch (kind_) {
     case Kind::None:
-      return std::numeric_limits<double>::quiet_NaN();
+      return detail::kNaN;
     case Kind::Strength:
       return strength_G_;
-    case Kind::Field: {
-      const Vec3 g = vector_G();
-      return std::sqrt((g[0] * g[0] + g[1] * g[1]) + g[2] * g[2]);
-    }
+    case Kind::Field:
+      return detail::norm(vector_G());
   }
-  return std::numeric_limits<double>::quiet_NaN();
+  return detail::kNaN;
 }
 
 Vec3 Reference::vector_G() const {
+  const SampleUnit nanotesla{Unit::Nanotesla};
   switch (kind_) {
     case Kind::None:
       break;
     case Kind::Strength:
       return {{strength_G_, 0.0, 0.0}};
     case Kind::Field:
-      return {{field_.elements.north_nT / kNanoteslaPerGauss,
-               field_.elements.east_nT / kNanoteslaPerGauss,
-               field_.elements.down_nT / kNanoteslaPerGauss}};
+      return {{nanotesla.toGauss(field_.elements.north_nT),
+               nanotesla.toGauss(field_.elements.east_nT),
+               nanotesla.toGauss(field_.elements.down_nT)}};
   }
   throw UsageError("reference: none was given, so it has no vector");
 }
@@ -119,6 +116,34 @@ const ReferenceField& Reference::field() const {
     throw UsageError("reference: no model field was given");
   }
   return field_;
+}
+
+std::string referenceText(const Reference& reference) {
+  switch (reference.kind()) {
+    case Reference::Kind::None:
+      return formatText("none (the Earth's range, about %.2f to %.2f G, assumed)",
+                        detail::kEarthFieldMin_G, detail::kEarthFieldMax_G);
+    case Reference::Kind::Strength:
+      return "a given field strength of " + shortestText(reference.total_G()) + " G";
+    case Reference::Kind::Field:
+      break;
+  }
+  const ReferenceField& field = reference.field();
+  const std::optional<CalendarDate> date = calendarDate(field.decimalYear);
+  return std::string(fieldModelInfo(field.model).name) + " at " + positionText(field.position) +
+         " on " + (date ? dateText(*date) : decimalYearText(field.decimalYear));
+}
+
+double AcceptanceWindow::measureOf(const Vec3& raw) const {
+  switch (measure) {
+    case Measure::RawMagnitude:
+      return detail::norm(raw);
+    case Measure::DistanceFromCentre:
+      return detail::norm(detail::difference(raw, centre));
+    case Measure::CorrectedMagnitude:
+      return detail::norm(applyCalibration(calibration, raw));
+  }
+  return detail::kNaN;
 }
 
 const char* modeName(Mode mode) {

@@ -2,25 +2,21 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "constants.hpp"
+#include "fluxtrim/text.hpp"
 #include "sphereGeometry.hpp"
 #include "symmetricEigen.hpp"
 #include "unitJudgement.hpp"
+#include "vec3.hpp"
 
 namespace fluxtrim {
 namespace detail {
 
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kPi = 3.141592653589793;
-constexpr double kDegreesPerRadian = 180.0 / kPi;
-constexpr double kNanoteslaPerGauss = 100000.0;
 
 // ---- Limits of the checks. Field-relative where the field gives a scale.
 
@@ -66,35 +62,8 @@ struct ModelSupport {
 constexpr ModelSupport kGeneralSupport = {150.0, kPlanarityWarn, 60.0};
 constexpr ModelSupport kAlignedSupport = {60.0, 0.04, 75.0};
 
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-  char text[512];
-  va_list arguments;
-  va_start(arguments, pattern);
-  std::vsnprintf(text, sizeof text, pattern, arguments);
-  va_end(arguments);
-  return text;
-}
-
-const char kAxisNames[3] = {'X', 'Y', 'Z'};
-
-// "+Z", "-X": the signed sensor axis nearest to the direction.
-std::string nearestAxis(const Vec3& d) {
-  int k = 0;
-  for (int j = 1; j < 3; ++j) {
-    if (std::fabs(d[j]) > std::fabs(d[k])) {
-      k = j;
-    }
-  }
-  return std::string(d[k] < 0.0 ? "-" : "+") + kAxisNames[k];
-}
-
 std::string vectorText(const Vec3& d) {
-  return format("(%.2f, %.2f, %.2f)", d[0], d[1], d[2]);
-}
-
-double length(const Vec3& v) {
-  return std::sqrt((v[0] * v[0] + v[1] * v[1]) + v[2] * v[2]);
+  return formatText("(%.2f, %.2f, %.2f)", d[0], d[1], d[2]);
 }
 
 // The severity of a value against a warning and a failure limit, and the limit to report: the
@@ -156,13 +125,12 @@ double cellResidual(const std::vector<std::size_t>& rows, const CorrectedMagnitu
   return std::sqrt(std::max(0.0, meanSquare / occupied));
 }
 
-// What the kept samples say about directions: their cells on the coverage map and on the fine
-// grid (corrected directions), and the fine cells of their directions from the centre of the
-// sphere fit (which the motion's shape is judged by, so that it does not trust the fit it
+// What the kept samples say about directions: their magnitudes and cells on the coverage map and
+// on the fine grid (corrected directions), and the fine cells of their directions from the centre
+// of the sphere fit (which the motion's shape is judged by, so that it does not trust the fit it
 // judges).
 struct DirectionSurvey {
-  CorrectedMagnitudes corrected;             // magnitudes and coverage-map cells, kept model
-  std::vector<std::uint8_t> fineCorrected;   // occupied fine cells, corrected directions
+  CorrectedMagnitudes corrected;             // kept model; fineOccupied holds the fine cells
   std::vector<std::uint8_t> fineFromCentre;  // occupied fine cells, directions from the centre
 };
 
@@ -171,38 +139,14 @@ DirectionSurvey surveyDirections(const std::vector<Vec3>& values,
                                  const std::vector<std::size_t>& rows,
                                  const std::vector<std::size_t>& moved,
                                  const Calibration& calibration, const Vec3& sphereCentre) {
-  const SphereGrid map = coverageGrid();
   const SphereGrid fine = fineGrid();
   DirectionSurvey survey;
-  CorrectedMagnitudes& corrected = survey.corrected;
-  const std::uint32_t none = static_cast<std::uint32_t>(map.cells());
-  corrected.magnitude.resize(rows.size());
-  corrected.cell.resize(rows.size());
-  corrected.cellCount.assign(static_cast<std::size_t>(map.cells()) + 1, 0);
-  survey.fineCorrected.assign(static_cast<std::size_t>(fine.cells()), 0);
+  survey.corrected = correctedMagnitudes(values, rows, calibration, coverageGrid(), &fine);
   survey.fineFromCentre.assign(static_cast<std::size_t>(fine.cells()), 0);
-  for (std::size_t k = 0; k < rows.size(); ++k) {
-    const Vec3& v = values[rows[k]];
-    const Vec3 c = applyCalibration(calibration, v);
-    const double n = length(c);
-    corrected.magnitude[k] = n;
-    std::uint32_t cell = none;
-    if (n > 0.0 && std::isfinite(n)) {
-      const double z = c[2] / n;
-      const double angle = longitude(c[1], c[0]);
-      cell = static_cast<std::uint32_t>(cellOfAngles(z, angle, map.bands(), map.sectors()));
-      survey.fineCorrected[cellOfAngles(z, angle, fine.bands(), fine.sectors())] = 1;
-    }
-    corrected.cell[k] = cell;
-    ++corrected.cellCount[cell];
-  }
   for (std::size_t row : moved) {
-    const Vec3& v = values[row];
-    const Vec3 d = {{v[0] - sphereCentre[0], v[1] - sphereCentre[1], v[2] - sphereCentre[2]}};
-    const double m = length(d);
-    if (m > 0.0 && std::isfinite(m)) {
-      survey.fineFromCentre[cellOfAngles(d[2] / m, longitude(d[1], d[0]), fine.bands(),
-                                         fine.sectors())] = 1;
+    const int cell = fine.cellOf(difference(values[row], sphereCentre));
+    if (cell >= 0) {
+      survey.fineFromCentre[static_cast<std::size_t>(cell)] = 1;
     }
   }
   return survey;
@@ -218,39 +162,38 @@ Check inputCheck(const SampleSet& samples) {
     check.severity = Severity::Fail;
   }
   if (s.lines == 0) {
-    check.message = format("%zu samples given directly", samples.values.size());
+    check.message = formatText("%zu samples given directly", samples.values.size());
     return check;
   }
   if (s.skippedLines == 0) {
-    check.message = format("%llu lines: %llu samples, %llu header, %llu blank; none skipped",
-                           static_cast<unsigned long long>(s.lines),
-                           static_cast<unsigned long long>(s.sampleLines),
-                           static_cast<unsigned long long>(s.headerLines),
-                           static_cast<unsigned long long>(s.blankLines));
+    check.message = formatText("%llu lines: %llu samples, %llu header, %llu blank; none skipped",
+                               static_cast<unsigned long long>(s.lines),
+                               static_cast<unsigned long long>(s.sampleLines),
+                               static_cast<unsigned long long>(s.headerLines),
+                               static_cast<unsigned long long>(s.blankLines));
     return check;
   }
-  static const char* const kProblems[kLineProblemCount] = {"too few cells", "not a number",
-                                                           "out of range", "not finite"};
   std::string kinds;
   for (int p = 0; p < kLineProblemCount; ++p) {
     if (s.skippedByProblem[p] > 0) {
-      kinds +=
-          (kinds.empty() ? "" : ", ") +
-          format("%llu %s", static_cast<unsigned long long>(s.skippedByProblem[p]), kProblems[p]);
+      kinds += (kinds.empty() ? "" : ", ") +
+               formatText("%llu %s", static_cast<unsigned long long>(s.skippedByProblem[p]),
+                          lineProblemName(static_cast<LineProblem>(p)));
     }
   }
   std::string lines;
   const std::size_t listed = std::min<std::size_t>(s.skipped.size(), 5);
   for (std::size_t k = 0; k < listed; ++k) {
-    lines +=
-        (k == 0 ? "" : ", ") + format("%llu", static_cast<unsigned long long>(s.skipped[k].line));
+    lines += (k == 0 ? "" : ", ") +
+             formatText("%llu", static_cast<unsigned long long>(s.skipped[k].line));
   }
   if (s.skippedLines > listed) {
     lines += ", ...";
   }
-  check.message = format("%llu of %llu lines gave no sample (%s): line %s",
-                         static_cast<unsigned long long>(s.skippedLines),
-                         static_cast<unsigned long long>(s.lines), kinds.c_str(), lines.c_str());
+  check.message =
+      formatText("%llu of %llu lines gave no sample (%s): line %s",
+                 static_cast<unsigned long long>(s.skippedLines),
+                 static_cast<unsigned long long>(s.lines), kinds.c_str(), lines.c_str());
   check.action = check.severity == Severity::Fail
                      ? "most lines gave no sample: check the delimiter and the columns chosen"
                      : "check the lines listed; they were left out";
@@ -266,14 +209,15 @@ Check unitCheck(const CalibrationResult& r, const UnitJudgement& judgement, bool
   check.limit = above ? judgement.bandHigh : judgement.bandLow;
   check.limitKind = above ? LimitKind::Maximum : LimitKind::Minimum;
   check.unit = "ratio";
-  const std::string expected = haveReference ? format("%.3g G expected here", judgement.expected_G)
-                                             : format("the Earth's %.2f to %.2f G expected",
-                                                      kEarthFieldMin_G, kEarthFieldMax_G);
+  const std::string expected =
+      haveReference
+          ? formatText("%.3g G expected here", judgement.expected_G)
+          : formatText("the Earth's %.2f to %.2f G expected", kEarthFieldMin_G, kEarthFieldMax_G);
   const std::string given = r.unit.name();
   if (judgement.matches) {
     check.severity = Severity::Ok;
-    check.message = format("scale %.4g G is %.2f times the field (%s): %s fits", f.scale_G,
-                           judgement.ratio, expected.c_str(), given.c_str());
+    check.message = formatText("scale %.4g G is %.2f times the field (%s): %s fits", f.scale_G,
+                               judgement.ratio, expected.c_str(), given.c_str());
     return check;
   }
   // A device turned about one axis shows only part of the field: its circle can be much smaller
@@ -283,7 +227,7 @@ Check unitCheck(const CalibrationResult& r, const UnitJudgement& judgement, bool
                       r.motion.planarity < kPlanarityFail;
   if (circle && judgement.ratio < 1.0) {
     check.severity = Severity::Warn;
-    check.message = format(
+    check.message = formatText(
         "scale %.4g G is %.2f times the field (%s), but motion about one axis shows only part of "
         "the field: the unit cannot be judged",
         f.scale_G, judgement.ratio, expected.c_str());
@@ -295,25 +239,26 @@ Check unitCheck(const CalibrationResult& r, const UnitJudgement& judgement, bool
   if (apparent.unit != Unit::Counts) {
     const double factor = r.unit.gaussPerUnit() / apparent.gaussPerUnit();
     const std::string name = apparent.name();
-    check.message = format("samples look like %s: their field reads %.4g, %s (x%g)", name.c_str(),
-                           f.scale, expected.c_str(), factor);
+    check.message = formatText("samples look like %s: their field reads %.4g, %s (x%g)",
+                               name.c_str(), f.scale, expected.c_str(), factor);
     if (apparent.unit == Unit::Milligauss) {
       check.message +=
-          format(", or raw counts of about %.0f per gauss", f.scale / judgement.expected_G);
+          formatText(", or raw counts of about %.0f per gauss", f.scale / judgement.expected_G);
     }
     check.action =
         r.unitGiven
-            ? format(
+            ? formatText(
                   "the unit was given as %s: check the sensor's unit (%s reads %g times "
                   "larger numbers)",
                   given.c_str(), name.c_str(), factor)
-            : format("give the unit as %s (or divide every value by %g for gauss) and run again",
-                     name.c_str(), factor);
+            : formatText(
+                  "give the unit as %s (or divide every value by %g for gauss) and run again",
+                  name.c_str(), factor);
     if (apparent.unit == Unit::Milligauss) {
       check.action += "; for raw counts give counts:N with the sensor's counts per gauss";
     }
   } else {
-    check.message = format(
+    check.message = formatText(
         "samples' scale fits no unit: their field reads %.4g %s, %.3g times %s: raw counts of "
         "about %.4g per gauss, or a wrong position",
         f.scale, r.unit.symbol().c_str(), judgement.ratio, expected.c_str(),
@@ -333,31 +278,31 @@ Check motionCheck(const Motion& motion) {
   switch (motion.pattern) {
     case MotionPattern::Tumbled:
     case MotionPattern::NoSamples:
-      check.message = format(
+      check.message = formatText(
           "directions spread in three dimensions (planarity %.2f; 0.33 for an "
           "even spread)",
           motion.planarity);
       return check;
     case MotionPattern::SpunAbout:
-      check.message = format(
+      check.message = formatText(
           "turned about the sensor's %c axis only: directions lie near a great "
           "circle around %s; %c was never exercised",
           axis, around.c_str(), axis);
       break;
     case MotionPattern::LyingFlat:
-      check.message = format(
+      check.message = formatText(
           "kept level and turned about the sensor's %c axis: directions lie on a "
           "cone around %s; %c was never exercised",
           axis, around.c_str(), axis);
       break;
     case MotionPattern::ShortArc:
-      check.message = format(
+      check.message = formatText(
           "only a short arc of %.0f degrees about the sensor's %c axis %s was covered; "
           "%c was never exercised",
           motion.arc_deg, axis, around.c_str(), axis);
       break;
   }
-  check.action = format(
+  check.action = formatText(
       "tumble the device through every orientation, turning it about %c as "
       "well, so that each face points down once",
       axis);
@@ -368,10 +313,10 @@ Check gapCheck(const Coverage& coverage) {
   Check check = graded(CheckCode::Gap, coverage.largestGap_deg, kGapWarn_deg, kGapFail_deg,
                        LimitKind::Maximum, "deg");
   const std::string side = nearestAxis(coverage.largestGapDirection);
-  check.message = format("no data within %.0f degrees of %s, near %s", coverage.largestGap_deg,
-                         vectorText(coverage.largestGapDirection).c_str(), side.c_str());
+  check.message = formatText("no data within %.0f degrees of %s, near %s", coverage.largestGap_deg,
+                             vectorText(coverage.largestGapDirection).c_str(), side.c_str());
   if (check.severity != Severity::Ok) {
-    check.action = format(
+    check.action = formatText(
         "add poses in which the field points along the sensor's %s direction "
         "(the field points mostly downward at mid latitudes)",
         side.c_str());
@@ -382,8 +327,8 @@ Check gapCheck(const Coverage& coverage) {
 Check coverageCheck(const Coverage& coverage) {
   Check check = graded(CheckCode::Coverage, 100.0 * coverage.fraction, kCoverageWarn_pct,
                        kCoverageFail_pct, LimitKind::Minimum, "%");
-  check.message = format("%d of %d equal-area cells reached (%.0f %%)", coverage.occupiedCells,
-                         coverage.grid.cells(), 100.0 * coverage.fraction);
+  check.message = formatText("%d of %d equal-area cells reached (%.0f %%)", coverage.occupiedCells,
+                             coverage.grid.cells(), 100.0 * coverage.fraction);
   if (check.severity != Severity::Ok) {
     check.action = "turn the device slowly through every orientation";
   }
@@ -399,15 +344,15 @@ Check rejectedCheck(const CalibrationResult& r, const CalibrationOptions& option
   const double share = f.samples > 0 ? 100.0 * rejected / f.samples : 0.0;
   Check check = graded(CheckCode::Rejected, share, kRejectedWarn_pct, kRejectedFail_pct,
                        LimitKind::Maximum, "%");
-  check.message = format("%zu of %zu samples rejected before the fit: %zu invalid", rejected,
-                         f.samples, invalid);
+  check.message = formatText("%zu of %zu samples rejected before the fit: %zu invalid", rejected,
+                             f.samples, invalid);
   if (r.mode == Mode::FixedWindow) {
-    check.message += format(", %zu outside the window", outside);
+    check.message += formatText(", %zu outside the window", outside);
     // A window on raw magnitudes keeps only the directions across the offset once the offset
     // exceeds the window: the fit sees a band, however good the recording.
     const bool windowBias = f.offsetToField > options.tolerance;
     if (windowBias) {
-      check.message += format(
+      check.message += formatText(
           "; the offset, %.0f %% of the field, exceeds the %.0f %% window, so "
           "samples pointing along it were dropped",
           100.0 * f.offsetToField, 100.0 * options.tolerance);
@@ -417,13 +362,13 @@ Check rejectedCheck(const CalibrationResult& r, const CalibrationOptions& option
       }
     }
     if (check.severity != Severity::Ok) {
-      check.action = windowBias
-                         ? format("raise the tolerance to at least %.2f, or use the automatic mode",
+      check.action =
+          windowBias ? formatText("raise the tolerance to at least %.2f, or use the automatic mode",
                                   f.offsetToField + 0.05)
-                         : "check the reference and the unit, or use the automatic mode";
+                     : "check the reference and the unit, or use the automatic mode";
     }
   } else {
-    check.message += format(
+    check.message += formatText(
         ", %zu disturbed (off the sphere by more than %.0f %% of its radius "
         "or far outside the cloud)",
         disturbed, 100.0 * options.disturbanceWindow);
@@ -441,13 +386,13 @@ Check outliersCheck(const CalibrationResult& r, std::size_t outliers, std::size_
   Check check = graded(CheckCode::Outliers, share, kOutliersWarn_pct, kOutliersFail_pct,
                        LimitKind::Maximum, "%");
   if (r.mode == Mode::FixedWindow) {
-    check.message = format(
+    check.message = formatText(
         "%zu of %zu kept samples have an outlying corrected magnitude (the "
         "fixed window keeps them)",
         outliers, base);
   } else {
-    check.message =
-        format("%zu of %zu samples dropped for an outlying corrected magnitude", outliers, base);
+    check.message = formatText("%zu of %zu samples dropped for an outlying corrected magnitude",
+                               outliers, base);
   }
   if (check.severity != Severity::Ok) {
     check.action = r.mode == Mode::FixedWindow
@@ -461,7 +406,7 @@ Check outliersCheck(const CalibrationResult& r, std::size_t outliers, std::size_
 Check samplesCheck(const Figures& f) {
   Check check = graded(CheckCode::Samples, static_cast<double>(f.kept()), kSamplesWarn,
                        kSamplesFail, LimitKind::Minimum, "samples");
-  check.message = format("%zu of %zu samples kept for the fit", f.kept(), f.samples);
+  check.message = formatText("%zu of %zu samples kept for the fit", f.kept(), f.samples);
   if (check.severity != Severity::Ok) {
     check.action =
         "record more samples while tumbling the device; if many were rejected, see why "
@@ -475,10 +420,10 @@ Check offsetCheck(const CalibrationResult& r) {
   Check check =
       graded(CheckCode::Offset, f.offsetLargest_G, kOffsetWarn_G, kNaN, LimitKind::Maximum, "G");
   const std::string inGauss =
-      r.unit.unit == Unit::Gauss ? std::string() : format("%.3g G, ", f.offsetNorm_G);
-  check.message =
-      format("offset %.4g %s (%s%.0f %% of the field); largest component %.3g G", f.offsetNorm,
-             r.unit.symbol().c_str(), inGauss.c_str(), 100.0 * f.offsetToField, f.offsetLargest_G);
+      r.unit.unit == Unit::Gauss ? std::string() : formatText("%.3g G, ", f.offsetNorm_G);
+  check.message = formatText("offset %.4g %s (%s%.0f %% of the field); largest component %.3g G",
+                             f.offsetNorm, r.unit.symbol().c_str(), inGauss.c_str(),
+                             100.0 * f.offsetToField, f.offsetLargest_G);
   if (check.severity != Severity::Ok) {
     check.action =
         "a sensor this far off centre may saturate: check its range, or mount it away "
@@ -489,7 +434,7 @@ Check offsetCheck(const CalibrationResult& r) {
 
 Check softIronCheck(const Figures& f) {
   const Vec3& e = f.softIronEigenvalues;
-  const std::string values = format("eigenvalues %.3f %.3f %.3f", e[0], e[1], e[2]);
+  const std::string values = formatText("eigenvalues %.3f %.3f %.3f", e[0], e[1], e[2]);
   if (!(e[0] > 0.0)) {
     Check check = graded(CheckCode::SoftIron, e[0], 0.0, 0.0, LimitKind::Minimum, "ratio");
     check.severity = Severity::Fail;
@@ -499,7 +444,7 @@ Check softIronCheck(const Figures& f) {
   }
   Check check = graded(CheckCode::SoftIron, f.softIronCondition, kConditionWarn, kConditionFail,
                        LimitKind::Maximum, "ratio");
-  check.message = values + format(", condition %.3f", f.softIronCondition);
+  check.message = values + formatText(", condition %.3f", f.softIronCondition);
   if (check.severity != Severity::Ok) {
     check.action =
         "so strong a stretch is often a gap in the coverage: cover all orientations; "
@@ -525,28 +470,28 @@ Check modelCheck(const CalibrationResult& r) {
   check.limitKind = LimitKind::Maximum;
   check.unit = "coefficients";
   check.severity = check.value > check.limit ? Severity::Warn : Severity::Ok;
-  const std::string errors = format("errors: sphere %.3g, axis-aligned %.3g, general %.3g",
-                                    r.models[0].error, r.models[1].error, r.models[2].error);
+  const std::string errors = formatText("errors: sphere %.3g, axis-aligned %.3g, general %.3g",
+                                        r.models[0].error, r.models[1].error, r.models[2].error);
   if (check.severity == Severity::Ok) {
     check.message =
-        format("%s kept; the motion supports it (%s)", modelName(r.model), errors.c_str());
+        formatText("%s kept; the motion supports it (%s)", modelName(r.model), errors.c_str());
     return check;
   }
   // The first requirement the data miss, for the model one step above what they support.
   const ModelSupport& need = supported == ModelKind::Sphere ? kAlignedSupport : kGeneralSupport;
   std::string why;
   if (kept < need.samples) {
-    why = format("%zu samples", f.kept());
+    why = formatText("%zu samples", f.kept());
   } else if (r.motion.planarity < need.planarity) {
-    why = format("near-planar motion (planarity %.3f)", r.motion.planarity);
+    why = formatText("near-planar motion (planarity %.3f)", r.motion.planarity);
   } else {
-    why = format("a gap of %.0f degrees", r.coverage.largestGap_deg);
+    why = formatText("a gap of %.0f degrees", r.coverage.largestGap_deg);
   }
-  check.message = format(
+  check.message = formatText(
       "%s kept, but the data (%s) determine no more than the %s: its shape is "
       "extrapolated (%s)",
       modelName(r.model), why.c_str(), modelName(supported), errors.c_str());
-  check.action = format(
+  check.action = formatText(
       "cover more orientations; until then the %s's calibration (among the "
       "models) is the safer one",
       modelName(supported));
@@ -561,8 +506,8 @@ Check radiusCheck(const Figures& f) {
   check.value = k;
   check.limit = above ? 1.0 + check.limit : 1.0 - check.limit;
   check.limitKind = above ? LimitKind::Maximum : LimitKind::Minimum;
-  check.message = format("fitted field %.4g G against %.4g G of the reference (%+.1f %%)",
-                         f.radius_G, f.field_G, 100.0 * (k - 1.0));
+  check.message = formatText("fitted field %.4g G against %.4g G of the reference (%+.1f %%)",
+                             f.radius_G, f.field_G, 100.0 * (k - 1.0));
   if (check.severity != Severity::Ok) {
     check.action =
         "look for interference where the device was turned, and check the position, "
@@ -575,14 +520,194 @@ Check residualCheck(const Figures& f) {
   Check check = graded(CheckCode::Residual, 100.0 * f.residualToField, kResidualWarn_pct,
                        kResidualFail_pct, LimitKind::Maximum, "%");
   const std::string where = std::isfinite(f.inclination_deg)
-                                ? format(" at inclination %.0f degrees", f.inclination_deg)
+                                ? formatText(" at inclination %.0f degrees", f.inclination_deg)
                                 : std::string(" or more: the inclination is unknown");
-  check.message = format("residual %.2f %% of the field (%.3g mG, about %.2g degrees of heading%s)",
-                         100.0 * f.residualToField, f.residual_mG, f.heading_deg, where.c_str());
+  check.message =
+      formatText("residual %.2f %% of the field (%.3g mG, about %.2g degrees of heading%s)",
+                 100.0 * f.residualToField, f.residual_mG, f.heading_deg, where.c_str());
   if (check.severity != Severity::Ok) {
     check.action = "keep the device away from disturbances and turn it slowly";
   }
   return check;
+}
+
+// The samples by status, and the rows of the kept ones and of those that show how the device was
+// moved. The motion is judged on every sample that shows how the device was turned: the kept
+// ones, and those that only a window or the refinement left out, but neither invalid nor
+// disturbed ones. A fixed window that keeps a band of directions thus does not read as a device
+// turned about one axis; the coverage, judged on the kept samples, shows the band.
+struct SampleRows {
+  std::vector<std::size_t> kept;
+  std::vector<std::size_t> moved;
+};
+
+SampleRows countStatuses(const std::vector<SampleStatus>& status, Figures& f) {
+  SampleRows rows;
+  rows.kept.reserve(status.size());
+  for (std::size_t i = 0; i < status.size(); ++i) {
+    ++f.byStatus[static_cast<int>(status[i])];
+    if (status[i] == SampleStatus::Kept) {
+      rows.kept.push_back(i);
+    }
+    if (status[i] != SampleStatus::Invalid && status[i] != SampleStatus::Disturbed) {
+      rows.moved.push_back(i);
+    }
+  }
+  return rows;
+}
+
+// The reference's strength, and with a model field its horizontal part and inclination.
+void referenceFigures(const Reference& reference, Figures& f) {
+  f.field_G = reference.total_G();
+  if (reference.kind() == Reference::Kind::Field) {
+    const Vec3 g = reference.vector_G();
+    f.horizontal_G = norm({{g[0], g[1], 0.0}});
+    f.inclination_deg = reference.field().elements.inclination_deg;
+  }
+}
+
+// Coverage and the motion's shape from the survey.
+void judgeDirections(const DirectionSurvey& survey, CalibrationResult& r) {
+  Coverage& coverage = r.coverage;
+  coverage.samplesPerCell.assign(survey.corrected.cellCount.begin(),
+                                 survey.corrected.cellCount.end() - 1);
+  for (std::uint32_t count : coverage.samplesPerCell) {
+    coverage.occupiedCells += count > 0 ? 1 : 0;
+  }
+  coverage.fraction = static_cast<double>(coverage.occupiedCells) / coverage.grid.cells();
+  const Cap gap = largestEmptyCap(fineGrid(), survey.corrected.fineOccupied);
+  coverage.largestGap_deg = gap.angle_deg;
+  coverage.largestGapDirection = gap.centre;
+  r.motion = analyseMotion(fineGrid(), survey.fineFromCentre, kPlanarityWarn);
+}
+
+// The residual of every fitted model, each coverage cell weighted once; the kept model's
+// magnitudes are those of the survey.
+void modelResiduals(const std::vector<Vec3>& values, const std::vector<std::size_t>& kept,
+                    const CorrectedMagnitudes& corrected, int chosen, double gaussPerUnit,
+                    std::array<ModelFit, 3>& models) {
+  const SampleUnit milligauss{Unit::Milligauss};
+  for (int m = 0; m < 3; ++m) {
+    ModelFit& model = models[m];
+    if (model.decision == ModelDecision::NotFitted) {
+      continue;
+    }
+    if (m == chosen) {
+      model.residual = cellResidual(kept, corrected, model.radius,
+                                    [&](std::size_t k) { return corrected.magnitude[k]; });
+    } else {
+      model.residual = cellResidual(kept, corrected, model.radius, [&](std::size_t k) {
+        return norm(applyCalibration(model.calibration, values[kept[k]]));
+      });
+    }
+    model.residual_mG = milligauss.fromGauss(model.residual * gaussPerUnit);
+  }
+}
+
+// The figures of the kept model: its radius, offset, residual and soft iron against the field
+// (the reference, or without one the fitted radius).
+void keptModelFigures(const ModelFit& keptModel, Figures& f) {
+  const double gaussPerUnit = f.gaussPerUnit;
+  const Calibration& c = keptModel.calibration;
+  f.radius = keptModel.radius;
+  f.radius_G = f.radius * gaussPerUnit;
+  f.radiusToField = f.radius_G / f.field_G;
+  const Vec3& b = c.offset;
+  f.offsetNorm = norm(b);
+  f.offsetNorm_G = f.offsetNorm * gaussPerUnit;
+  f.offsetLargest_G = std::fabs(b[dominantAxis(b)]) * gaussPerUnit;
+  const double field_G = std::isfinite(f.field_G) ? f.field_G : f.radius_G;
+  f.offsetToField = f.offsetNorm_G / field_G;
+  f.residual = keptModel.residual;
+  f.residual_mG = keptModel.residual_mG;
+  f.residualToField = f.residual * gaussPerUnit / field_G;
+  const double horizontal_G = std::isfinite(f.horizontal_G) ? f.horizontal_G : field_G;
+  f.heading_deg = std::atan2(f.residual * gaussPerUnit, horizontal_G) * kDegreesPerRadian;
+  Matrix3 symmetric;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      symmetric[i][j] = 0.5 * (c.matrix[i][j] + c.matrix[j][i]);
+    }
+  }
+  Matrix3 vectors;
+  symmetricEigen3(symmetric, f.softIronEigenvalues, vectors);
+  f.softIronCondition = f.softIronEigenvalues[2] / f.softIronEigenvalues[0];
+}
+
+// Outliers and the count they are a share of: those the refinement dropped, or in the fixed
+// window, which keeps them, the kept samples outside the refinement's bounds.
+struct OutlierCount {
+  std::size_t outliers;
+  std::size_t base;
+};
+
+OutlierCount countOutliers(const CalibrationResult& r, const CorrectedMagnitudes& corrected,
+                           bool fitted, double outlierLimit) {
+  const Figures& f = r.figures;
+  const std::size_t dropped = f.byStatus[static_cast<int>(SampleStatus::Outlier)];
+  if (r.mode != Mode::FixedWindow || !fitted) {
+    return {dropped, f.kept() + dropped};
+  }
+  const MagnitudeBounds bounds = outlierBounds(corrected, outlierLimit);
+  std::size_t outliers = 0;
+  if (std::isfinite(bounds.lower) && std::isfinite(bounds.upper)) {
+    for (double m : corrected.magnitude) {
+      outliers += (m <= bounds.upper && m >= bounds.lower) ? 0 : 1;
+    }
+  }
+  return {outliers, f.kept()};
+}
+
+// The checks, in CheckCode order; a check without the figures it needs is left out.
+std::vector<Check> runChecks(const SampleSet& samples, const CalibrationOptions& options,
+                             const CalibrationResult& r, const UnitJudgement& judgement,
+                             bool fitted, const OutlierCount& outliers) {
+  const Figures& f = r.figures;
+  std::vector<Check> checks;
+  checks.push_back(inputCheck(samples));
+  if (std::isfinite(f.scale)) {
+    checks.push_back(unitCheck(r, judgement, options.reference.kind() != Reference::Kind::None));
+  }
+  if (fitted) {
+    checks.push_back(motionCheck(r.motion));
+    checks.push_back(gapCheck(r.coverage));
+    checks.push_back(coverageCheck(r.coverage));
+  }
+  checks.push_back(rejectedCheck(r, options));
+  if (fitted) {
+    checks.push_back(outliersCheck(r, outliers.outliers, outliers.base));
+  }
+  checks.push_back(samplesCheck(f));
+  if (fitted && std::isfinite(f.offsetLargest_G)) {
+    checks.push_back(offsetCheck(r));
+  }
+  if (fitted && !std::isnan(f.softIronEigenvalues[0])) {
+    checks.push_back(softIronCheck(f));
+  }
+  if (fitted) {
+    checks.push_back(modelCheck(r));
+  }
+  if (fitted && std::isfinite(f.radiusToField)) {
+    checks.push_back(radiusCheck(f));
+  }
+  if (fitted && std::isfinite(f.residualToField)) {
+    checks.push_back(residualCheck(f));
+  }
+  return checks;
+}
+
+// Verdict and reasons: failures first, then warnings, each in cause order.
+void judge(Diagnostics& d) {
+  for (Severity severity : {Severity::Fail, Severity::Warn}) {
+    for (const Check& check : d.checks) {
+      if (check.severity == severity) {
+        d.reasons.push_back(check);
+      }
+    }
+  }
+  d.verdict = d.reasons.empty()                              ? Verdict::Pass
+              : d.reasons.front().severity == Severity::Fail ? Verdict::Fail
+                                                             : Verdict::Warn;
 }
 
 }  // namespace
@@ -601,106 +726,30 @@ CalibrationResult diagnose(const SampleSet& samples, const CalibrationOptions& o
   r.status = std::move(stage.status);
   r.windows = std::move(stage.windows);
 
-  // Counts and the reference.
   Figures& f = r.figures;
   f.samples = values.size();
-  // The motion is judged on every sample that shows how the device was turned: the kept ones,
-  // and those that only a window or the refinement left out, but neither invalid nor disturbed
-  // ones. A fixed window that keeps a band of directions thus does not read as a device turned
-  // about one axis; the coverage, judged on the kept samples, shows the band.
-  std::vector<std::size_t> kept;
-  std::vector<std::size_t> moved;
-  kept.reserve(values.size());
-  for (std::size_t i = 0; i < r.status.size(); ++i) {
-    const SampleStatus status = r.status[i];
-    ++f.byStatus[static_cast<int>(status)];
-    if (status == SampleStatus::Kept) {
-      kept.push_back(i);
-    }
-    if (status != SampleStatus::Invalid && status != SampleStatus::Disturbed) {
-      moved.push_back(i);
-    }
-  }
-  const double gaussPerUnit = r.unit.gaussPerUnit();
-  f.gaussPerUnit = gaussPerUnit;
-  const Reference& reference = options.reference;
-  f.field_G = reference.total_G();
-  if (reference.kind() == Reference::Kind::Field) {
-    const Vec3 g = reference.vector_G();
-    f.horizontal_G = std::sqrt(g[0] * g[0] + g[1] * g[1]);
-    f.inclination_deg = reference.field().elements.inclination_deg;
-  }
+  const SampleRows rows = countStatuses(r.status, f);
+  f.gaussPerUnit = r.unit.gaussPerUnit();
+  referenceFigures(options.reference, f);
 
-  // Directions, coverage and the motion's shape. The motion's directions are seen from the
-  // centre of a sphere, not from the fit being judged: the sphere through the kept samples, or
-  // in the fixed-window mode the one through all valid samples, since the window's band would
-  // make a poor centre.
+  // The motion's directions are seen from the centre of a sphere, not from the fit being judged:
+  // the sphere through the kept samples, or in the fixed-window mode the one through all valid
+  // samples, since the window's band would make a poor centre.
   const Vec3 centre = r.mode == Mode::FixedWindow && std::isfinite(stage.preliminary.radius)
                           ? stage.preliminary.centre
                           : r.models[0].calibration.offset;
-  const DirectionSurvey survey = surveyDirections(values, kept, moved, r.calibration, centre);
-  Coverage& coverage = r.coverage;
-  coverage.samplesPerCell.assign(survey.corrected.cellCount.begin(),
-                                 survey.corrected.cellCount.end() - 1);
-  for (std::uint32_t count : coverage.samplesPerCell) {
-    coverage.occupiedCells += count > 0 ? 1 : 0;
-  }
-  coverage.fraction = static_cast<double>(coverage.occupiedCells) / coverage.grid.cells();
-  const Cap gap = largestEmptyCap(fineGrid(), survey.fineCorrected);
-  coverage.largestGap_deg = gap.angle_deg;
-  coverage.largestGapDirection = gap.centre;
-  r.motion = analyseMotion(fineGrid(), survey.fineFromCentre, kPlanarityWarn);
+  const DirectionSurvey survey =
+      surveyDirections(values, rows.kept, rows.moved, r.calibration, centre);
+  judgeDirections(survey, r);
+  modelResiduals(values, rows.kept, survey.corrected, stage.chosen, f.gaussPerUnit, r.models);
 
-  // Residual of every model, each coverage cell weighted once; the kept model's magnitudes are
-  // those of the survey.
-  for (int m = 0; m < 3; ++m) {
-    ModelFit& model = r.models[m];
-    if (model.decision == ModelDecision::NotFitted) {
-      continue;
-    }
-    if (m == stage.chosen) {
-      model.residual = cellResidual(kept, survey.corrected, model.radius,
-                                    [&](std::size_t k) { return survey.corrected.magnitude[k]; });
-    } else {
-      model.residual = cellResidual(kept, survey.corrected, model.radius, [&](std::size_t k) {
-        return length(applyCalibration(model.calibration, values[kept[k]]));
-      });
-    }
-    model.residual_mG = model.residual * gaussPerUnit * 1000.0;
-  }
-
-  // Figures of the kept model.
   if (std::isfinite(stage.preliminary.radius)) {
     f.scale = stage.preliminary.radius;
-    f.scale_G = f.scale * gaussPerUnit;
+    f.scale_G = f.scale * f.gaussPerUnit;
   }
-  const ModelFit& keptModel = r.models[stage.chosen];
-  const bool fitted = keptModel.decision != ModelDecision::NotFitted;
+  const bool fitted = r.models[stage.chosen].decision != ModelDecision::NotFitted;
   if (fitted) {
-    f.radius = keptModel.radius;
-    f.radius_G = f.radius * gaussPerUnit;
-    f.radiusToField = f.radius_G / f.field_G;
-    const Vec3& b = r.calibration.offset;
-    f.offsetNorm = length(b);
-    f.offsetNorm_G = f.offsetNorm * gaussPerUnit;
-    f.offsetLargest_G =
-        std::max(std::fabs(b[0]), std::max(std::fabs(b[1]), std::fabs(b[2]))) * gaussPerUnit;
-    const double field_G = std::isfinite(f.field_G) ? f.field_G : f.radius_G;
-    f.offsetToField = f.offsetNorm_G / field_G;
-    f.residual = keptModel.residual;
-    f.residual_mG = keptModel.residual_mG;
-    f.residualToField = f.residual * gaussPerUnit / field_G;
-    const double horizontal_G = std::isfinite(f.horizontal_G) ? f.horizontal_G : field_G;
-    f.heading_deg = std::atan2(f.residual * gaussPerUnit, horizontal_G) * kDegreesPerRadian;
-    Matrix3 symmetric;
-    for (int i = 0; i < 3; ++i) {
-      for (int j = 0; j < 3; ++j) {
-        symmetric[i][j] = 0.5 * (r.calibration.matrix[i][j] + r.calibration.matrix[j][i]);
-      }
-    }
-    Matrix3 vectors;
-    symmetricEigen3(symmetric, f.softIronEigenvalues, vectors);
-    f.softIronCondition = f.softIronEigenvalues[2] / f.softIronEigenvalues[0];
+    keptModelFigures(r.models[stage.chosen], f);
   }
   UnitJudgement judgement;
   if (std::isfinite(f.scale)) {
@@ -709,64 +758,9 @@ CalibrationResult diagnose(const SampleSet& samples, const CalibrationOptions& o
     f.unitMatches = judgement.matches;
   }
 
-  // Outliers: dropped by the refinement, or (fixed window) flagged among the kept samples.
-  std::size_t outliers = f.byStatus[static_cast<int>(SampleStatus::Outlier)];
-  std::size_t outlierBase = f.kept() + outliers;
-  if (r.mode == Mode::FixedWindow && fitted) {
-    const MagnitudeBounds bounds = outlierBounds(survey.corrected, options.outlierLimit);
-    outliers = 0;
-    if (std::isfinite(bounds.lower) && std::isfinite(bounds.upper)) {
-      for (double m : survey.corrected.magnitude) {
-        outliers += (m <= bounds.upper && m >= bounds.lower) ? 0 : 1;
-      }
-    }
-    outlierBase = f.kept();
-  }
-
-  // The checks, in CheckCode order; a check without the figures it needs is left out.
-  std::vector<Check>& checks = r.diagnostics.checks;
-  checks.push_back(inputCheck(samples));
-  if (std::isfinite(f.scale)) {
-    checks.push_back(unitCheck(r, judgement, reference.kind() != Reference::Kind::None));
-  }
-  if (fitted) {
-    checks.push_back(motionCheck(r.motion));
-    checks.push_back(gapCheck(coverage));
-    checks.push_back(coverageCheck(coverage));
-  }
-  checks.push_back(rejectedCheck(r, options));
-  if (fitted) {
-    checks.push_back(outliersCheck(r, outliers, outlierBase));
-  }
-  checks.push_back(samplesCheck(f));
-  if (fitted && std::isfinite(f.offsetLargest_G)) {
-    checks.push_back(offsetCheck(r));
-  }
-  if (fitted && !std::isnan(f.softIronEigenvalues[0])) {
-    checks.push_back(softIronCheck(f));
-  }
-  if (fitted) {
-    checks.push_back(modelCheck(r));
-  }
-  if (fitted && std::isfinite(f.radiusToField)) {
-    checks.push_back(radiusCheck(f));
-  }
-  if (fitted && std::isfinite(f.residualToField)) {
-    checks.push_back(residualCheck(f));
-  }
-
-  // Verdict and reasons: failures first, then warnings, each in cause order.
-  Diagnostics& d = r.diagnostics;
-  for (Severity severity : {Severity::Fail, Severity::Warn}) {
-    for (const Check& check : checks) {
-      if (check.severity == severity) {
-        d.reasons.push_back(check);
-      }
-    }
-  }
-  d.verdict = d.reasons.empty()                              ? Verdict::Pass
-              : d.reasons.front().severity == Severity::Fail ? Verdict::Fail
-                                                             : Verdict::Warn;
+  const OutlierCount outliers = countOutliers(r, survey.corrected, fitted, options.outlierLimit);
+  r.diagnostics.checks = runChecks(samples, options, r, judgement, fitted, outliers);
+  judge(r.diagnostics);
   return r;
 }
 

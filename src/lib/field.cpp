@@ -6,67 +6,41 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "fluxtrim/error.hpp"
+#include "fluxtrim/text.hpp"
 #include "geomag.hpp"
 #include "numparse.hpp"
-#include "printable.hpp"
 
 namespace fluxtrim {
 
 namespace {
 
-// Shortest decimal text that reads back as the same double: "2026.5", "-90", "850000".
-// A decimal year for a sentence: four decimals at most (a day is 0.0027 years), trailing zeros
-// dropped but one kept, as in 2025.0 or 2026.9342.
-std::string yearText(double year) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.4f", year);
-  std::string out = text;
-  while (out.size() > 2 && out.back() == '0' && out[out.size() - 2] != '.') {
-    out.pop_back();
-  }
-  return out;
-}
-
-std::string shortest(double value) {
-  if (std::isnan(value)) return "nan";
-  char text[40];
-  if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
-    std::snprintf(text, sizeof text, "%.0f", value);
-    return text;
-  }
-  for (int digits = 1; digits <= 17; ++digits) {
-    std::snprintf(text, sizeof text, "%.*g", digits, value);
-    if (std::strtod(text, nullptr) == value) break;
-  }
-  return text;
-}
-
 std::string quoted(const std::string& text) {
-  return "'" + printableText(text.data(), text.data() + text.size(), 60) + "'";
+  return "'" + printableText(text, 60) + "'";
 }
 
 // The coefficient tables of a model in each precision.
 template <typename T>
-const geomag::BasicConstModel<T>& coefficients(Model model);
+const geomag::BasicConstModel<T>& coefficients(FieldModel model);
 
 template <>
-const geomag::ConstModel& coefficients<float>(Model model) {
-  return model == Model::WMM2020 ? geomag::WMM2020 : geomag::WMM2025;
+const geomag::ConstModel& coefficients<float>(FieldModel model) {
+  return model == FieldModel::WMM2020 ? geomag::WMM2020 : geomag::WMM2025;
 }
 
 template <>
-const geomag::BasicConstModel<double>& coefficients<double>(Model model) {
-  return model == Model::WMM2020 ? geomag::WMM2020Double : geomag::WMM2025Double;
+const geomag::BasicConstModel<double>& coefficients<double>(FieldModel model) {
+  return model == FieldModel::WMM2020 ? geomag::WMM2020Double : geomag::WMM2025Double;
 }
 
 // The three steps of the synthesis in precision T, the arguments rounded to T once and the
 // elements widened to double. With T = float this is, operation for operation, the reference
 // field of fluxtrim.out.
 template <typename T>
-FieldElements synthesise(Model model, const GeodeticPosition& position, double decimalYear) {
+FieldElements synthesise(FieldModel model, const GeodeticPosition& position, double decimalYear) {
   const T lat = static_cast<T>(position.latitude_deg);
   const T lon = static_cast<T>(position.longitude_deg);
   const T height = static_cast<T>(position.height_m);
@@ -87,11 +61,11 @@ FieldElements synthesise(Model model, const GeodeticPosition& position, double d
 
 void requireInRange(const char* what, double value, double low, double high, const char* unit) {
   if (!std::isfinite(value)) {
-    throw UsageError(std::string(what) + " is not a finite number: " + shortest(value));
+    throw UsageError(std::string(what) + " is not a finite number: " + shortestText(value));
   }
   if (value < low || value > high) {
-    throw UsageError(std::string(what) + " " + shortest(value) + unit + " is outside [" +
-                     shortest(low) + ", " + shortest(high) + "]" + unit);
+    throw UsageError(std::string(what) + " " + shortestText(value) + unit + " is outside [" +
+                     shortestText(low) + ", " + shortestText(high) + "]" + unit);
   }
 }
 
@@ -104,6 +78,10 @@ int daysInMonth(int year, int month) {
   static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12) return 0;
   return month == 2 && isLeapYear(year) ? 29 : days[month - 1];
+}
+
+int daysInYear(int year) {
+  return isLeapYear(year) ? 366 : 365;
 }
 
 bool isDigits(const std::string& text, std::size_t first, std::size_t count) {
@@ -122,29 +100,38 @@ int digitsValue(const std::string& text, std::size_t first, std::size_t count) {
 
 }  // namespace
 
-ModelInfo modelInfo(Model model) {
+FieldModelInfo fieldModelInfo(FieldModel model) {
   switch (model) {
-    case Model::WMM2025:
-      return ModelInfo{"WMM2025", 2025.0, 2030.0};
-    case Model::WMM2020:
-      return ModelInfo{"WMM2020", 2020.0, 2025.0};
+    case FieldModel::WMM2025:
+      return FieldModelInfo{"WMM2025", 2025.0, 2030.0};
+    case FieldModel::WMM2020:
+      return FieldModelInfo{"WMM2020", 2020.0, 2025.0};
   }
   throw UsageError("unknown field model number " + std::to_string(static_cast<int>(model)));
 }
 
-Model parseModel(const std::string& text) {
+FieldModel parseFieldModel(const std::string& text) {
   std::string lower = text;
   for (char& c : lower) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  if (lower == "wmm2025") return Model::WMM2025;
-  if (lower == "wmm2020") return Model::WMM2020;
+  if (lower == "wmm2025") return FieldModel::WMM2025;
+  if (lower == "wmm2020") return FieldModel::WMM2020;
   throw UsageError("unknown field model " + quoted(text) + ": expected WMM2025 or WMM2020");
 }
 
-ReferenceField evaluateField(Model model, const GeodeticPosition& position, double decimalYear,
+std::string positionText(const GeodeticPosition& position) {
+  const auto signedAngle = [](double value, const char* positive, const char* negative) {
+    return shortestText(std::fabs(value)) + " " + (value < 0.0 ? negative : positive);
+  };
+  return signedAngle(position.latitude_deg, "N", "S") + ", " +
+         signedAngle(position.longitude_deg, "E", "W") + ", " + shortestText(position.height_m) +
+         " m";
+}
+
+ReferenceField evaluateField(FieldModel model, const GeodeticPosition& position, double decimalYear,
                              Precision precision) {
-  const ModelInfo info = modelInfo(model);
+  const FieldModelInfo info = fieldModelInfo(model);
   requireInRange("latitude", position.latitude_deg, -90.0, 90.0, " degrees");
   requireInRange("longitude", position.longitude_deg, -360.0, 360.0, " degrees");
   requireInRange("height above the ellipsoid", position.height_m, kMinFieldHeight_m,
@@ -164,14 +151,15 @@ ReferenceField evaluateField(Model model, const GeodeticPosition& position, doub
 
   char interval[64];
   std::snprintf(interval, sizeof interval, "%.1f to %.1f", info.validFrom, info.validTo);
-  const std::string year = yearText(decimalYear);
+  const std::string year = decimalYearText(decimalYear);
   result.withinValidity = decimalYear >= info.validFrom && decimalYear <= info.validTo;
   if (result.withinValidity) {
     result.validityNote =
         std::string(info.name) + " is valid from " + interval + ", which includes " + year + ".";
   } else {
-    const Model other = model == Model::WMM2025 ? Model::WMM2020 : Model::WMM2025;
-    const ModelInfo otherInfo = modelInfo(other);
+    const FieldModel other =
+        model == FieldModel::WMM2025 ? FieldModel::WMM2020 : FieldModel::WMM2025;
+    const FieldModelInfo otherInfo = fieldModelInfo(other);
     const bool otherCovers = decimalYear >= otherInfo.validFrom && decimalYear <= otherInfo.validTo;
     result.validityNote = year + " lies outside the validity of " + info.name + " (" + interval +
                           "), so the field is extrapolated in time and loses accuracy; " +
@@ -189,12 +177,50 @@ double decimalYear(int year, int month, int day) {
   }
   int dayOfYear = day;
   for (int m = 1; m < month; ++m) dayOfYear += daysInMonth(year, m);
-  const int yearDays = isLeapYear(year) ? 366 : 365;
   return static_cast<double>(year) +
-         static_cast<double>(dayOfYear - 1) / static_cast<double>(yearDays);
+         static_cast<double>(dayOfYear - 1) / static_cast<double>(daysInYear(year));
 }
 
-double currentDecimalYear() {
+double decimalYear(const CalendarDate& date) {
+  return decimalYear(date.year, date.month, date.day);
+}
+
+std::optional<CalendarDate> calendarDate(double year) {
+  if (!(year >= 1.0 && year < 10000.0)) {
+    return std::nullopt;
+  }
+  CalendarDate date;
+  date.year = static_cast<int>(std::floor(year));
+  long day = std::lround((year - date.year) * daysInYear(date.year)) + 1;
+  while (date.month < 12 && day > daysInMonth(date.year, date.month)) {
+    day -= daysInMonth(date.year, date.month);
+    ++date.month;
+  }
+  if (day > daysInMonth(date.year, date.month)) {
+    return std::nullopt;
+  }
+  date.day = static_cast<int>(day);
+  if (decimalYear(date) != year) {
+    return std::nullopt;
+  }
+  return date;
+}
+
+std::string dateText(const CalendarDate& date) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", date.year, date.month, date.day);
+  return text;
+}
+
+std::string decimalYearText(double year) {
+  std::string text = formatText("%.3f", year);
+  while (text.size() > 2 && text.back() == '0' && text[text.size() - 2] != '.') {
+    text.pop_back();
+  }
+  return text;
+}
+
+CalendarDate currentDate() {
   // Days since 1970-01-01 (UTC), rounded towards the past, turned into a civil date by
   // counting 400-year eras of 146097 days from 0000-03-01, so that February ends each year.
   const long long seconds = std::chrono::duration_cast<std::chrono::seconds>(
@@ -209,10 +235,15 @@ double currentDecimalYear() {
       (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;  // [0, 399]
   const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
   const long long monthIndex = (5 * dayOfYear + 2) / 153;  // 0 for March ... 11 for February
-  const int day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
-  const int month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
-  const int year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
-  return decimalYear(year, month, day);
+  CalendarDate date;
+  date.day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+  date.month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+  date.year = static_cast<int>(yearOfEra + era * 400 + (date.month <= 2 ? 1 : 0));
+  return date;
+}
+
+double currentDecimalYear() {
+  return decimalYear(currentDate());
 }
 
 double parseDate(const std::string& text) {

@@ -6,20 +6,19 @@
 #include <string>
 
 #include "coder_array.h"
+#include "constants.hpp"
 #include "magcal.h"
 #include "robustStatistics.hpp"
 #include "sphereGeometry.hpp"
 #include "streamingFit.hpp"
 #include "symmetricEigen.hpp"
 #include "unitJudgement.hpp"
-#include "xnrm2.h"
+#include "vec3.hpp"
 
 namespace fluxtrim {
 namespace detail {
 
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The box that excludes gross spikes before the first sphere fit: per axis the 1st and 99th
 // percentiles of the valid samples, and a sample is a spike when further from the box's centre
@@ -36,32 +35,6 @@ constexpr double kScatterRankTolerance = 1e-12;
 // each later block's own sum is added to it.
 constexpr std::size_t kMeanBlock = 1024;
 
-// The scaled Euclidean norm of the calibration core, so that magnitudes compared with its window
-// are the very same doubles.
-double norm3(const Vec3& v) {
-  return coder::internal::blas::xnrm2(3, v.data(), 1);
-}
-
-bool isFinite3(const Vec3& v) {
-  return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
-}
-
-bool isZero3(const Vec3& v) {
-  return v[0] == 0.0 && v[1] == 0.0 && v[2] == 0.0;
-}
-
-double measure(const AcceptanceWindow& window, const Vec3& v) {
-  switch (window.measure) {
-    case AcceptanceWindow::Measure::RawMagnitude:
-      return norm3(v);
-    case AcceptanceWindow::Measure::DistanceFromCentre:
-      return norm3({{v[0] - window.centre[0], v[1] - window.centre[1], v[2] - window.centre[2]}});
-    case AcceptanceWindow::Measure::CorrectedMagnitude:
-      return norm3(applyCalibration(window.calibration, v));
-  }
-  return kNaN;
-}
-
 // Splits rows into those inside the window (returned) and the others, whose status becomes the
 // window's rejectedAs. A NaN measure is outside.
 std::vector<std::size_t> applyWindow(const std::vector<Vec3>& values,
@@ -71,8 +44,7 @@ std::vector<std::size_t> applyWindow(const std::vector<Vec3>& values,
   std::vector<std::size_t> inside;
   inside.reserve(rows.size());
   for (std::size_t row : rows) {
-    const double m = measure(window, values[row]);
-    if (m <= window.upper && m >= window.lower) {
+    if (window.accepts(window.measureOf(values[row]))) {
       inside.push_back(row);
     } else {
       status[row] = window.rejectedAs;
@@ -186,19 +158,8 @@ std::string formatError(double error) {
   return text;
 }
 
-// The core's three candidate fits on the rows, and what became of each under its rule: computed
-// by the core itself, or streamed (streamingMagcalFits) where no digit is a contract.
-void fitCore(const std::vector<Vec3>& values, const std::vector<std::size_t>& rows, bool streamed,
-             std::array<ModelFit, 3>& models, int& chosen) {
-  const std::size_t n = rows.size();
-  coder::MagcalFits fits;
-  if (streamed) {
-    streamingMagcalFits(values, rows, fits);
-  } else {
-    coreMagcalFits(values, rows, fits);
-  }
-  chosen = fits.chosen;
-
+// The core's three candidate fits, copied into the library's models with no decision yet.
+void copyFits(const coder::MagcalFits& fits, std::array<ModelFit, 3>& models) {
   const ModelKind kinds[3] = {ModelKind::Sphere, ModelKind::AxisAligned, ModelKind::General};
   for (int f = 0; f < 3; ++f) {
     const coder::MagcalFit& fit = fits.fit[f];
@@ -216,18 +177,14 @@ void fitCore(const std::vector<Vec3>& values, const std::vector<std::size_t>& ro
     model.positiveDefinite = fit.positiveDefinite;
     model.exactlyReal = fit.exactlyReal;
   }
+}
 
-  if (n == 0) {
-    for (ModelFit& model : models) {
-      model.decision = ModelDecision::NotFitted;
-      model.reason = "not fitted: no sample was kept";
-    }
-    return;
-  }
-  // The core's rule, step by step: the sphere first, then each ellipsoid in turn replaces the
-  // choice when positive definite, exactly real and strictly better.
+// The core's rule, step by step: the sphere first, then each ellipsoid in turn replaces the
+// choice when positive definite, exactly real and strictly better. Returns which models were
+// adopted on the way; the others get their decision and reason here.
+std::array<bool, 3> adoptModels(std::array<ModelFit, 3>& models) {
+  std::array<bool, 3> adopted{{true, false, false}};
   int current = 0;
-  bool adopted[3] = {true, false, false};
   for (int f = 1; f < 3; ++f) {
     ModelFit& model = models[f];
     const ModelFit& before = models[current];
@@ -246,6 +203,12 @@ void fitCore(const std::vector<Vec3>& values, const std::vector<std::size_t>& ro
                      formatError(before.error) + " of the " + modelName(before.kind);
     }
   }
+  return adopted;
+}
+
+// The decision and reason of each adopted model: the chosen one kept, the others superseded.
+void settleAdopted(std::array<ModelFit, 3>& models, const std::array<bool, 3>& adopted,
+                   int chosen) {
   for (int f = 0; f < 3; ++f) {
     ModelFit& model = models[f];
     if (!adopted[f]) {
@@ -267,13 +230,36 @@ void fitCore(const std::vector<Vec3>& values, const std::vector<std::size_t>& ro
   }
 }
 
+// The core's three candidate fits on the rows, and what became of each under its rule: computed
+// by the core itself, or streamed (streamingMagcalFits) where no digit is a contract.
+void fitCore(const std::vector<Vec3>& values, const std::vector<std::size_t>& rows, bool streamed,
+             std::array<ModelFit, 3>& models, int& chosen) {
+  const std::size_t n = rows.size();
+  coder::MagcalFits fits;
+  if (streamed) {
+    streamingMagcalFits(values, rows, fits);
+  } else {
+    coreMagcalFits(values, rows, fits);
+  }
+  chosen = fits.chosen;
+  copyFits(fits, models);
+  if (n == 0) {
+    for (ModelFit& model : models) {
+      model.decision = ModelDecision::NotFitted;
+      model.reason = "not fitted: no sample was kept";
+    }
+    return;
+  }
+  settleAdopted(models, adoptModels(models), chosen);
+}
+
 // Mean corrected magnitude over the rows, in their order and in blocks, as the calibration core
 // computes it for fluxtrim.out. NaN without rows.
 double meanCorrected(const std::vector<Vec3>& values, const std::vector<std::size_t>& rows,
                      const Calibration& calibration) {
   const std::size_t count = rows.size();
   auto correctedNorm = [&](std::size_t k) {
-    return norm3(applyCalibration(calibration, values[rows[k]]));
+    return norm(applyCalibration(calibration, values[rows[k]]));
   };
   auto blockSum = [&](std::size_t first, std::size_t length) {
     double sum = correctedNorm(first);
@@ -296,7 +282,7 @@ std::vector<std::size_t> validRows(const std::vector<Vec3>& values) {
   std::vector<std::size_t> rows;
   rows.reserve(values.size());
   for (std::size_t i = 0; i < values.size(); ++i) {
-    if (isFinite3(values[i]) && !isZero3(values[i])) {
+    if (isFinite(values[i]) && !isZero(values[i])) {
       rows.push_back(i);
     }
   }
@@ -362,8 +348,7 @@ FitStage fitAutomatic(const SampleSet& samples, const CalibrationOptions& option
       std::vector<std::size_t> refined;
       refined.reserve(kept.size());
       for (std::size_t k = 0; k < kept.size(); ++k) {
-        const double m = corrected.magnitude[k];
-        if (m <= window.upper && m >= window.lower) {
+        if (window.accepts(corrected.magnitude[k])) {
           refined.push_back(kept[k]);
         } else {
           stage.status[kept[k]] = SampleStatus::Outlier;
@@ -389,10 +374,10 @@ FitStage fitFixedWindow(const SampleSet& samples, const CalibrationOptions& opti
   stage.status.assign(values.size(), SampleStatus::Kept);
 
   const Vec3 reference_G = options.reference.vector_G();
-  const double gaussPerUnit = samples.unit.gaussPerUnit();
-  const Vec3 reference = {{reference_G[0] / gaussPerUnit, reference_G[1] / gaussPerUnit,
-                           reference_G[2] / gaussPerUnit}};
-  const double referenceNorm = norm3(reference);
+  const Vec3 reference = {{samples.unit.fromGauss(reference_G[0]),
+                           samples.unit.fromGauss(reference_G[1]),
+                           samples.unit.fromGauss(reference_G[2])}};
+  const double referenceNorm = norm(reference);
   const double halfWidth = referenceNorm * options.tolerance;
   AcceptanceWindow window;
   window.measure = AcceptanceWindow::Measure::RawMagnitude;
@@ -406,7 +391,7 @@ FitStage fitFixedWindow(const SampleSet& samples, const CalibrationOptions& opti
   }
   const std::vector<std::size_t> kept = applyWindow(values, all, window, stage.status);
   for (std::size_t i = 0; i < values.size(); ++i) {
-    if (stage.status[i] == SampleStatus::OutsideWindow && !isFinite3(values[i])) {
+    if (stage.status[i] == SampleStatus::OutsideWindow && !isFinite(values[i])) {
       stage.status[i] = SampleStatus::Invalid;
     }
   }
@@ -434,18 +419,31 @@ FitStage fitSamples(const SampleSet& samples, const CalibrationOptions& options)
 
 CorrectedMagnitudes correctedMagnitudes(const std::vector<Vec3>& values,
                                         const std::vector<std::size_t>& rows,
-                                        const Calibration& calibration, const SphereGrid& grid) {
+                                        const Calibration& calibration, const SphereGrid& grid,
+                                        const SphereGrid* fine) {
   CorrectedMagnitudes corrected;
   const std::uint32_t none = static_cast<std::uint32_t>(grid.cells());
   corrected.magnitude.resize(rows.size());
   corrected.cell.resize(rows.size());
   corrected.cellCount.assign(static_cast<std::size_t>(grid.cells()) + 1, 0);
+  if (fine != nullptr) {
+    corrected.fineOccupied.assign(static_cast<std::size_t>(fine->cells()), 0);
+  }
   for (std::size_t k = 0; k < rows.size(); ++k) {
     const Vec3 c = applyCalibration(calibration, values[rows[k]]);
-    corrected.magnitude[k] = norm3(c);
-    const int cell = grid.cellOf(c);
-    corrected.cell[k] = cell < 0 ? none : static_cast<std::uint32_t>(cell);
-    ++corrected.cellCount[corrected.cell[k]];
+    const double m = norm(c);
+    corrected.magnitude[k] = m;
+    std::uint32_t cell = none;
+    if (m > 0.0 && std::isfinite(m)) {
+      const double z = c[2] / m;
+      const double angle = longitude(c[1], c[0]);
+      cell = static_cast<std::uint32_t>(cellOfAngles(z, angle, grid.bands(), grid.sectors()));
+      if (fine != nullptr) {
+        corrected.fineOccupied[cellOfAngles(z, angle, fine->bands(), fine->sectors())] = 1;
+      }
+    }
+    corrected.cell[k] = cell;
+    ++corrected.cellCount[cell];
   }
   return corrected;
 }

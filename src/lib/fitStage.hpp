@@ -36,17 +36,22 @@ struct FitStage {
 // Options must have been checked (calibrate does that).
 FitStage fitSamples(const SampleSet& samples, const CalibrationOptions& options);
 
-// The corrected magnitudes of the rows, each with the coverage-grid cell of its corrected
-// direction (grid.cells() for a direction that has none: zero or not finite) and the count of
-// rows per cell (grid.cells() + 1 entries).
+// The one producer of corrected magnitudes and directions: for each row |corrected| (the core's
+// norm) with the grid cell of its corrected direction (grid.cells() for a direction that has
+// none: zero or not finite) and the count of rows per cell (grid.cells() + 1 entries); with a
+// fine grid also which of its cells the directions reach. A direction's cell is
+// SphereGrid::cellOf of the corrected sample.
 struct CorrectedMagnitudes {
   std::vector<double> magnitude;
   std::vector<std::uint32_t> cell;
   std::vector<std::uint32_t> cellCount;
+  std::vector<std::uint8_t> fineOccupied;  // one entry per fine cell, 1 when reached; empty
+                                           // without a fine grid
 };
 CorrectedMagnitudes correctedMagnitudes(const std::vector<Vec3>& values,
                                         const std::vector<std::size_t>& rows,
-                                        const Calibration& calibration, const SphereGrid& grid);
+                                        const Calibration& calibration, const SphereGrid& grid,
+                                        const SphereGrid* fine = nullptr);
 
 // The window of typical corrected magnitudes: median +- max(limit * 1.4826 * MAD, 1 % of the
 // median), with median and MAD weighted so that each coverage cell weighs the same, however many

@@ -132,81 +132,6 @@ std::string percent(double part, double whole) {
   return whole > 0.0 ? fixed(100.0 * part / whole, 1) + " %" : "n/a";
 }
 
-const char* lineProblemName(int problem) {
-  static const char* const kNames[kLineProblemCount] = {"too few cells", "not a number",
-                                                        "out of range", "not finite"};
-  return problem >= 0 && problem < kLineProblemCount ? kNames[problem] : "unknown";
-}
-
-const char* delimiterName(Delimiter delimiter) {
-  switch (delimiter) {
-    case Delimiter::Comma:
-      return "comma";
-    case Delimiter::Semicolon:
-      return "semicolon";
-    case Delimiter::Tab:
-      return "tab";
-    case Delimiter::Blanks:
-      return "blanks";
-    case Delimiter::Auto:
-      break;
-  }
-  return "detected";
-}
-
-// "2024.5 (2024-07-02)": the decimal year, with the calendar date when it is one exactly.
-std::string dateText(double year) {
-  std::string text = shortest(year);
-  if (!(year >= 1.0 && year < 10000.0)) {
-    return text;
-  }
-  const int whole = static_cast<int>(std::floor(year));
-  const bool leap = (whole % 4 == 0 && whole % 100 != 0) || whole % 400 == 0;
-  const int days = leap ? 366 : 365;
-  const long dayOfYear = std::lround((year - whole) * days) + 1;
-  static const int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  long day = dayOfYear;
-  int month = 0;
-  while (month < 12) {
-    const int length = kMonthDays[month] + (month == 1 && leap ? 1 : 0);
-    if (day <= length) {
-      break;
-    }
-    day -= length;
-    ++month;
-  }
-  if (month == 12 || decimalYear(whole, month + 1, static_cast<int>(day)) != year) {
-    return text;
-  }
-  char date[48];
-  std::snprintf(date, sizeof date, "%04d-%02d-%02ld", whole, month + 1, day);
-  return text + " (" + date + ")";
-}
-
-std::string positionText(const GeodeticPosition& p) {
-  const auto signedAngle = [](double value, const char* positive, const char* negative) {
-    return shortest(std::fabs(value)) + kDegree + " " + (value < 0.0 ? negative : positive);
-  };
-  return signedAngle(p.latitude_deg, "N", "S") + ", " + signedAngle(p.longitude_deg, "E", "W") +
-         ", " + shortest(p.height_m) + " m above the WGS-84 ellipsoid";
-}
-
-// One line on the reference, for the page and for the calibration text.
-std::string referenceText(const Reference& reference) {
-  switch (reference.kind()) {
-    case Reference::Kind::None:
-      return "none (the Earth's range, about 0.22 to 0.67 G, assumed)";
-    case Reference::Kind::Strength:
-      return "a given field strength of " + shortest(reference.total_G()) + " G";
-    case Reference::Kind::Field: {
-      const ReferenceField& field = reference.field();
-      return std::string(modelInfo(field.model).name) + " at " + dateText(field.decimalYear) +
-             ", " + positionText(field.position);
-    }
-  }
-  return "";
-}
-
 // The calibration as text to copy: the convention, what it was computed from, and the numbers
 // in their shortest exact form.
 std::string calibrationText(const SampleSet& samples, const CalibrationOptions& options,
@@ -301,34 +226,9 @@ void verdictSection(std::string& page, const CalibrationResult& r) {
   page += "</section>";
 }
 
-void calibrationSection(std::string& page, const SampleSet& samples,
-                        const CalibrationOptions& options, const CalibrationResult& r,
-                        const detail::PlotContext& context) {
+// The left table of the calibration: what it was computed from.
+void sourceTable(std::string& page, const CalibrationOptions& options, const CalibrationResult& r) {
   const Figures& f = r.figures;
-  const std::string u = " " + context.unit;
-  const int d = context.decimals;
-  const bool gauss = r.unit.unit == Unit::Gauss;
-  const auto inGauss = [&](double value, double value_G) {
-    return fixed(value, d) + u + (gauss ? "" : " (" + significant(value_G, 4) + " G)");
-  };
-  // A row whose first figure cannot be had says so once.
-  const auto unless = [](double value, const std::string& text) {
-    return std::isfinite(value) ? text : std::string("n/a");
-  };
-  page +=
-      "<section id=\"calibration\"><h2>Calibration</h2><div class=\"calwrap\">"
-      "<pre id=\"calibration-text\">";
-  // Line by line, since html() shows a line feed as an escape.
-  const std::string text = calibrationText(samples, options, r);
-  for (std::size_t start = 0; start < text.size();) {
-    const std::size_t end = text.find('\n', start);
-    page += html(text.substr(start, end - start)) + "\n";
-    start = end == std::string::npos ? text.size() : end + 1;
-  }
-  page +=
-      "</pre></div><p class=\"caption\">Subtract the offset from each raw sample, then "
-      "multiply the row vector by the matrix. The numbers are exact: each reads back to the "
-      "double computed.</p><div class=\"two\"><table class=\"kv\">";
   tableRow(page, "Reference", html(referenceText(options.reference)));
   if (options.reference.kind() == Reference::Kind::Field) {
     const ReferenceField& field = options.reference.field();
@@ -356,7 +256,21 @@ void calibrationSection(std::string& page, const SampleSet& samples,
       html(r.unit.name()) + (r.unitGiven ? ", given" : ", assumed") +
           (f.unitMatches ? ""
                          : kMiddleDot + ("the data look like " + html(f.apparentUnit.name()))));
-  page += "</table><table class=\"kv\">";
+}
+
+// The right table of the calibration: what the fit gave.
+void fitTable(std::string& page, const CalibrationResult& r, const detail::PlotContext& context) {
+  const Figures& f = r.figures;
+  const std::string u = " " + context.unit;
+  const int d = context.decimals;
+  const bool gauss = r.unit.unit == Unit::Gauss;
+  const auto inGauss = [&](double value, double value_G) {
+    return fixed(value, d) + u + (gauss ? "" : " (" + significant(value_G, 4) + " G)");
+  };
+  // A row whose first figure cannot be had says so once.
+  const auto unless = [](double value, const std::string& text) {
+    return std::isfinite(value) ? text : std::string("n/a");
+  };
   tableRow(page, "Fitted field",
            unless(f.radius, inGauss(f.radius, f.radius_G) +
                                 (std::isfinite(f.radiusToField)
@@ -393,6 +307,28 @@ void calibrationSection(std::string& page, const SampleSet& samples,
     motion += kMiddleDot + ("arc " + fixed(m.arc_deg, 0) + kDegree);
   }
   tableRow(page, "Motion", motion);
+}
+
+void calibrationSection(std::string& page, const SampleSet& samples,
+                        const CalibrationOptions& options, const CalibrationResult& r,
+                        const detail::PlotContext& context) {
+  page +=
+      "<section id=\"calibration\"><h2>Calibration</h2><div class=\"calwrap\">"
+      "<pre id=\"calibration-text\">";
+  // Line by line, since html() shows a line feed as an escape.
+  const std::string text = calibrationText(samples, options, r);
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find('\n', start);
+    page += html(text.substr(start, end - start)) + "\n";
+    start = end == std::string::npos ? text.size() : end + 1;
+  }
+  page +=
+      "</pre></div><p class=\"caption\">Subtract the offset from each raw sample, then "
+      "multiply the row vector by the matrix. The numbers are exact: each reads back to the "
+      "double computed.</p><div class=\"two\"><table class=\"kv\">";
+  sourceTable(page, options, r);
+  page += "</table><table class=\"kv\">";
+  fitTable(page, r, context);
   page += "</table></div></section>";
 }
 
@@ -574,7 +510,7 @@ void inputSection(std::string& page, const SampleSet& samples, const Calibration
     for (int p = 0; p < kLineProblemCount; ++p) {
       if (s.skippedByProblem[p] > 0) {
         counts += (counts.empty() ? "" : kMiddleDot) + std::to_string(s.skippedByProblem[p]) + " " +
-                  lineProblemName(p);
+                  lineProblemName(static_cast<LineProblem>(p));
       }
     }
     page += "<h3>Skipped lines: " + counts +
@@ -582,7 +518,7 @@ void inputSection(std::string& page, const SampleSet& samples, const Calibration
             "<th>Problem</th><th class=\"num\">Column</th><th>Text</th></tr></thead><tbody>";
     for (const SkippedLine& line : s.skipped) {
       page += "<tr><td class=\"num\">" + std::to_string(line.line) + "</td><td>" +
-              lineProblemName(static_cast<int>(line.problem)) + "</td><td class=\"num\">" +
+              lineProblemName(line.problem) + "</td><td class=\"num\">" +
               (line.column >= 0 ? std::to_string(line.column + 1) : std::string("")) +
               "</td><td><code>" + html(line.text) + "</code></td></tr>";
     }

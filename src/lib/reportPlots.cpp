@@ -8,49 +8,26 @@
 #include <string>
 #include <vector>
 
+#include "constants.hpp"
 #include "reportSvg.hpp"
 #include "reportText.hpp"
 #include "sphereGeometry.hpp"
-#include "xnrm2.h"
+#include "vec3.hpp"
 
 namespace fluxtrim {
 namespace detail {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kDegreesPerRadian = 180.0 / kPi;
 // Kept samples whose corrected direction lies within 15 degrees of a projection's plane are the
 // ones drawn in full colour: with a right calibration they lie on the fitted circle, where the
 // projection of the whole sphere would fill its disc. sin(15 degrees).
 constexpr double kBandSine = 0.25881904510252074;
-const char kAxisNames[3] = {'X', 'Y', 'Z'};
 const char kAxisIds[3] = {'x', 'y', 'z'};
-
-bool finite3(const Vec3& v) {
-  return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
-}
-
-// The calibration's own norm, so that a magnitude compared with a window here is the double the
-// window was applied to.
-double norm(const Vec3& v) {
-  return coder::internal::blas::xnrm2(3, v.data(), 1);
-}
 
 std::string vectorText(const Vec3& v, int decimals) {
   return "(" + fixed(v[0], decimals) + ", " + fixed(v[1], decimals) + ", " + fixed(v[2], decimals) +
          ")";
-}
-
-// "+Z", "-X": the signed sensor axis nearest to the direction.
-std::string nearestAxis(const Vec3& d) {
-  int k = 0;
-  for (int j = 1; j < 3; ++j) {
-    if (std::fabs(d[j]) > std::fabs(d[k])) {
-      k = j;
-    }
-  }
-  return std::string(d[k] < 0.0 ? "-" : "+") + kAxisNames[k];
 }
 
 std::string svgOpen(const std::string& id, double width, double height, const std::string& label) {
@@ -206,18 +183,6 @@ struct Row {
   std::uint64_t above = 0;
 };
 
-double windowMeasure(const AcceptanceWindow& window, const Vec3& v) {
-  switch (window.measure) {
-    case AcceptanceWindow::Measure::RawMagnitude:
-      return norm(v);
-    case AcceptanceWindow::Measure::DistanceFromCentre:
-      return norm({{v[0] - window.centre[0], v[1] - window.centre[1], v[2] - window.centre[2]}});
-    case AcceptanceWindow::Measure::CorrectedMagnitude:
-      return norm(applyCalibration(window.calibration, v));
-  }
-  return std::numeric_limits<double>::quiet_NaN();
-}
-
 // The rows of the figure: |raw| (with the first window when it is on raw magnitudes, as in the
 // fixed window), one row per other window, and the corrected magnitude. rowOfWindow[j] is the
 // row of window j.
@@ -248,8 +213,8 @@ std::vector<Row> histogramRows(const CalibrationResult& result, const PlotContex
         row.title = number + "|raw| \xC2\xB7 ";
         break;
       case AcceptanceWindow::Measure::DistanceFromCentre:
-        row.title = number + "|raw \xE2\x88\x92 c|, c = " + vectorText(w.centre, context.decimals) +
-                    u + " \xC2\xB7 ";
+        row.title = number + "|raw \xE2\x88\x92 c|, c = ";
+        row.title += vectorText(w.centre, context.decimals) + u + " \xC2\xB7 ";
         break;
       case AcceptanceWindow::Measure::CorrectedMagnitude:
         row.title = number + "|corrected| by the first fit \xC2\xB7 ";
@@ -271,16 +236,16 @@ std::vector<Row> histogramRows(const CalibrationResult& result, const PlotContex
 // The value of each row for one sample: NaN in a window's row when an earlier window rejected it.
 void rowValues(const CalibrationResult& result, const std::vector<std::size_t>& rowOfWindow,
                const Vec3& raw, std::vector<double>& values) {
-  values.assign(values.size(), std::numeric_limits<double>::quiet_NaN());
+  values.assign(values.size(), kNaN);
   values[0] = norm(raw);
   bool reached = true;
   for (std::size_t j = 0; j < result.windows.size(); ++j) {
     const AcceptanceWindow& w = result.windows[j];
-    const double m = windowMeasure(w, raw);
+    const double m = w.measureOf(raw);
     if (rowOfWindow[j] > 0 && reached) {
       values[rowOfWindow[j]] = m;
     }
-    reached = reached && m <= w.upper && m >= w.lower;
+    reached = reached && w.accepts(m);
   }
   values.back() = norm(applyCalibration(result.calibration, raw));
 }
@@ -342,46 +307,26 @@ void count(Row& row, double v, bool kept) {
   }
 }
 
-// One row of histograms at `top`: title, bars of kept and rejected samples stacked, its window,
-// the reference strength (labelled when labelField) and, in a corrected row, the fitted radius.
-// x ticks and the x label only when xLabel is not empty.
-void drawRow(std::string& svg, const Row& row, double top, const CalibrationResult& result,
-             const PlotContext& context, bool labelField, const std::string& xLabel) {
-  double highest = 0.0;
-  for (int k = 0; k < kBins; ++k) {
-    highest = std::max(highest, row.kept[k] + row.rejected[k]);
-  }
-  Frame f;
-  f.left = kHistogramLeft;
-  f.top = top + kRowArea;
-  f.width = kHistogramPlotWidth;
-  f.height = kRowHeight;
-  f.x0 = row.lower;
-  f.x1 = row.upper;
-  f.y0 = 0.0;
-  f.y1 = highest > 0.0 ? 1.1 * highest : 1.0;
-  const Ticks xTicks = niceTicks(f.x0, f.x1, 10);
-  const Ticks yTicks = niceTicks(0.0, f.y1, 3);
-  drawText(svg, f.left, top + kRowTitle, "row-title", "start", row.title);
-  drawGrid(svg, f, xTicks, yTicks);
+// An acceptance window in a histogram's frame: its band, cut to the frame, and the edges inside.
+void drawWindow(std::string& svg, const Frame& f, const AcceptanceWindow& w) {
   const auto inRange = [&](double v) { return std::min(std::max(v, f.x0), f.x1); };
-  if (row.window >= 0) {
-    const AcceptanceWindow& w = result.windows[static_cast<std::size_t>(row.window)];
-    const double from = f.px(inRange(w.lower));
-    const double to = f.px(inRange(w.upper));
-    svg += "<rect class=\"window\" x=\"" + coordinate(from) + "\" y=\"" + coordinate(f.top) +
-           "\" width=\"" + coordinate(to - from) + "\" height=\"" + coordinate(f.height) + "\"/>";
-    std::string edges;
-    for (double edge : {w.lower, w.upper}) {
-      if (edge >= f.x0 && edge <= f.x1) {
-        edges +=
-            "M" + coordinate(f.px(edge)) + " " + coordinate(f.top) + "v" + coordinate(f.height);
-      }
-    }
-    if (!edges.empty()) {
-      svg += "<path class=\"window-edge\" d=\"" + edges + "\"/>";
+  const double from = f.px(inRange(w.lower));
+  const double to = f.px(inRange(w.upper));
+  svg += "<rect class=\"window\" x=\"" + coordinate(from) + "\" y=\"" + coordinate(f.top) +
+         "\" width=\"" + coordinate(to - from) + "\" height=\"" + coordinate(f.height) + "\"/>";
+  std::string edges;
+  for (double edge : {w.lower, w.upper}) {
+    if (edge >= f.x0 && edge <= f.x1) {
+      edges += "M" + coordinate(f.px(edge)) + " " + coordinate(f.top) + "v" + coordinate(f.height);
     }
   }
+  if (!edges.empty()) {
+    svg += "<path class=\"window-edge\" d=\"" + edges + "\"/>";
+  }
+}
+
+// The bars of a row: kept samples from the base, rejected ones stacked on them.
+void drawBars(std::string& svg, const Frame& f, const Row& row) {
   std::string keptBars, rejectedBars;
   const double barWidth = f.width / kBins;
   const double base = f.py(0.0);
@@ -404,6 +349,34 @@ void drawRow(std::string& svg, const Row& row, double top, const CalibrationResu
   if (!rejectedBars.empty()) {
     svg += "<path class=\"bar-rejected\" d=\"" + rejectedBars + "\"/>";
   }
+}
+
+// One row of histograms at `top`: title, bars of kept and rejected samples stacked, its window,
+// the reference strength (labelled when labelField) and, in a corrected row, the fitted radius.
+// x ticks and the x label only when xLabel is not empty.
+void drawRow(std::string& svg, const Row& row, double top, const CalibrationResult& result,
+             const PlotContext& context, bool labelField, const std::string& xLabel) {
+  double highest = 0.0;
+  for (int k = 0; k < kBins; ++k) {
+    highest = std::max(highest, row.kept[k] + row.rejected[k]);
+  }
+  Frame f;
+  f.left = kHistogramLeft;
+  f.top = top + kRowArea;
+  f.width = kHistogramPlotWidth;
+  f.height = kRowHeight;
+  f.x0 = row.lower;
+  f.x1 = row.upper;
+  f.y0 = 0.0;
+  f.y1 = highest > 0.0 ? 1.1 * highest : 1.0;
+  const Ticks xTicks = niceTicks(f.x0, f.x1, 10);
+  const Ticks yTicks = niceTicks(0.0, f.y1, 3);
+  drawText(svg, f.left, top + kRowTitle, "row-title", "start", row.title);
+  drawGrid(svg, f, xTicks, yTicks);
+  if (row.window >= 0) {
+    drawWindow(svg, f, result.windows[static_cast<std::size_t>(row.window)]);
+  }
+  drawBars(svg, f, row);
   const auto verticalLine = [&](double v, const char* cssClass) {
     svg += std::string("<path class=\"") + cssClass + "\" d=\"M" + coordinate(f.px(v)) + " " +
            coordinate(f.top) + "v" + coordinate(f.height) + "\"/>";
@@ -428,13 +401,282 @@ void drawRow(std::string& svg, const Row& row, double top, const CalibrationResu
   drawAxes(svg, f, xLabel.empty() ? Ticks() : xTicks, yTicks, xLabel, std::string());
 }
 
+// The shared range of the rows, from the drawn samples, and the close-up of the corrected
+// magnitudes, from the drawn kept samples, added as the last row when there are any. Returns the
+// shared range.
+Range setRanges(const PlotSelection& selection, const CalibrationResult& result,
+                const PlotContext& context, const std::vector<std::size_t>& rowOfWindow,
+                std::vector<Row>& rows) {
+  const double radius = result.figures.radius;
+  std::vector<double> values(rows.size());
+  std::vector<double> drawn, keptCorrected;
+  for (const std::vector<PlotSample>* kind : {&selection.kept, &selection.rejected}) {
+    for (const PlotSample& s : *kind) {
+      rowValues(result, rowOfWindow, s.raw, values);
+      for (double v : values) {
+        if (std::isfinite(v)) {
+          drawn.push_back(v);
+        }
+      }
+      if (s.status == SampleStatus::Kept && std::isfinite(values.back())) {
+        keptCorrected.push_back(values.back());
+      }
+    }
+  }
+  const Range range = valueRange(drawn, {context.field, radius}, kRangePad);
+  for (Row& row : rows) {
+    row.lower = range.lower;
+    row.upper = range.upper;
+  }
+  if (!keptCorrected.empty()) {
+    Row closeUp;
+    closeUp.corrected = true;
+    closeUp.title = "|corrected| close up: the spread about the fitted radius, residual " +
+                    fixed(result.figures.residual_mG, 2) + " mG";
+    const bool fieldNear =
+        std::isfinite(context.field) && std::fabs(context.field / radius - 1.0) < kCloseUpField;
+    const Range near =
+        valueRange(keptCorrected, {radius, fieldNear ? context.field : radius}, kCloseUpPad);
+    closeUp.lower = near.lower;
+    closeUp.upper = near.upper;
+    rows.push_back(closeUp);
+  }
+  return range;
+}
+
+// Every sample with finite components into the bins of the first `shared` rows, and its
+// corrected magnitude into the close-up when there is one.
+void countSamples(const SampleSet& samples, const CalibrationResult& result,
+                  const std::vector<std::size_t>& rowOfWindow, std::size_t shared,
+                  std::vector<Row>& rows) {
+  std::vector<double> values(shared);
+  for (std::size_t i = 0; i < samples.values.size(); ++i) {
+    const Vec3& raw = samples.values[i];
+    if (result.status[i] == SampleStatus::Invalid || !isFinite(raw)) {
+      continue;
+    }
+    rowValues(result, rowOfWindow, raw, values);
+    const bool kept = result.status[i] == SampleStatus::Kept;
+    for (std::size_t r = 0; r < shared; ++r) {
+      count(rows[r], values[r], kept);
+    }
+    if (rows.size() > shared) {
+      count(rows.back(), values.back(), kept);
+    }
+  }
+}
+
+// ---- The coverage map.
+
+// The map's plot area: longitude -180 to 180 degrees across, the Z component -1 to 1 upwards.
+Frame mapFrame() {
+  Frame f;
+  f.left = 84.0;
+  f.top = 14.0;
+  f.width = 860.0;
+  f.height = 430.0;
+  f.x0 = -180.0;
+  f.x1 = 180.0;
+  f.y0 = -1.0;
+  f.y1 = 1.0;
+  return f;
+}
+
+// Map position of a direction (need not be a unit vector); false for none.
+bool mapPoint(const Frame& f, const Vec3& v, Point& p) {
+  const double m = norm(v);
+  if (!(m > 0.0) || !std::isfinite(m)) {
+    return false;
+  }
+  const double z = std::min(1.0, std::max(-1.0, v[2] / m));
+  p = {f.px(longitude(v[1], v[0]) * kDegreesPerRadian), f.py(z)};
+  return true;
+}
+
+// The cells that no kept sample reached, hatched as runs along each band, and the cell lines.
+void drawCells(std::string& svg, const Frame& f, const Coverage& coverage) {
+  const SphereGrid& grid = coverage.grid;
+  const double bottom = f.top + f.height;
+  const double cellWidth = f.width / grid.sectors();
+  const double cellHeight = f.height / grid.bands();
+  std::string empty;
+  for (int band = 0; band < grid.bands(); ++band) {
+    const double y = bottom - cellHeight * (band + 1);
+    const auto isEmpty = [&](int s) {
+      const int cell = band * grid.sectors() + s;
+      return static_cast<std::size_t>(cell) >= coverage.samplesPerCell.size() ||
+             coverage.samplesPerCell[static_cast<std::size_t>(cell)] == 0;
+    };
+    for (int sector = 0; sector < grid.sectors();) {
+      if (!isEmpty(sector)) {
+        ++sector;
+        continue;
+      }
+      int end = sector;
+      while (end < grid.sectors() && isEmpty(end)) {
+        ++end;
+      }
+      empty += "M" + coordinate(f.left + cellWidth * sector) + " " + coordinate(y) + "h" +
+               coordinate(cellWidth * (end - sector)) + "v" + coordinate(cellHeight) + "h" +
+               coordinate(-cellWidth * (end - sector)) + "z";
+      sector = end;
+    }
+  }
+  if (!empty.empty()) {
+    svg += "<path class=\"empty\" d=\"" + empty + "\"/>";
+  }
+  std::string cells;
+  for (int s = 1; s < grid.sectors(); ++s) {
+    cells += "M" + coordinate(f.left + cellWidth * s) + " " + coordinate(f.top) + "v" +
+             coordinate(f.height);
+  }
+  for (int band = 1; band < grid.bands(); ++band) {
+    cells += "M" + coordinate(f.left) + " " + coordinate(bottom - cellHeight * band) + "h" +
+             coordinate(f.width);
+  }
+  svg += "<path class=\"cells\" d=\"" + cells + "\"/>";
+}
+
+// The outline of the cap of angular radius rho_rad about the unit direction u on the map, broken
+// where it crosses the map's edge at +-180 degrees, and the highest and lowest map y it reaches.
+struct CapOutline {
+  std::string path;
+  double top;
+  double bottom;
+};
+
+CapOutline capOutline(const Frame& f, const Vec3& u, double rho_rad) {
+  // e1, e2: unit vectors perpendicular to u and to each other.
+  int least = 0;
+  for (int k = 1; k < 3; ++k) {
+    if (std::fabs(u[k]) < std::fabs(u[least])) {
+      least = k;
+    }
+  }
+  Vec3 e{{0.0, 0.0, 0.0}};
+  e[least] = 1.0;
+  const Vec3 e1 = normalised(cross(u, e));
+  const Vec3 e2 = cross(u, e1);
+  constexpr int kSteps = 240;
+  CapOutline outline{std::string(), f.top + f.height, f.top};
+  double previous = 0.0;
+  for (int k = 0; k <= kSteps; ++k) {
+    const double t = 2.0 * kPi * k / kSteps;
+    Vec3 p;
+    for (int c = 0; c < 3; ++c) {
+      p[c] = std::cos(rho_rad) * u[c] +
+             std::sin(rho_rad) * (std::cos(t) * e1[c] + std::sin(t) * e2[c]);
+    }
+    Point q{};
+    if (!mapPoint(f, p, q)) {
+      continue;
+    }
+    const bool jump = k > 0 && std::fabs(q.x - previous) > f.width / 2.0;
+    outline.path += (k == 0 || jump ? "M" : "L") + coordinate(q.x) + " " + coordinate(q.y);
+    previous = q.x;
+    outline.top = std::min(outline.top, q.y);
+    outline.bottom = std::max(outline.bottom, q.y);
+  }
+  return outline;
+}
+
+// The largest gap: its cap's outline, its centre marked, and a label beside the centre; for a cap
+// around a pole, whose centre sits on the map's edge, in the middle of the cap when it is tall
+// enough, else just outside it.
+void drawGap(std::string& svg, const Frame& f, const Coverage& coverage) {
+  const double gap = coverage.largestGap_deg;
+  Point centre{};
+  if (!(gap < 180.0) || !mapPoint(f, coverage.largestGapDirection, centre)) {
+    return;
+  }
+  const Vec3 u = normalised(coverage.largestGapDirection);
+  const CapOutline outline = capOutline(f, u, gap / kDegreesPerRadian);
+  svg += "<path class=\"gap\" d=\"" + outline.path + "\"/>";
+  svg += "<circle class=\"gap-centre\" cx=\"" + coordinate(centre.x) + "\" cy=\"" +
+         coordinate(centre.y) + "\" r=\"6\"/><path class=\"gap-centre\" d=\"M" +
+         coordinate(centre.x - 4.2) + " " + coordinate(centre.y - 4.2) + "l8.4 8.4m0 " +
+         "-8.4l-8.4 8.4\"/>";
+  const double bottom = f.top + f.height;
+  const bool leftHalf = centre.x < f.left + f.width / 2.0;
+  double labelY = centre.y + 4.0;
+  if (centre.y < f.top + kPoleLabelRoom) {
+    labelY = outline.bottom - f.top > 3.0 * kPoleLabelRoom ? (f.top + outline.bottom) / 2.0 + 4.0
+                                                           : outline.bottom + 18.0;
+  } else if (centre.y > bottom - kPoleLabelRoom) {
+    labelY = bottom - outline.top > 3.0 * kPoleLabelRoom ? (outline.top + bottom) / 2.0 + 4.0
+                                                         : outline.top - 10.0;
+  }
+  labelY = std::min(std::max(labelY, f.top + 14.0), bottom - 6.0);
+  drawText(svg, centre.x + (leftHalf ? 11.0 : -11.0), labelY, "gap-label",
+           leftHalf ? "start" : "end",
+           "largest gap " + fixed(gap, 0) + "\xC2\xB0 around " + vectorText(u, 2) + ", near " +
+               nearestAxis(u));
+}
+
+// The axis turned about, when the motion was turned about one axis only.
+void drawTurnAxis(std::string& svg, const Frame& f, const Motion& motion) {
+  if (motion.pattern != MotionPattern::SpunAbout && motion.pattern != MotionPattern::LyingFlat) {
+    return;
+  }
+  const double bottom = f.top + f.height;
+  std::vector<Point> ends;
+  for (double sign : {1.0, -1.0}) {
+    Point p{};
+    if (mapPoint(f, {{sign * motion.axis[0], sign * motion.axis[1], sign * motion.axis[2]}}, p)) {
+      ends.push_back(p);
+      drawText(svg, p.x + 9.0, std::min(std::max(p.y + 4.0, f.top + 12.0), bottom - 4.0),
+               "axis-label", "start", "turn axis");
+    }
+  }
+  drawMarks(svg, ends, Mark::Diamond, 6.0, "turn-axis");
+}
+
+// The map's axes: longitude with the sensor axes it points to, latitude at the height of its
+// sine.
+void drawMapAxes(std::string& svg, const Frame& f) {
+  const double bottom = f.top + f.height;
+  svg += "<rect class=\"frame\" x=\"" + coordinate(f.left) + "\" y=\"" + coordinate(f.top) +
+         "\" width=\"" + coordinate(f.width) + "\" height=\"" + coordinate(f.height) + "\"/>";
+  std::string ticks;
+  static const struct {
+    int longitude;
+    const char* axis;
+  } kLongitudes[] = {{-180, " (\xE2\x88\x92X)"},
+                     {-135, ""},
+                     {-90, " (\xE2\x88\x92Y)"},
+                     {-45, ""},
+                     {0, " (+X)"},
+                     {45, ""},
+                     {90, " (+Y)"},
+                     {135, ""},
+                     {180, " (\xE2\x88\x92X)"}};
+  for (const auto& t : kLongitudes) {
+    const double x = f.px(t.longitude);
+    ticks += "M" + coordinate(x) + " " + coordinate(bottom) + "v4";
+    drawText(svg, x, bottom + 17.0, "tick", "middle",
+             tickText(t.longitude, 0) + "\xC2\xB0" + t.axis);
+  }
+  for (int latitude = -90; latitude <= 90; latitude += 30) {
+    const double y = f.py(std::sin(latitude / kDegreesPerRadian));
+    ticks += "M" + coordinate(f.left) + " " + coordinate(y) + "h-4";
+    const char* axis = latitude == 90 ? " (+Z)" : (latitude == -90 ? " (\xE2\x88\x92Z)" : "");
+    drawText(svg, f.left - 7.0, y + 3.5, "tick", "end", tickText(latitude, 0) + "\xC2\xB0" + axis);
+  }
+  svg += "<path class=\"axis\" d=\"" + ticks + "\"/>";
+  drawText(svg, f.left + f.width / 2.0, bottom + 38.0, "label", "middle",
+           "longitude atan2(Y, X) of the corrected direction (degrees)");
+  svg += "<text class=\"label\" text-anchor=\"middle\" transform=\"translate(16 " +
+         coordinate(f.top + f.height / 2.0) +
+         ") rotate(-90)\">latitude above the X-Y plane (degrees)</text>";
+}
+
 }  // namespace
 
 PlotSelection selectSamples(const SampleSet& samples, const CalibrationResult& result) {
   const std::vector<Vec3>& values = samples.values;
   PlotSelection selection;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    if (finite3(values[i])) {
+    if (isFinite(values[i])) {
       ++(result.status[i] == SampleStatus::Kept ? selection.keptTotal : selection.rejectedTotal);
     }
   }
@@ -445,7 +687,7 @@ PlotSelection selectSamples(const SampleSet& samples, const CalibrationResult& r
   // The next to draw of each kind is the one whose rank is floor(k * total / drawn).
   std::uint64_t keptRank = 0, keptNext = 0, rejectedRank = 0, rejectedNext = 0;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    if (!finite3(values[i])) {
+    if (!isFinite(values[i])) {
       continue;
     }
     const bool kept = result.status[i] == SampleStatus::Kept;
@@ -483,58 +725,8 @@ std::string magnitudePlot(const SampleSet& samples, const PlotSelection& selecti
   std::vector<std::size_t> rowOfWindow;
   std::vector<Row> rows = histogramRows(result, context, rowOfWindow);
   const std::size_t shared = rows.size();
-  std::vector<double> values(shared);
-  const double radius = result.figures.radius;
-
-  // The shared range, from the drawn samples; the close-up's from the drawn kept samples.
-  std::vector<double> drawn, keptCorrected;
-  for (const std::vector<PlotSample>* kind : {&selection.kept, &selection.rejected}) {
-    for (const PlotSample& s : *kind) {
-      rowValues(result, rowOfWindow, s.raw, values);
-      for (double v : values) {
-        if (std::isfinite(v)) {
-          drawn.push_back(v);
-        }
-      }
-      if (s.status == SampleStatus::Kept && std::isfinite(values.back())) {
-        keptCorrected.push_back(values.back());
-      }
-    }
-  }
-  const Range range = valueRange(drawn, {context.field, radius}, kRangePad);
-  for (Row& row : rows) {
-    row.lower = range.lower;
-    row.upper = range.upper;
-  }
-  if (!keptCorrected.empty()) {
-    Row closeUp;
-    closeUp.corrected = true;
-    closeUp.title = "|corrected| close up: the spread about the fitted radius, residual " +
-                    fixed(result.figures.residual_mG, 2) + " mG";
-    const bool fieldNear =
-        std::isfinite(context.field) && std::fabs(context.field / radius - 1.0) < kCloseUpField;
-    const Range near =
-        valueRange(keptCorrected, {radius, fieldNear ? context.field : radius}, kCloseUpPad);
-    closeUp.lower = near.lower;
-    closeUp.upper = near.upper;
-    rows.push_back(closeUp);
-  }
-
-  // Every sample with finite components, into the bins.
-  for (std::size_t i = 0; i < samples.values.size(); ++i) {
-    const Vec3& raw = samples.values[i];
-    if (result.status[i] == SampleStatus::Invalid || !finite3(raw)) {
-      continue;
-    }
-    rowValues(result, rowOfWindow, raw, values);
-    const bool kept = result.status[i] == SampleStatus::Kept;
-    for (std::size_t r = 0; r < shared; ++r) {
-      count(rows[r], values[r], kept);
-    }
-    if (rows.size() > shared) {
-      count(rows.back(), values.back(), kept);
-    }
-  }
+  const Range range = setRanges(selection, result, context, rowOfWindow, rows);
+  countSamples(samples, result, rowOfWindow, shared, rows);
 
   const double sharedHeight = kRowPitch * (shared - 1) + kRowArea + kRowHeight;
   const double closeUpTop = sharedHeight + kAxisRoom + kCloseUpGap;
@@ -567,17 +759,7 @@ std::string magnitudePlot(const SampleSet& samples, const PlotSelection& selecti
 }
 
 std::string coveragePlot(const PlotSelection& selection, const CalibrationResult& result) {
-  const Coverage& coverage = result.coverage;
-  const SphereGrid& grid = coverage.grid;
-  Frame f;
-  f.left = 84.0;
-  f.top = 14.0;
-  f.width = 860.0;
-  f.height = 430.0;
-  f.x0 = -180.0;
-  f.x1 = 180.0;
-  f.y0 = -1.0;
-  f.y1 = 1.0;
+  const Frame f = mapFrame();
   const double bottom = f.top + f.height;
   std::string svg = svgOpen("coverage", 1000.0, bottom + 48.0,
                             "coverage of the corrected directions on an equal-area map");
@@ -586,182 +768,18 @@ std::string coveragePlot(const PlotSelection& selection, const CalibrationResult
       "patternUnits=\"userSpaceOnUse\" patternTransform=\"rotate(45)\"><rect width=\"6\" "
       "height=\"6\" fill=\"#dcdcdc\"/><rect width=\"2\" height=\"6\" fill=\"#9a9a9a\"/>"
       "</pattern></defs>";
-
-  // Empty cells, as runs along each band.
-  const double cellWidth = f.width / grid.sectors();
-  const double cellHeight = f.height / grid.bands();
-  std::string empty;
-  for (int band = 0; band < grid.bands(); ++band) {
-    const double y = bottom - cellHeight * (band + 1);
-    for (int sector = 0; sector < grid.sectors();) {
-      const auto isEmpty = [&](int s) {
-        const std::size_t cell = static_cast<std::size_t>(band * grid.sectors() + s);
-        return cell >= coverage.samplesPerCell.size() || coverage.samplesPerCell[cell] == 0;
-      };
-      if (!isEmpty(sector)) {
-        ++sector;
-        continue;
-      }
-      int end = sector;
-      while (end < grid.sectors() && isEmpty(end)) {
-        ++end;
-      }
-      empty += "M" + coordinate(f.left + cellWidth * sector) + " " + coordinate(y) + "h" +
-               coordinate(cellWidth * (end - sector)) + "v" + coordinate(cellHeight) + "h" +
-               coordinate(-cellWidth * (end - sector)) + "z";
-      sector = end;
-    }
-  }
-  if (!empty.empty()) {
-    svg += "<path class=\"empty\" d=\"" + empty + "\"/>";
-  }
-  std::string cells;
-  for (int s = 1; s < grid.sectors(); ++s) {
-    cells += "M" + coordinate(f.left + cellWidth * s) + " " + coordinate(f.top) + "v" +
-             coordinate(f.height);
-  }
-  for (int band = 1; band < grid.bands(); ++band) {
-    cells += "M" + coordinate(f.left) + " " + coordinate(bottom - cellHeight * band) + "h" +
-             coordinate(f.width);
-  }
-  svg += "<path class=\"cells\" d=\"" + cells + "\"/>";
-
-  // Map position of a direction (need not be a unit vector); false for none.
-  const auto mapPoint = [&](const Vec3& v, Point& p) {
-    const double m = norm(v);
-    if (!(m > 0.0) || !std::isfinite(m)) {
-      return false;
-    }
-    const double z = std::min(1.0, std::max(-1.0, v[2] / m));
-    p = {f.px(longitude(v[1], v[0]) * kDegreesPerRadian), f.py(z)};
-    return true;
-  };
+  drawCells(svg, f, result.coverage);
   std::vector<Point> dots;
   for (const PlotSample& s : selection.kept) {
     Point p{};
-    if (mapPoint(s.corrected, p)) {
+    if (mapPoint(f, s.corrected, p)) {
       dots.push_back(p);
     }
   }
   drawMarks(svg, dots, Mark::Dot, 0.0, "pt-kept");
-
-  // The largest gap: its cap's outline, broken where it crosses the map's edge at +-180 degrees.
-  const Vec3& d = coverage.largestGapDirection;
-  const double gap = coverage.largestGap_deg;
-  Point gapCentre{};
-  if (gap < 180.0 && mapPoint(d, gapCentre)) {
-    const double m = norm(d);
-    const Vec3 u = {{d[0] / m, d[1] / m, d[2] / m}};
-    // e1, e2: unit vectors perpendicular to u and to each other.
-    int least = 0;
-    for (int k = 1; k < 3; ++k) {
-      if (std::fabs(u[k]) < std::fabs(u[least])) {
-        least = k;
-      }
-    }
-    Vec3 e{{0.0, 0.0, 0.0}};
-    e[least] = 1.0;
-    Vec3 e1 = {{u[1] * e[2] - u[2] * e[1], u[2] * e[0] - u[0] * e[2], u[0] * e[1] - u[1] * e[0]}};
-    const double n1 = norm(e1);
-    for (double& c : e1) {
-      c /= n1;
-    }
-    const Vec3 e2 = {
-        {u[1] * e1[2] - u[2] * e1[1], u[2] * e1[0] - u[0] * e1[2], u[0] * e1[1] - u[1] * e1[0]}};
-    const double rho = gap / kDegreesPerRadian;
-    constexpr int kSteps = 240;
-    std::string outline;
-    double previous = 0.0;
-    double outlineTop = bottom;
-    double outlineBottom = f.top;
-    for (int k = 0; k <= kSteps; ++k) {
-      const double t = 2.0 * kPi * k / kSteps;
-      Vec3 p;
-      for (int c = 0; c < 3; ++c) {
-        p[c] = std::cos(rho) * u[c] + std::sin(rho) * (std::cos(t) * e1[c] + std::sin(t) * e2[c]);
-      }
-      Point q{};
-      if (!mapPoint(p, q)) {
-        continue;
-      }
-      const bool jump = k > 0 && std::fabs(q.x - previous) > f.width / 2.0;
-      outline += (k == 0 || jump ? "M" : "L") + coordinate(q.x) + " " + coordinate(q.y);
-      previous = q.x;
-      outlineTop = std::min(outlineTop, q.y);
-      outlineBottom = std::max(outlineBottom, q.y);
-    }
-    svg += "<path class=\"gap\" d=\"" + outline + "\"/>";
-    svg += "<circle class=\"gap-centre\" cx=\"" + coordinate(gapCentre.x) + "\" cy=\"" +
-           coordinate(gapCentre.y) + "\" r=\"6\"/><path class=\"gap-centre\" d=\"M" +
-           coordinate(gapCentre.x - 4.2) + " " + coordinate(gapCentre.y - 4.2) + "l8.4 8.4m0 " +
-           "-8.4l-8.4 8.4\"/>";
-    // The label goes beside the centre; for a cap around a pole, whose centre sits on the map's
-    // edge, in the middle of the cap when it is tall enough, else just outside it.
-    const bool leftHalf = gapCentre.x < f.left + f.width / 2.0;
-    double labelY = gapCentre.y + 4.0;
-    if (gapCentre.y < f.top + kPoleLabelRoom) {
-      labelY = outlineBottom - f.top > 3.0 * kPoleLabelRoom ? (f.top + outlineBottom) / 2.0 + 4.0
-                                                            : outlineBottom + 18.0;
-    } else if (gapCentre.y > bottom - kPoleLabelRoom) {
-      labelY = bottom - outlineTop > 3.0 * kPoleLabelRoom ? (outlineTop + bottom) / 2.0 + 4.0
-                                                          : outlineTop - 10.0;
-    }
-    labelY = std::min(std::max(labelY, f.top + 14.0), bottom - 6.0);
-    drawText(svg, gapCentre.x + (leftHalf ? 11.0 : -11.0), labelY, "gap-label",
-             leftHalf ? "start" : "end",
-             "largest gap " + fixed(gap, 0) + "\xC2\xB0 around " + vectorText(u, 2) + ", near " +
-                 nearestAxis(u));
-  }
-
-  // The axis turned about, when the motion was turned about one axis only.
-  const Motion& motion = result.motion;
-  if (motion.pattern == MotionPattern::SpunAbout || motion.pattern == MotionPattern::LyingFlat) {
-    std::vector<Point> ends;
-    for (double sign : {1.0, -1.0}) {
-      Point p{};
-      if (mapPoint({{sign * motion.axis[0], sign * motion.axis[1], sign * motion.axis[2]}}, p)) {
-        ends.push_back(p);
-        drawText(svg, p.x + 9.0, std::min(std::max(p.y + 4.0, f.top + 12.0), bottom - 4.0),
-                 "axis-label", "start", "turn axis");
-      }
-    }
-    drawMarks(svg, ends, Mark::Diamond, 6.0, "turn-axis");
-  }
-
-  // Axes: longitude with the sensor axes it points to, latitude at the height of its sine.
-  svg += "<rect class=\"frame\" x=\"" + coordinate(f.left) + "\" y=\"" + coordinate(f.top) +
-         "\" width=\"" + coordinate(f.width) + "\" height=\"" + coordinate(f.height) + "\"/>";
-  std::string ticks;
-  static const struct {
-    int longitude;
-    const char* axis;
-  } kLongitudes[] = {{-180, " (\xE2\x88\x92X)"},
-                     {-135, ""},
-                     {-90, " (\xE2\x88\x92Y)"},
-                     {-45, ""},
-                     {0, " (+X)"},
-                     {45, ""},
-                     {90, " (+Y)"},
-                     {135, ""},
-                     {180, " (\xE2\x88\x92X)"}};
-  for (const auto& t : kLongitudes) {
-    const double x = f.px(t.longitude);
-    ticks += "M" + coordinate(x) + " " + coordinate(bottom) + "v4";
-    drawText(svg, x, bottom + 17.0, "tick", "middle",
-             tickText(t.longitude, 0) + "\xC2\xB0" + t.axis);
-  }
-  for (int latitude = -90; latitude <= 90; latitude += 30) {
-    const double y = f.py(std::sin(latitude / kDegreesPerRadian));
-    ticks += "M" + coordinate(f.left) + " " + coordinate(y) + "h-4";
-    const char* axis = latitude == 90 ? " (+Z)" : (latitude == -90 ? " (\xE2\x88\x92Z)" : "");
-    drawText(svg, f.left - 7.0, y + 3.5, "tick", "end", tickText(latitude, 0) + "\xC2\xB0" + axis);
-  }
-  svg += "<path class=\"axis\" d=\"" + ticks + "\"/>";
-  drawText(svg, f.left + f.width / 2.0, bottom + 38.0, "label", "middle",
-           "longitude atan2(Y, X) of the corrected direction (degrees)");
-  svg += "<text class=\"label\" text-anchor=\"middle\" transform=\"translate(16 " +
-         coordinate(f.top + f.height / 2.0) +
-         ") rotate(-90)\">latitude above the X-Y plane (degrees)</text>";
+  drawGap(svg, f, result.coverage);
+  drawTurnAxis(svg, f, result.motion);
+  drawMapAxes(svg, f);
   svg += "</svg>";
   return svg;
 }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "fluxtrim/text.hpp"
+
 namespace fluxtrim {
 namespace detail {
 
@@ -47,12 +49,7 @@ std::string fixed(double value, int decimals) {
 }
 
 std::string shortest(double value) {
-  if (!std::isfinite(value)) {
-    return nonFinite(value);
-  }
-  char text[kBufferSize];
-  const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, end.ptr);
+  return std::isfinite(value) ? shortestText(value) : nonFinite(value);
 }
 
 std::string significant(double value, int digits) {

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "fluxtrim/error.hpp"
+#include "fluxtrim/text.hpp"
 #include "numparse.hpp"
-#include "printable.hpp"
 
 namespace fluxtrim::detail {
 
@@ -29,15 +29,19 @@ CellKind readCell(Cell cell, double& value) {
 
 namespace {
 
+// The delimiter's character; Blanks and Auto are split otherwise, by the caller.
 char delimiterChar(Delimiter delimiter) {
   switch (delimiter) {
     case Delimiter::Semicolon:
       return ';';
     case Delimiter::Tab:
       return '\t';
-    default:
-      return ',';
+    case Delimiter::Comma:
+    case Delimiter::Blanks:
+    case Delimiter::Auto:
+      break;
   }
+  return ',';
 }
 
 }  // namespace
@@ -205,10 +209,6 @@ std::string_view textOf(Cell cell) {
   return std::string_view(cell.first, static_cast<std::size_t>(cell.last - cell.first));
 }
 
-std::string printable(std::string_view text) {
-  return printableText(text.data(), text.data() + text.size());
-}
-
 // ---- The first lines, split.
 
 struct SplitLine {
@@ -334,7 +334,7 @@ void checkColumnOptions(const ReadOptions& options) {
       }
       for (std::size_t j = 0; j < k; ++j) {
         if (equalIgnoringCase(trimmedName(names[j]), trimmedName(names[k]))) {
-          throw UsageError("column name '" + printable(names[k]) + "' is given twice");
+          throw UsageError("column name '" + printableText(names[k]) + "' is given twice");
         }
       }
     }
@@ -346,7 +346,7 @@ namespace {
 std::string joinCells(const std::vector<Cell>& cells) {
   std::string text;
   for (std::size_t k = 0; k < cells.size(); ++k) {
-    text += (k == 0 ? "" : ", ") + printable(textOf(cells[k]));
+    text += (k == 0 ? "" : ", ") + printableText(textOf(cells[k]));
   }
   return text;
 }
@@ -478,7 +478,7 @@ class LayoutChooser {
     layout_.header.clear();
     if (cells != nullptr) {
       for (const Cell& cell : *cells) {
-        layout_.header.push_back(printable(textOf(cell)));
+        layout_.header.push_back(printableText(textOf(cell)));
       }
     }
   }
@@ -496,15 +496,15 @@ class LayoutChooser {
       }
       if (found[0] >= 0 && found[1] >= 0 && found[2] >= 0) {
         layout_.columns = found;
-        layout_.columnRule = "named '" + printable(names[0]) + "', '" + printable(names[1]) +
-                             "', '" + printable(names[2]) + "'";
+        layout_.columnRule = "named '" + printableText(names[0]) + "', '" +
+                             printableText(names[1]) + "', '" + printableText(names[2]) + "'";
         setHeader(&*line);
         return;
       }
     }
     if (headerCandidates_.empty()) {
       throw UsageError(sourceName_ + " has no header line in which to find column '" +
-                       printable(names[0]) + "'");
+                       printableText(names[0]) + "'");
     }
     const std::vector<Cell>& last = headerCandidates_.back();
     for (const std::string& name : names) {
@@ -512,12 +512,13 @@ class LayoutChooser {
         return equalIgnoringCase(textOf(cell), trimmedName(name));
       });
       if (!present) {
-        throw UsageError("column '" + printable(name) + "' is not in the header of " + sourceName_ +
-                         ", which names: " + joinCells(last));
+        throw UsageError("column '" + printableText(name) + "' is not in the header of " +
+                         sourceName_ + ", which names: " + joinCells(last));
       }
     }
-    throw UsageError("columns '" + printable(names[0]) + "', '" + printable(names[1]) + "', '" +
-                     printable(names[2]) + "' are not all in one header line of " + sourceName_);
+    throw UsageError("columns '" + printableText(names[0]) + "', '" + printableText(names[1]) +
+                     "', '" + printableText(names[2]) + "' are not all in one header line of " +
+                     sourceName_);
   }
 
   // The X, Y and Z columns named in one header line, at the best rank; empty when no header
@@ -557,7 +558,7 @@ class LayoutChooser {
     const std::size_t index = static_cast<std::size_t>(column);
     if (header != nullptr && index < header->size() &&
         (*header)[index].first != (*header)[index].last) {
-      return "'" + printable(textOf((*header)[index])) + "'";
+      return "'" + printableText(textOf((*header)[index])) + "'";
     }
     return "column " + std::to_string(column);
   }

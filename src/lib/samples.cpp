@@ -10,10 +10,11 @@
 #include <memory>
 #include <new>
 #include <streambuf>
+#include <string_view>
 #include <system_error>
 
 #include "fluxtrim/error.hpp"
-#include "printable.hpp"
+#include "fluxtrim/text.hpp"
 #include "sampleLayout.hpp"
 
 namespace fluxtrim {
@@ -32,7 +33,7 @@ std::string describeSource(const std::string& source) {
   if (source == "-") {
     return "standard input";
   }
-  return "'" + printableText(source.data(), source.data() + source.size(), 4096) + "'";
+  return "'" + printableText(source, 4096) + "'";
 }
 
 std::string errnoText(int error) {
@@ -358,7 +359,8 @@ class Reader {
     const double estimate = static_cast<double>(samples) * static_cast<double>(total) /
                                 static_cast<double>(consumed) * 1.0625 +
                             1024.0;
-    const double most = static_cast<double>(total / 6 + 1);
+    const std::uint64_t mostLines = total / 6 + 1;  // whole lines of six bytes
+    const double most = static_cast<double>(mostLines);
     store_.expect(static_cast<std::size_t>(estimate < most ? estimate : most));
   }
 
@@ -464,8 +466,9 @@ class Reader {
     ++summary_.skippedLines;
     ++summary_.skippedByProblem[static_cast<std::size_t>(problem)];
     if (summary_.skipped.size() < options_.maxListedLines) {
-      summary_.skipped.push_back(
-          SkippedLine{summary_.lines, problem, column, printableText(first, last)});
+      summary_.skipped.push_back(SkippedLine{
+          summary_.lines, problem, column,
+          printableText(std::string_view(first, static_cast<std::size_t>(last - first)))});
     }
   }
 
@@ -520,6 +523,36 @@ SampleSet read(Input& input, const ReadOptions& options, const std::string& sour
 }
 
 }  // namespace
+
+const char* delimiterName(Delimiter delimiter) {
+  switch (delimiter) {
+    case Delimiter::Auto:
+      return "auto";
+    case Delimiter::Comma:
+      return "comma";
+    case Delimiter::Semicolon:
+      return "semicolon";
+    case Delimiter::Tab:
+      return "tab";
+    case Delimiter::Blanks:
+      return "blanks";
+  }
+  return "auto";
+}
+
+const char* lineProblemName(LineProblem problem) {
+  switch (problem) {
+    case LineProblem::TooFewCells:
+      return "too few cells";
+    case LineProblem::NotANumber:
+      return "not a number";
+    case LineProblem::OutOfRange:
+      return "out of range";
+    case LineProblem::NotFinite:
+      return "not finite";
+  }
+  return "unknown";
+}
 
 SampleSet readSamples(const std::string& path, const ReadOptions& options) {
   checkOptions(options);

@@ -5,26 +5,15 @@
 #include <string>
 #include <utility>
 
+#include "constants.hpp"
 #include "fluxtrim/error.hpp"
 #include "symmetricEigen.hpp"
+#include "vec3.hpp"
 
 namespace fluxtrim {
 
-namespace {
-
-constexpr double kPi = 3.141592653589793;
-constexpr double kDegreesPerRadian = 180.0 / kPi;
-
-double dot(const Vec3& a, const Vec3& b) {
-  return (a[0] * b[0] + a[1] * b[1]) + a[2] * b[2];
-}
-
-Vec3 normalised(const Vec3& v) {
-  const double n = std::sqrt(dot(v, v));
-  return {{v[0] / n, v[1] / n, v[2] / n}};
-}
-
-}  // namespace
+using detail::kDegreesPerRadian;
+using detail::kPi;
 
 SphereGrid::SphereGrid(int bands, int sectors) : bands_(bands), sectors_(sectors) {
   if (bands < 1 || bands > 1024 || sectors < 1 || sectors > 1024) {
@@ -34,7 +23,7 @@ SphereGrid::SphereGrid(int bands, int sectors) : bands_(bands), sectors_(sectors
 }
 
 int SphereGrid::cellOf(const Vec3& v) const {
-  const double n = std::sqrt(dot(v, v));
+  const double n = detail::norm(v);
   if (!(n > 0.0) || !std::isfinite(n)) {
     return -1;
   }
@@ -156,7 +145,8 @@ GridTable buildTable(const SphereGrid& grid) {
   for (const Vec3& probe : table.probes) {
     const int cell = grid.cellOf(probe);
     table.probeCell.push_back(cell);
-    table.probeOwnCosine.push_back(dot(probe, table.centres[static_cast<std::size_t>(cell)]));
+    table.probeOwnCosine.push_back(
+        detail::dot(probe, table.centres[static_cast<std::size_t>(cell)]));
   }
   return table;
 }
@@ -214,6 +204,85 @@ double nearestCosine(const Centres& centres, const Vec3& d, double stopAt) {
 
 }  // namespace
 
+namespace {
+
+// A direction and the cosine of its angle to the nearest centre.
+struct Probe {
+  Vec3 direction;
+  double cosine;
+};
+
+// The probe whose nearest centre is furthest: the smallest nearest cosine. Probes in an empty
+// cell are scanned first, since large gaps lie there. A probe in an occupied cell is no further
+// from a centre than from its own cell's, so those probes are visited from the furthest from
+// their own centre on, and the visit ends once that distance cannot beat the best found.
+Probe bestProbe(const GridTable& table, const Centres& centres,
+                const std::vector<std::uint8_t>& occupied) {
+  const std::vector<Vec3>& probes = table.probes;
+  Probe best{probes[0], 2.0};
+  std::vector<std::pair<double, std::size_t>> inOccupied;
+  for (std::size_t k = 0; k < probes.size(); ++k) {
+    if (occupied[static_cast<std::size_t>(table.probeCell[k])] != 0) {
+      inOccupied.push_back({table.probeOwnCosine[k], k});
+      continue;
+    }
+    const double c = nearestCosine(centres, probes[k], best.cosine);
+    if (c < best.cosine) {
+      best = {probes[k], c};
+    }
+  }
+  std::sort(inOccupied.begin(), inOccupied.end());
+  for (const auto& [ownCosine, k] : inOccupied) {
+    if (ownCosine >= best.cosine) {
+      break;
+    }
+    const double c = nearestCosine(centres, probes[k], best.cosine);
+    if (c < best.cosine) {
+      best = {probes[k], c};
+    }
+  }
+  return best;
+}
+
+// Pattern search from a probe: eight directions at a shrinking angle, moving to any that lies
+// further from every centre.
+Probe refineProbe(const Centres& centres, Probe best) {
+  double step = 3.0 / kDegreesPerRadian;
+  for (int round = 0; round < 6; ++round) {
+    bool moved = true;
+    for (int move = 0; moved && move < 50; ++move) {
+      moved = false;
+      // An orthonormal pair across the current direction.
+      const Vec3& b = best.direction;
+      const Vec3 helper = std::fabs(b[0]) < 0.9 ? Vec3{{1.0, 0.0, 0.0}} : Vec3{{0.0, 1.0, 0.0}};
+      const Vec3 u = detail::normalised(detail::cross(b, helper));
+      const Vec3 v = detail::cross(b, u);
+      Probe candidate = best;
+      for (int k = 0; k < 8; ++k) {
+        const double a = k * kPi / 4.0;
+        const double cu = std::cos(a) * std::sin(step);
+        const double cv = std::sin(a) * std::sin(step);
+        const double cb = std::cos(step);
+        const Vec3 trial = detail::normalised(
+            {{cb * b[0] + cu * u[0] + cv * v[0], cb * b[1] + cu * u[1] + cv * v[1],
+              cb * b[2] + cu * u[2] + cv * v[2]}});
+        const double c = nearestCosine(centres, trial, candidate.cosine);
+        if (c < candidate.cosine) {
+          candidate = {trial, c};
+        }
+      }
+      if (candidate.cosine < best.cosine) {
+        best = candidate;
+        moved = true;
+      }
+    }
+    step *= 0.5;
+  }
+  return best;
+}
+
+}  // namespace
+
 Cap largestEmptyCap(const SphereGrid& grid, const std::vector<std::uint8_t>& occupied) {
   Cap cap;
   GridTable scratch;
@@ -222,79 +291,9 @@ Cap largestEmptyCap(const SphereGrid& grid, const std::vector<std::uint8_t>& occ
   if (centres.size() == 0) {
     return cap;
   }
-  const std::vector<Vec3>& probes = table.probes;
-
-  // The best probe is the one whose nearest centre is furthest: the smallest nearest cosine.
-  // Probes in an empty cell are scanned first, since large gaps lie there. A probe in an occupied
-  // cell is no further from a centre than from its own cell's, so those probes are visited from
-  // the furthest from their own centre on, and the visit ends once that distance cannot beat
-  // the best found.
-  double bestCosine = 2.0;
-  Vec3 best = probes[0];
-  std::vector<std::pair<double, std::size_t>> inOccupied;
-  for (std::size_t k = 0; k < probes.size(); ++k) {
-    if (occupied[static_cast<std::size_t>(table.probeCell[k])] != 0) {
-      inOccupied.push_back({table.probeOwnCosine[k], k});
-      continue;
-    }
-    const double c = nearestCosine(centres, probes[k], bestCosine);
-    if (c < bestCosine) {
-      bestCosine = c;
-      best = probes[k];
-    }
-  }
-  std::sort(inOccupied.begin(), inOccupied.end());
-  for (const auto& [ownCosine, k] : inOccupied) {
-    if (ownCosine >= bestCosine) {
-      break;
-    }
-    const double c = nearestCosine(centres, probes[k], bestCosine);
-    if (c < bestCosine) {
-      bestCosine = c;
-      best = probes[k];
-    }
-  }
-
-  // Pattern search around the best probe: eight directions at a shrinking angle, moving to any
-  // that lies further from every centre.
-  double step = 3.0 / kDegreesPerRadian;
-  for (int round = 0; round < 6; ++round) {
-    bool moved = true;
-    for (int move = 0; moved && move < 50; ++move) {
-      moved = false;
-      // An orthonormal pair across the current direction.
-      const Vec3 helper = std::fabs(best[0]) < 0.9 ? Vec3{{1.0, 0.0, 0.0}} : Vec3{{0.0, 1.0, 0.0}};
-      const Vec3 u = normalised(
-          {{best[1] * helper[2] - best[2] * helper[1], best[2] * helper[0] - best[0] * helper[2],
-            best[0] * helper[1] - best[1] * helper[0]}});
-      const Vec3 v = {{best[1] * u[2] - best[2] * u[1], best[2] * u[0] - best[0] * u[2],
-                       best[0] * u[1] - best[1] * u[0]}};
-      Vec3 candidateBest = best;
-      double candidateCosine = bestCosine;
-      for (int k = 0; k < 8; ++k) {
-        const double a = k * kPi / 4.0;
-        const double cu = std::cos(a) * std::sin(step);
-        const double cv = std::sin(a) * std::sin(step);
-        const double cb = std::cos(step);
-        const Vec3 trial =
-            normalised({{cb * best[0] + cu * u[0] + cv * v[0], cb * best[1] + cu * u[1] + cv * v[1],
-                         cb * best[2] + cu * u[2] + cv * v[2]}});
-        const double c = nearestCosine(centres, trial, candidateCosine);
-        if (c < candidateCosine) {
-          candidateCosine = c;
-          candidateBest = trial;
-        }
-      }
-      if (candidateCosine < bestCosine) {
-        bestCosine = candidateCosine;
-        best = candidateBest;
-        moved = true;
-      }
-    }
-    step *= 0.5;
-  }
-  cap.angle_deg = std::acos(std::min(1.0, std::max(-1.0, bestCosine))) * kDegreesPerRadian;
-  cap.centre = best;
+  const Probe best = refineProbe(centres, bestProbe(table, centres, occupied));
+  cap.angle_deg = std::acos(std::min(1.0, std::max(-1.0, best.cosine))) * kDegreesPerRadian;
+  cap.centre = best.direction;
   return cap;
 }
 
@@ -316,7 +315,7 @@ Motion analyseMotion(const SphereGrid& grid, const std::vector<std::uint8_t>& oc
   for (double& m : mean) {
     m /= static_cast<double>(n);
   }
-  motion.meanResultant = std::sqrt(dot(mean, mean));
+  motion.meanResultant = norm(mean);
   Matrix3 scatter{};
   for (std::size_t k = 0; k < n; ++k) {
     const double d[3] = {centres.x[k] - mean[0], centres.y[k] - mean[1], centres.z[k] - mean[2]};
@@ -332,12 +331,7 @@ Motion analyseMotion(const SphereGrid& grid, const std::vector<std::uint8_t>& oc
   const double trace = values[0] + values[1] + values[2];
   motion.planarity = trace > 0.0 ? std::max(0.0, values[0]) / trace : 0.0;
   motion.axis = {{vectors[0][0], vectors[1][0], vectors[2][0]}};
-  motion.axisIndex = 0;
-  for (int k = 1; k < 3; ++k) {
-    if (std::fabs(motion.axis[k]) > std::fabs(motion.axis[motion.axisIndex])) {
-      motion.axisIndex = k;
-    }
-  }
+  motion.axisIndex = dominantAxis(motion.axis);
   // Show the axis with its largest component positive, so that it reads as +X, +Y or +Z.
   if (motion.axis[motion.axisIndex] < 0.0) {
     for (double& a : motion.axis) {

@@ -4,15 +4,11 @@
 
 #include <string>
 
+#include "constants.hpp"
 #include "fluxtrim/units.hpp"
 
 namespace fluxtrim {
 namespace detail {
-
-// The Earth's field at the surface lies in about [0.22, 0.67] gauss; its geometric middle is
-// the nominal strength when no reference is given.
-constexpr double kEarthFieldMin_G = 0.22;
-constexpr double kEarthFieldMax_G = 0.67;
 
 struct UnitJudgement {
   bool matches = false;  // the scale fits the samples' unit

@@ -1,32 +1,31 @@
 #include "fluxtrim/units.hpp"
 
-#include <charconv>
 #include <cmath>
 #include <string_view>
 
 #include "fluxtrim/error.hpp"
+#include "fluxtrim/text.hpp"
 #include "numparse.hpp"
-#include "printable.hpp"
 
 namespace fluxtrim {
 
 namespace {
 
+// Units of each field unit per gauss, the one home of these ratios. Each is exactly
+// representable, so that a conversion by one of them rounds once.
+constexpr double kMilligaussPerGauss = 1000.0;
+constexpr double kMicroteslaPerGauss = 100.0;
+constexpr double kNanoteslaPerGauss = 100000.0;
+constexpr double kGaussPerTesla = 10000.0;
+
 bool validScale(double countsPerGauss) {
   return std::isfinite(countsPerGauss) && countsPerGauss > 0.0;
-}
-
-// The shortest decimal text that reads back to the same double.
-std::string shortest(double value) {
-  char text[32];
-  const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
 }
 
 void checkScale(const SampleUnit& unit) {
   if (unit.unit == Unit::Counts && !validScale(unit.countsPerGauss)) {
     throw UsageError("counts per gauss must be finite and greater than 0, not " +
-                     shortest(unit.countsPerGauss));
+                     shortestText(unit.countsPerGauss));
   }
 }
 
@@ -57,13 +56,13 @@ double SampleUnit::gaussPerUnit() const {
     case Unit::Gauss:
       return 1.0;
     case Unit::Milligauss:
-      return 1e-3;
+      return 1.0 / kMilligaussPerGauss;
     case Unit::Microtesla:
-      return 1e-2;
+      return 1.0 / kMicroteslaPerGauss;
     case Unit::Nanotesla:
-      return 1e-5;
+      return 1.0 / kNanoteslaPerGauss;
     case Unit::Tesla:
-      return 1e4;
+      return kGaussPerTesla;
     case Unit::Counts:
       return 1.0 / countsPerGauss;
   }
@@ -78,17 +77,36 @@ double SampleUnit::toGauss(double value) const {
     case Unit::Gauss:
       return value;
     case Unit::Milligauss:
-      return value / 1000.0;
+      return value / kMilligaussPerGauss;
     case Unit::Microtesla:
-      return value / 100.0;
+      return value / kMicroteslaPerGauss;
     case Unit::Nanotesla:
-      return value / 100000.0;
+      return value / kNanoteslaPerGauss;
     case Unit::Tesla:
-      return value * 10000.0;
+      return value * kGaussPerTesla;
     case Unit::Counts:
       return value / countsPerGauss;
   }
   return value;
+}
+
+double SampleUnit::fromGauss(double value_G) const {
+  checkScale(*this);
+  switch (unit) {
+    case Unit::Gauss:
+      return value_G;
+    case Unit::Milligauss:
+      return value_G * kMilligaussPerGauss;
+    case Unit::Microtesla:
+      return value_G * kMicroteslaPerGauss;
+    case Unit::Nanotesla:
+      return value_G * kNanoteslaPerGauss;
+    case Unit::Tesla:
+      return value_G / kGaussPerTesla;
+    case Unit::Counts:
+      return value_G * countsPerGauss;
+  }
+  return value_G;
 }
 
 std::string SampleUnit::symbol() const {
@@ -122,7 +140,7 @@ std::string SampleUnit::name() const {
     case Unit::Tesla:
       return "tesla";
     case Unit::Counts:
-      return "counts (" + shortest(countsPerGauss) + " per gauss)";
+      return "counts (" + shortestText(countsPerGauss) + " per gauss)";
   }
   return "?";
 }
@@ -161,7 +179,7 @@ SampleUnit parseUnit(const std::string& text) {
   if (lower == "tesla") {
     return SampleUnit{Unit::Tesla};
   }
-  const std::string quoted = "'" + printableText(text.data(), text.data() + text.size()) + "'";
+  const std::string quoted = "'" + printableText(text) + "'";
   const std::string_view countsPrefix = "counts";
   if (lower.compare(0, countsPrefix.size(), countsPrefix) == 0) {
     const std::string_view scale = trimBlanks(unit.substr(countsPrefix.size()));

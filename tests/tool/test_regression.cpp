@@ -1,9 +1,9 @@
 // Regression corpus of whole-tool outputs: fluxtrim.out runs on recordings generated here from
 // fixed seeds, and its status, its standard output (without the execution-time line) and its
-// standard error must equal the outputs recorded in tests/regression/<case>.txt, byte for byte. The
-// recordings cover the three models winning, sizes from 0 to 200,000 rows, header or none, final
-// newline or none, CRLF, blank, short and bad lines, every form of number the conversion knows,
-// several tolerances, units and positions.
+// standard error must equal the outputs recorded in tests/tool/regression/<case>.txt, byte for
+// byte. The recordings cover the three models winning, sizes from 0 to 200,000 rows, header or
+// none, final newline or none, CRLF, blank, short and bad lines, every form of number the
+// conversion knows, several tolerances, units and positions.
 //
 // The generator uses only the 64-bit Mersenne Twister (fixed by the C++ standard) and correctly
 // rounded arithmetic (+, -, *, /, sqrt, %.17g), so the files are the same on every platform.
@@ -331,7 +331,7 @@ std::string outcome(const RunResult& r) {
 }
 
 TEST_F(RegressionTest, WholeToolOutputsMatchTheRecordings) {
-  const fs::path expectedDir = fs::path(FLUXTRIM_SOURCE_DIR) / "tests" / "regression";
+  const fs::path expectedDir = fs::path(FLUXTRIM_SOURCE_DIR) / "tests" / "tool" / "regression";
   const bool recording = std::getenv("FLUXTRIM_RECORD_REGRESSION") != nullptr;
   for (const Case& c : corpus()) {
     SCOPED_TRACE(c.name);

@@ -1,5 +1,5 @@
-// Malformed input end to end: every file of tests/malformed (plus a few made here: 10 MB single
-// lines, a FIFO) goes through the real fluxtrim.out. Whatever the bytes, the tool must end
+// Malformed input end to end: every file of tests/tool/malformed (plus a few made here: 10 MB
+// single lines, a FIFO) goes through the real fluxtrim.out. Whatever the bytes, the tool must end
 // normally (no signal, no hang) with status 0 (a calibration) or 2 (none), print the whole report,
 // and write to standard error nothing but the reader's own messages, its "Can not open csv file"
 // and, with status 2, one last line that says why there is no calibration.
@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 using test_support::RunResult;
 using test_support::splitLines;
 
-const fs::path kCorpus = fs::path(FLUXTRIM_SOURCE_DIR) / "tests" / "malformed";
+const fs::path kCorpus = fs::path(FLUXTRIM_SOURCE_DIR) / "tests" / "tool" / "malformed";
 
 class MalformedInputTest : public test_support::TempDirTest {
  protected:

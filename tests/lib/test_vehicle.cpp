@@ -25,7 +25,7 @@ constexpr double kDegrees = 180.0 / 3.14159265358979323846;
 
 // The place of the examples, or a place the given number of degrees of latitude north of it.
 ReferenceField placeField(double northward_deg = 0.0) {
-  return evaluateField(Model::WMM2025, GeodeticPosition{48.5578 + northward_deg, 3.2914, 89.0},
+  return evaluateField(FieldModel::WMM2025, GeodeticPosition{48.5578 + northward_deg, 3.2914, 89.0},
                        decimalYear(2026, 12, 8));
 }
 

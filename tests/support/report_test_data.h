@@ -26,7 +26,7 @@ struct Calibrated {
 inline fluxtrim::CalibrationOptions modelOptions() {
   fluxtrim::CalibrationOptions options;
   options.reference = fluxtrim::Reference::fromField(
-      fluxtrim::evaluateField(fluxtrim::Model::WMM2025, {48.5578, 3.2914, 89.0}, 2026.0));
+      fluxtrim::evaluateField(fluxtrim::FieldModel::WMM2025, {48.5578, 3.2914, 89.0}, 2026.0));
   return options;
 }
 

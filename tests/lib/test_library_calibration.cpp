@@ -330,6 +330,69 @@ TEST(LibraryCalibration, DisturbedSamplesAreRejectedAndMarked) {
   EXPECT_EQ(r.windows[2].rejectedAs, SampleStatus::Outlier);
 }
 
+// Each window's measureOf and accepts replay the statuses the fit gave, in both modes: a valid
+// sample is kept when every window accepts it and otherwise takes the rejectedAs of the first
+// that does not. Catches a window recorded with another measure, centre or calibration than the
+// one applied (the report's histograms draw these), and a bound applied open where it is closed.
+TEST(LibraryCalibration, WindowsReplayTheStatusesTheFitGave) {
+  std::vector<ct::Vec3> samples = ct::generate(truth(), 1500, ct::Coverage::kFullSphere, 0.002, 43);
+  for (std::size_t k = 300; k < 340; ++k) {
+    samples[k][k % 3] += 0.3 * kField_G;
+  }
+  samples[7] = {std::nan(""), 0.1, 0.2};
+  const SampleSet set = sampleSet(samples);
+  for (const Mode mode : {Mode::Automatic, Mode::FixedWindow}) {
+    const CalibrationResult r = fluxtrim::calibrate(set, withStrength(mode));
+    ASSERT_FALSE(r.windows.empty());
+    for (std::size_t k = 0; k < set.values.size(); ++k) {
+      if (r.status[k] == SampleStatus::Invalid) {
+        continue;
+      }
+      SampleStatus replayed = SampleStatus::Kept;
+      for (const fluxtrim::AcceptanceWindow& w : r.windows) {
+        if (!w.accepts(w.measureOf(set.values[k]))) {
+          replayed = w.rejectedAs;
+          break;
+        }
+      }
+      EXPECT_EQ(r.status[k], replayed) << fluxtrim::modeName(mode) << " sample " << k;
+    }
+  }
+
+  fluxtrim::AcceptanceWindow w;
+  w.lower = 1.0;
+  w.upper = 2.0;
+  EXPECT_TRUE(w.accepts(1.0));
+  EXPECT_TRUE(w.accepts(2.0));
+  EXPECT_FALSE(w.accepts(std::nextafter(1.0, 0.0)));
+  EXPECT_FALSE(w.accepts(std::nan("")));
+  EXPECT_EQ(w.measureOf({{3.0, 4.0, 12.0}}), 13.0);
+  w.measure = fluxtrim::AcceptanceWindow::Measure::DistanceFromCentre;
+  w.centre = {{3.0, 4.0, 0.0}};
+  EXPECT_EQ(w.measureOf({{3.0, 4.0, -2.0}}), 2.0);
+  w.measure = fluxtrim::AcceptanceWindow::Measure::CorrectedMagnitude;
+  w.calibration.offset = {{1.0, 0.0, 0.0}};
+  w.calibration.matrix[0][0] = 2.0;
+  EXPECT_EQ(w.measureOf({{2.5, 0.0, 0.0}}), 3.0);
+}
+
+// The reference in words, as the command and the report print it: the model's place and its
+// date (the calendar date when the decimal year is one, else three decimals), the strength in
+// gauss as given, or the Earth's range assumed.
+TEST(LibraryCalibration, ReferenceInWords) {
+  EXPECT_EQ(fluxtrim::referenceText(Reference()),
+            "none (the Earth's range, about 0.22 to 0.67 G, assumed)");
+  EXPECT_EQ(fluxtrim::referenceText(Reference::fromStrength(0.483)),
+            "a given field strength of 0.483 G");
+  const fluxtrim::GeodeticPosition place{48.5578, 3.2914, 89.0};
+  EXPECT_EQ(fluxtrim::referenceText(Reference::fromField(fluxtrim::evaluateField(
+                fluxtrim::FieldModel::WMM2025, place, fluxtrim::decimalYear(2026, 12, 8)))),
+            "WMM2025 at 48.5578 N, 3.2914 E, 89 m on 2026-12-08");
+  EXPECT_EQ(fluxtrim::referenceText(Reference::fromField(
+                fluxtrim::evaluateField(fluxtrim::FieldModel::WMM2020, place, 2024.123456))),
+            "WMM2020 at 48.5578 N, 3.2914 E, 89 m on 2024.123");
+}
+
 // The fixed window is fluxtrim.out's computation: on the example with the single-precision model
 // field of its position, and on samples with exact window edges, zero rows (accepted once the
 // window reaches zero) and NaN rows, offset, matrix and mean magnitude equal the core's to the
@@ -343,8 +406,9 @@ TEST(LibraryCalibration, FixedWindowIsFluxtrimOutsComputationToTheBit) {
   const FERROKIT::MAGRESULT& expected = tool.getMagCalibResult();
 
   // The model as fluxtrim.out evaluates it: WMM2020 at 2024.0 in single precision.
-  const fluxtrim::ReferenceField field = fluxtrim::evaluateField(
-      fluxtrim::Model::WMM2020, {latitude, longitude, height}, 2024.0, fluxtrim::Precision::Single);
+  const fluxtrim::ReferenceField field =
+      fluxtrim::evaluateField(fluxtrim::FieldModel::WMM2020, {latitude, longitude, height}, 2024.0,
+                              fluxtrim::Precision::Single);
   CalibrationOptions options;
   options.mode = Mode::FixedWindow;
   options.tolerance = 0.2;

@@ -16,6 +16,7 @@
 
 #include "fluxtrim/calibration.hpp"
 #include "fluxtrim/samples.hpp"
+#include "fluxtrim/units.hpp"
 #include "test_support.h"
 
 namespace {
@@ -42,8 +43,8 @@ class FluxtrimTest : public test_support::TempDirTest {
 
   // Validates the JSON files against the named schema; the validator's messages on failure.
   void expectValid(const std::string& schema, const std::vector<std::string>& files) {
-    std::vector<std::string> args{std::string(FLUXTRIM_SOURCE_DIR) + "/tests/validate_json.py",
-                                  kSchemaDir, schema};
+    std::vector<std::string> args{
+        std::string(FLUXTRIM_SOURCE_DIR) + "/tests/support/validate_json.py", kSchemaDir, schema};
     args.insert(args.end(), files.begin(), files.end());
     const fs::path scratch = dir_ / "validator";
     fs::create_directories(scratch);
@@ -495,6 +496,52 @@ TEST_F(FluxtrimTest, CalibrateHeaderCompilesAndCorrectsAsTheLibrary) {
           "/usr/bin/cc", {"-c", "-I", dir_.string(), source, "-o", (dir_ / "x.o").string()}, dir_)
           .status,
       0);
+}
+
+// A field strength in every unit and spelling goes through the library's conversion alone: the
+// JSON's reference strength is SampleUnit::toGauss of the number typed, to the bit, and its
+// total_nT that strength in nanotesla by SampleUnit::fromGauss. Catches the command converting
+// with constants of its own or rounding twice: 48300nT came out as 48300.00000000001 nT and
+// 0.4830000000000001 G when it was multiplied by a rounded 1e-5 and then by 1e5.
+TEST_F(FluxtrimTest, FieldStrengthInEveryUnitIsTheLibrarysConversion) {
+  struct StrengthCase {
+    const char* text;
+    double value;
+    fluxtrim::Unit unit;
+  };
+  const StrengthCase table[] = {{"48300nT", 48300.0, fluxtrim::Unit::Nanotesla},
+                                {"48300 nT", 48300.0, fluxtrim::Unit::Nanotesla},
+                                {"23456 nanotesla", 23456.0, fluxtrim::Unit::Nanotesla},
+                                {"47.1uT", 47.1, fluxtrim::Unit::Microtesla},
+                                {"47.1 \xC2\xB5T", 47.1, fluxtrim::Unit::Microtesla},
+                                {"483mG", 483.0, fluxtrim::Unit::Milligauss},
+                                {"0.483G", 0.483, fluxtrim::Unit::Gauss},
+                                {"4.83e-5T", 4.83e-5, fluxtrim::Unit::Tesla},
+                                {"0.0000483 tesla", 0.0000483, fluxtrim::Unit::Tesla}};
+  const std::string samples =
+      writeFile("tumble.csv", "x,y,z\n0.4,0.1,0.2\n-0.3,0.3,0.1\n0.1,-0.4,0.25\n0.2,0.2,-0.4\n");
+  for (const StrengthCase& c : table) {
+    SCOPED_TRACE(c.text);
+    const RunResult r = run({"calibrate", samples, "--field-strength", c.text, "--format", "json"});
+    ASSERT_LE(r.status, 1) << r.err;
+    const nlohmann::json document = nlohmann::json::parse(r.out);
+    const double strength_G = fluxtrim::SampleUnit{c.unit}.toGauss(c.value);
+    const double strength_nT =
+        fluxtrim::SampleUnit{fluxtrim::Unit::Nanotesla}.fromGauss(strength_G);
+    EXPECT_EQ(document.at("reference").at("kind"), "strength");
+    EXPECT_EQ(document.at("reference").at("total_nT").get<double>(), strength_nT);
+    EXPECT_EQ(document.at("metrics").at("reference_field_G").get<double>(), strength_G);
+  }
+}
+
+// The named fault itself, in the figures a person compares: 48300 nT typed is 48300 nT written.
+TEST_F(FluxtrimTest, FieldStrengthInNanoteslaReadsBackExactly) {
+  const RunResult r =
+      run({"calibrate", kExample, "--field-strength", "48300nT", "--format", "json"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const nlohmann::json document = nlohmann::json::parse(r.out);
+  EXPECT_EQ(document.at("reference").at("total_nT").get<double>(), 48300.0);
+  EXPECT_EQ(document.at("metrics").at("reference_field_G").get<double>(), 0.483);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <streambuf>
 #include <string>
@@ -217,6 +218,7 @@ TEST(SampleUnitTest, ParsesUnitsAndConvertsToGauss) {
   EXPECT_EQ(counts.unit, Unit::Counts);
   EXPECT_EQ(counts.countsPerGauss, 1090.0);
   EXPECT_EQ(counts.name(), "counts (1090 per gauss)");
+  EXPECT_EQ(fluxtrim::SampleUnit::counts(0.1).name(), "counts (0.1 per gauss)");
   for (const char* text : {"", "g", "MG", "ut", "counts", "counts:", "counts:0", "counts:-5",
                            "counts:inf", "counts:12abc", "kilogauss"}) {
     EXPECT_THROW(fluxtrim::parseUnit(text), fluxtrim::UsageError) << text;
@@ -233,6 +235,21 @@ TEST(SampleUnitTest, ParsesUnitsAndConvertsToGauss) {
   EXPECT_EQ(fluxtrim::parseUnit("uT").toGauss(48.3), 0.483);
   EXPECT_EQ(fluxtrim::parseUnit("mG").toGauss(483.0), 0.483);
   EXPECT_THROW(fluxtrim::SampleUnit::counts(0.0).toGauss(1.0), fluxtrim::UsageError);
+
+  // fromGauss is the inverse, rounded once: each unit's count per gauss exactly, and a strength
+  // typed in one unit reaches another through gauss with two single roundings.
+  const std::pair<Unit, double> perGauss[] = {{Unit::Gauss, 1.0},
+                                              {Unit::Milligauss, 1000.0},
+                                              {Unit::Microtesla, 100.0},
+                                              {Unit::Nanotesla, 100000.0},
+                                              {Unit::Tesla, 1e-4}};
+  for (const auto& [unit, count] : perGauss) {
+    EXPECT_EQ(fluxtrim::SampleUnit{unit}.fromGauss(1.0), count) << static_cast<int>(unit);
+    EXPECT_EQ(fluxtrim::SampleUnit{unit}.toGauss(count), 1.0) << static_cast<int>(unit);
+  }
+  EXPECT_EQ(fluxtrim::parseUnit("nT").fromGauss(0.483), 48300.0);
+  EXPECT_EQ(counts.fromGauss(2.0), 2180.0);
+  EXPECT_THROW(fluxtrim::SampleUnit::counts(-1.0).fromGauss(1.0), fluxtrim::UsageError);
 
   // A unit given to the reader is kept, and checked before anything is read.
   ReadOptions options;
@@ -285,6 +302,22 @@ TEST(SampleReadTest, EveryLineWithoutASampleIsReportedWithItsNumber) {
   EXPECT_EQ(s.skipped[0].text, "12abc,2,3");
   options.maxListedLines = 100;
   EXPECT_EQ(readText("1,2,3\n1,2,3\x1b[2J\n", options).summary.skipped.at(0).text, "1,2,3\\x1B[2J");
+
+  // Every problem and delimiter has its own words, the ones every message uses: a new
+  // enumerator without a name would read "unknown" or repeat another's.
+  std::set<std::string> names;
+  for (int p = 0; p < fluxtrim::kLineProblemCount; ++p) {
+    names.insert(fluxtrim::lineProblemName(static_cast<LineProblem>(p)));
+  }
+  EXPECT_EQ(names,
+            (std::set<std::string>{"too few cells", "not a number", "out of range", "not finite"}));
+  names.clear();
+  for (fluxtrim::Delimiter d :
+       {fluxtrim::Delimiter::Auto, fluxtrim::Delimiter::Comma, fluxtrim::Delimiter::Semicolon,
+        fluxtrim::Delimiter::Tab, fluxtrim::Delimiter::Blanks}) {
+    names.insert(fluxtrim::delimiterName(d));
+  }
+  EXPECT_EQ(names.size(), 5u);
 }
 
 TEST(SampleReadTest, ConversionIsExactlyStrtod) {

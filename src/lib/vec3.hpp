@@ -1,0 +1,74 @@
+// Small helpers on three-component vectors, the one home of the library's vector arithmetic.
+// Every magnitude goes through norm(), the calibration core's scaled Euclidean norm, so that a
+// magnitude compared with an acceptance window anywhere in the library (the fit, the diagnostics,
+// the report's histograms) is the very double the core compares.
+#ifndef FLUXTRIM_LIB_VEC3_HPP
+#define FLUXTRIM_LIB_VEC3_HPP
+
+#include <cmath>
+#include <string>
+
+#include "fluxtrim/types.hpp"
+#include "xnrm2.h"
+
+namespace fluxtrim {
+namespace detail {
+
+// The names of the sensor axes, by index.
+constexpr char kAxisNames[3] = {'X', 'Y', 'Z'};
+
+// (a0 b0 + a1 b1) + a2 b2, summed in that order.
+inline double dot(const Vec3& a, const Vec3& b) {
+  return (a[0] * b[0] + a[1] * b[1]) + a[2] * b[2];
+}
+
+// |v|, the core's scaled norm (no overflow or underflow for any finite v); NaN when a component
+// is NaN.
+inline double norm(const Vec3& v) {
+  return coder::internal::blas::xnrm2(3, v.data(), 1);
+}
+
+inline Vec3 difference(const Vec3& a, const Vec3& b) {
+  return {{a[0] - b[0], a[1] - b[1], a[2] - b[2]}};
+}
+
+inline Vec3 cross(const Vec3& a, const Vec3& b) {
+  return {{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]}};
+}
+
+// v / |v|; NaN components for a zero v.
+inline Vec3 normalised(const Vec3& v) {
+  const double n = norm(v);
+  return {{v[0] / n, v[1] / n, v[2] / n}};
+}
+
+inline bool isFinite(const Vec3& v) {
+  return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
+}
+
+inline bool isZero(const Vec3& v) {
+  return v[0] == 0.0 && v[1] == 0.0 && v[2] == 0.0;
+}
+
+// The index of the component of largest magnitude, the first of equals: the sensor axis nearest
+// to the direction v.
+inline int dominantAxis(const Vec3& v) {
+  int k = 0;
+  for (int j = 1; j < 3; ++j) {
+    if (std::fabs(v[j]) > std::fabs(v[k])) {
+      k = j;
+    }
+  }
+  return k;
+}
+
+// "+Z", "-X": the signed sensor axis nearest to the direction v.
+inline std::string nearestAxis(const Vec3& v) {
+  const int k = dominantAxis(v);
+  return std::string(v[k] < 0.0 ? "-" : "+") + kAxisNames[k];
+}
+
+}  // namespace detail
+}  // namespace fluxtrim
+
+#endif

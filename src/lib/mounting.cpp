@@ -26,7 +26,6 @@ using namespace detail::vehicle;
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Within this many degrees of the magnetic equator the sign of the inclination, and with it the
 // handedness, is not told.
 constexpr double kHandednessMargin_deg = 5.0;

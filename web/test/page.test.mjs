@@ -98,10 +98,7 @@ before(async () => {
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
     viewport: { width: 1200, height: 900 },
   });
-  // Every request of every page, the page's own file aside.
-  context.on('request', (request) => {
-    if (request.url() !== pageUrl) requests.push(request.url());
-  });
+  context.on('request', (request) => requests.push(request.url()));
   copyFileSync(join(repo, 'examples/mag.csv'), join(work, 'mag.csv'));
 });
 
@@ -178,11 +175,17 @@ describe('the example recording', () => {
     assert.ok(await pixels() !== dragged, 'the view did not turn with the arrow key');
   });
 
-  test('labels every control', async () => {
+  test('labels every control, and fits the window at 200 % zoom and on a phone', async () => {
     const unlabelled = await page.$$eval('input, select, button, canvas[tabindex]', (controls) => controls
       .filter((c) => !(c.labels?.length || c.getAttribute('aria-label') || c.textContent.trim()))
       .map((c) => c.id || c.outerHTML.slice(0, 60)));
     assert.deepEqual(unlabelled, []);
+    // 600 pixels: a window of 1200 at 200 %; 360: a phone. Nothing makes the page scroll sideways.
+    for (const width of [600, 360]) {
+      await page.setViewportSize({ width, height: 800 });
+      assert.ok(await page.evaluate(() => document.documentElement.scrollWidth) <= width, `${width} pixels`);
+    }
+    await page.setViewportSize({ width: 1200, height: 900 });
   });
 });
 
@@ -227,8 +230,12 @@ describe('a recording of 100,000 samples', () => {
 });
 
 describe('the page on its own', () => {
-  test('made no request at all', () => {
-    assert.deepEqual(requests, []);
+  test('made no request but for its own file, and its policy refuses one', async () => {
+    assert.ok(requests.includes(pageUrl), 'the listener saw the page load');
+    assert.deepEqual(requests.filter((url) => url !== pageUrl), []);
+    const page = await openPage();
+    assert.equal(await page.evaluate(() => fetch('data:text/plain,x').then(() => 'fetched', () => 'refused')), 'refused');
+    await page.close();
   });
 
   test('weighs under 3 MB', () => {

@@ -13,7 +13,8 @@
 #include <iterator>
 #include <new>
 #include <optional>
-#include <sstream>
+#include <istream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,14 @@ Settings parseSettings(const char* json) {
   return s;
 }
 
+// The session's text as a stream, without a copy of it.
+class TextBuffer : public std::streambuf {
+ public:
+  explicit TextBuffer(std::string& text) {
+    setg(text.data(), text.data(), text.data() + text.size());
+  }
+};
+
 // A recording arriving in chunks, and what its last fit gave.
 struct Session {
   std::string text;  // every byte pushed since the last clear
@@ -108,7 +117,8 @@ std::string refit(Session& session, const Settings& settings) {
   if (session.reference.kind == fluxtrim_cli::Reference::Kind::Model) {
     session.options.reference = fluxtrim::Reference::fromField(session.reference.field);
   }
-  std::istringstream in(session.text);
+  TextBuffer text(session.text);
+  std::istream in(&text);
   fluxtrim::SampleSet samples =
       fluxtrim::readSamples(in, fluxtrim_cli::readOptions(settings.read), settings.source);
   if (samples.values.empty()) {
@@ -236,6 +246,17 @@ EMSCRIPTEN_KEEPALIVE void ft_session_destroy(Session* session) {
 // Forgets the text and the last fit: a new recording starts.
 EMSCRIPTEN_KEEPALIVE void ft_session_clear(Session* session) {
   *session = Session();
+}
+
+// Reserves room for the text to grow to `bytes` bytes, so that a recording of known size is held
+// once, not copied as it grows; false when memory runs out.
+EMSCRIPTEN_KEEPALIVE int ft_session_reserve(Session* session, std::size_t bytes) {
+  try {
+    session->text.reserve(bytes);
+    return 1;
+  } catch (const std::exception&) {
+    return 0;
+  }
 }
 
 // Makes room for `bytes` more bytes of text and returns where JavaScript writes them; null when

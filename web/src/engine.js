@@ -84,6 +84,13 @@ class FitSession {
     this.bytes = 0;
   }
 
+  // Makes room for a recording of the given size in bytes, when it is known beforehand.
+  reserve(bytes) {
+    if (!this.engine.module._ft_session_reserve(this.handle, bytes)) {
+      throw new EngineError('out of memory: the recording is too large for this page');
+    }
+  }
+
   // Appends a chunk of the recording: a Uint8Array, or a string (written as UTF-8).
   push(chunk) {
     const bytes = typeof chunk === 'string' ? this.engine.encoder.encode(chunk) : chunk;

@@ -23,6 +23,7 @@ function todayUtc() {
 // Hands a file to the session in slices, reporting the share read; false when stillWanted()
 // turned false on the way (another recording was chosen).
 async function feedFile(session, file, onProgress, stillWanted) {
+  session.reserve(file.size);
   const reader = file.stream().getReader();
   let read = 0;
   for (;;) {
@@ -61,7 +62,9 @@ class CalibrationPage {
     this.engine = engine;
     this.session = engine.newSession();
     this.source = '';
+    this.verdict = '';
     this.generation = 0;  // of the recording being read; a newer one abandons an older read
+    this.reading = false;  // while a recording is fed to the session, no fit of part of it
     this.view = new SampleView3D($('view3d-canvas'));
   }
 
@@ -149,16 +152,20 @@ class CalibrationPage {
     this.hideResult();
     const status = $('file-status');
     status.textContent = `Reading ${file.name}\u2026`;
+    this.reading = true;
     try {
       const complete = await feedFile(this.session, file, (read, size) => {
         status.textContent = `Reading ${file.name}: ${size > 0 ? Math.round((100 * read) / size) : 100} %`;
       }, stillWanted);
       if (!complete) return;
     } catch (error) {
+      if (!stillWanted()) return;
       this.session.clear();
       status.textContent = '';
       this.showError(`${file.name} cannot be read: ${error.message}`);
       return;
+    } finally {
+      if (stillWanted()) this.reading = false;
     }
     status.textContent = `${file.name}: ${this.session.bytes} bytes read.`;
     $('calibrate').disabled = false;
@@ -167,12 +174,15 @@ class CalibrationPage {
 
   // Fits all the text the session holds and shows the result, or why there is none.
   async refit() {
-    if (this.session.bytes === 0) return;
+    if (this.session.bytes === 0 || this.reading) return;
+    const generation = this.generation;
     const status = $('file-status');
     const before = status.textContent;
     status.textContent = `Calibrating ${this.source}\u2026`;
     // Let the message paint before the fit holds the page for a moment.
     await new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve, 0)));
+    // Another recording chosen meanwhile is being read, and fitted when it is in.
+    if (generation !== this.generation || this.reading) return;
     const started = performance.now();
     let fit;
     try {
@@ -202,6 +212,7 @@ class CalibrationPage {
     this.parkPageSections();
     result.replaceChildren(template.content);
     result.dataset.verdict = fit.document.verdict;
+    this.verdict = fit.document.verdict;
     const after = $('calibration') || result.lastElementChild;
     after.after($('downloads'), $('view3d'));
     result.hidden = false;
@@ -240,7 +251,10 @@ class CalibrationPage {
     const base = this.source.replace(/\.[^.]*$/, '') || 'recording';
     try {
       save(base + DOWNLOADS[format].suffix, this.session.download(format), DOWNLOADS[format].type);
-      $('download-status').textContent = `Saved ${base}${DOWNLOADS[format].suffix}.`;
+      // As fluxtrim apply warns: samples corrected by a failed calibration look right and are not.
+      const warning = format === 'csv' && this.verdict === 'fail'
+        ? ' The verdict is FAIL: these corrected samples are not trustworthy.' : '';
+      $('download-status').textContent = `Saved ${base}${DOWNLOADS[format].suffix}.${warning}`;
     } catch (error) {
       if (!(error instanceof EngineError)) throw error;
       $('download-status').textContent = error.message;

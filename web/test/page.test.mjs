@@ -212,6 +212,26 @@ describe('what cannot be calibrated', () => {
   });
 });
 
+describe('a calibration that fails', () => {
+  test('says FAIL as the command does, and nothing downloaded passes for usable', async () => {
+    // The example in microtesla read as gauss: the unit check fails it.
+    const lines = readFileSync(join(work, 'mag.csv'), 'utf8').split('\n');
+    const scaled = lines.map((line, i) => (i === 0 || line === '' ? line
+      : line.split(',').map((v) => String(100 * Number(v))).join(','))).join('\n');
+    execFileSync('sh', ['-c', `cat > ${join(work, 'mag-uT.csv')}`], { input: scaled });
+    const page = await openPage();
+    await calibrate(page, join(work, 'mag-uT.csv'));
+    const expected = JSON.parse(native(['calibrate', 'mag-uT.csv', ...PLACE_OPTIONS, '--format', 'json'], work));
+    assert.equal(expected.verdict, 'fail');
+    assert.equal(await page.getAttribute('#result', 'data-verdict'), 'fail');
+    assert.match(await page.textContent('#verdict'), /FAIL[\s\S]*microtesla/);
+    assert.match(await downloaded(page, 'c'), /^#error /m);
+    await downloaded(page, 'csv');
+    assert.match(await page.textContent('#download-status'), /FAIL: these corrected samples are not trustworthy/);
+    await page.close();
+  });
+});
+
 describe('a recording of 100,000 samples', () => {
   test('calibrates in under 2 s to the command\'s numbers, and corrects them to its digits', async () => {
     const name = 'scale-100k.csv';

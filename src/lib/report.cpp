@@ -10,6 +10,7 @@
 #include "fluxtrim/field.hpp"
 #include "fluxtrim/version.hpp"
 #include "reportPlots.hpp"
+#include "reportSections.hpp"
 #include "reportText.hpp"
 
 namespace fluxtrim {
@@ -533,39 +534,31 @@ void inputSection(std::string& page, const SampleSet& samples, const Calibration
 
 }  // namespace
 
-std::string reportHtml(const SampleSet& samples, const CalibrationOptions& options,
-                       const CalibrationResult& result) {
+namespace detail {
+
+const char* reportStyle() {
+  return kStyle;
+}
+
+std::string reportSections(const SampleSet& samples, const CalibrationOptions& options,
+                           const CalibrationResult& result) {
   if (result.status.size() != samples.values.size()) {
     throw UsageError("report: the result holds " + std::to_string(result.status.size()) +
                      " sample statuses for " + std::to_string(samples.values.size()) +
                      " samples; give the samples it was computed from");
   }
-  detail::PlotContext context;
+  PlotContext context;
   context.unit = html(result.unit.symbol());
   const double gaussPerUnit = result.figures.gaussPerUnit;
   context.field = result.figures.field_G / gaussPerUnit;
   context.fieldName =
       options.reference.kind() == Reference::Kind::Field ? "model field" : "given field";
   context.decimals =
-      detail::decimalsFor(std::isfinite(context.field) ? context.field : result.figures.radius);
-  const detail::PlotSelection selection = detail::selectSamples(samples, result);
+      decimalsFor(std::isfinite(context.field) ? context.field : result.figures.radius);
+  const PlotSelection selection = selectSamples(samples, result);
 
-  const std::string source =
-      samples.source.empty() ? std::string("samples given directly") : html(samples.source);
   std::string page;
   page.reserve(1 << 19);
-  page +=
-      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-      "style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:\">"
-      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-      "<link rel=\"icon\" href=\"data:,\"><title>Calibration " +
-      std::string(verdictName(result.diagnostics.verdict)) + ": " + source + "</title><style>";
-  page += kStyle;
-  page += "</style></head><body><main><header><h1>Magnetometer calibration</h1><p class=\"sub\">" +
-          source + kMiddleDot + std::to_string(samples.values.size()) + " samples in " +
-          html(result.unit.name()) + kMiddleDot + modeName(result.mode) + " mode" + kMiddleDot +
-          modelName(result.model) + "</p></header>\n";
   verdictSection(page, result);
   page += "\n";
   calibrationSection(page, samples, options, result, context);
@@ -581,6 +574,31 @@ std::string reportHtml(const SampleSet& samples, const CalibrationOptions& optio
   modelsSection(page, result, context);
   page += "\n";
   inputSection(page, samples, options, result);
+  return page;
+}
+
+}  // namespace detail
+
+std::string reportHtml(const SampleSet& samples, const CalibrationOptions& options,
+                       const CalibrationResult& result) {
+  const std::string sections = detail::reportSections(samples, options, result);
+  const std::string source =
+      samples.source.empty() ? std::string("samples given directly") : html(samples.source);
+  std::string page;
+  page.reserve(sections.size() + sizeof kStyle + 4096);
+  page +=
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+      "style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src data:\">"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+      "<link rel=\"icon\" href=\"data:,\"><title>Calibration " +
+      std::string(verdictName(result.diagnostics.verdict)) + ": " + source + "</title><style>";
+  page += kStyle;
+  page += "</style></head><body><main><header><h1>Magnetometer calibration</h1><p class=\"sub\">" +
+          source + kMiddleDot + std::to_string(samples.values.size()) + " samples in " +
+          html(result.unit.name()) + kMiddleDot + modeName(result.mode) + " mode" + kMiddleDot +
+          modelName(result.model) + "</p></header>\n";
+  page += sections;
   page += "\n<footer>Written by the fluxtrim library " + std::string(version()) +
           ". The plots draw at most " + std::to_string(detail::kMaxKeptPoints) + " kept and " +
           std::to_string(detail::kMaxRejectedPoints) +

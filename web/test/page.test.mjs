@@ -1,0 +1,264 @@
+// The built page in Debian's Chromium, against the native command: the same verdict, offset and
+// matrix, the same documents to download, the same field, and not one request made.
+//
+// Needs build-web/fluxtrim.html (tools/build_web.sh) and the native command (build/fluxtrim);
+// tools/test_web.sh builds both and runs this. FLUXTRIM_SCREENSHOT=PATH saves a picture of the
+// page after the example's calibration there (the README's).
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { copyFileSync, mkdtempSync, readFileSync, rmSync, statSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join, resolve } from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import { fileURLToPath, pathToFileURL } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const repo = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
+const pagePath = process.env.FLUXTRIM_PAGE ?? join(repo, 'build-web/fluxtrim.html');
+const command = process.env.FLUXTRIM_COMMAND ?? join(repo, 'build/fluxtrim');
+const pageUrl = pathToFileURL(pagePath).href;
+
+// The README's place, on a fixed date so that the page and the command use the same field.
+const PLACE = { latitude: '48.5578', longitude: '3.2914', altitude: '89', date: '2026-12-08' };
+const PLACE_OPTIONS = ['--lat', PLACE.latitude, '--lon', PLACE.longitude, '--alt', PLACE.altitude,
+  '--date', PLACE.date];
+const RELATIVE = 1e-12;
+
+const work = mkdtempSync(join(tmpdir(), 'fluxtrim-web-'));
+let context;
+const requests = [];
+
+// The command run in the recording's folder, on its bare name, so that both record the same
+// source; its exit status is the verdict's, so only its output matters here.
+function native(args, cwd) {
+  try {
+    return execFileSync(command, args, { cwd, encoding: 'utf8', maxBuffer: 1 << 28 });
+  } catch (error) {
+    if (error.status === 1) return error.stdout;
+    throw error;
+  }
+}
+
+function close(actual, expected, where) {
+  const scale = Math.max(Math.abs(actual), Math.abs(expected));
+  assert.ok(Math.abs(actual - expected) <= RELATIVE * scale,
+    `${where}: ${actual} against the command's ${expected}`);
+}
+
+// Equal JSON, numbers within RELATIVE (the last bits of atan2 and pow may differ), keys in order.
+function sameDocument(actual, expected, where = 'document') {
+  if (typeof expected === 'number' && typeof actual === 'number') {
+    close(actual, expected, where);
+  } else if (expected !== null && typeof expected === 'object') {
+    assert.equal(typeof actual, 'object', where);
+    assert.deepEqual(Object.keys(actual), Object.keys(expected), `${where}: keys`);
+    for (const key of Object.keys(expected)) sameDocument(actual[key], expected[key], `${where}.${key}`);
+  } else {
+    assert.equal(actual, expected, where);
+  }
+}
+
+// The offset and matrix of the report's calibration text: "offset = [a, b, c]", "matrix = [[...".
+function calibrationFromText(text) {
+  const numbers = (line) => line.match(/-?\d[\d.]*(?:e[-+]?\d+)?/g).map(Number);
+  const lines = text.split('\n');
+  const at = lines.findIndex((line) => line.startsWith('offset = '));
+  return { offset: numbers(lines[at]), matrix: [1, 2, 3].map((row) => numbers(lines[at + row])) };
+}
+
+async function openPage() {
+  const page = await context.newPage();
+  page.on('pageerror', (error) => assert.fail(`script error in the page: ${error.message}`));
+  await page.goto(pageUrl);
+  await page.waitForSelector('#loading', { state: 'hidden' });
+  for (const [field, value] of Object.entries(PLACE)) await page.fill(`#${field}`, value);
+  return page;
+}
+
+// Chooses the recording and waits for its verdict (or its error); returns the seconds taken.
+async function calibrate(page, file) {
+  const started = Date.now();
+  await page.setInputFiles('#file-input', file);
+  await page.waitForSelector('#result[data-verdict]:not([hidden]), #error:not([hidden])');
+  return (Date.now() - started) / 1000;
+}
+
+async function downloaded(page, format) {
+  const [download] = await Promise.all([page.waitForEvent('download'),
+    page.click(`#downloads button[data-format=${format}]`)]);
+  return readFileSync(await download.path(), 'utf8');
+}
+
+before(async () => {
+  statSync(pagePath);
+  context = await chromium.launchPersistentContext(join(work, 'profile'), {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    viewport: { width: 1200, height: 900 },
+  });
+  context.on('request', (request) => requests.push(request.url()));
+  copyFileSync(join(repo, 'examples/mag.csv'), join(work, 'mag.csv'));
+});
+
+after(async () => {
+  await context?.close();
+  rmSync(work, { recursive: true, force: true });
+});
+
+describe('the example recording', () => {
+  let page;
+  before(async () => {
+    page = await openPage();
+    await calibrate(page, join(work, 'mag.csv'));
+  });
+
+  test('gives the command\'s verdict, offset and matrix', async () => {
+    const expected = JSON.parse(native(['calibrate', 'mag.csv', ...PLACE_OPTIONS, '--format', 'json'], work));
+    assert.equal(await page.getAttribute('#result', 'data-verdict'), expected.verdict);
+    assert.match(await page.textContent('#verdict .badge'), new RegExp(expected.verdict.toUpperCase()));
+    const shown = calibrationFromText(await page.textContent('#calibration-text'));
+    const { offset_G: offset, matrix } = expected.calibration;
+    offset.forEach((value, i) => close(shown.offset[i], value, `offset[${i}]`));
+    matrix.forEach((row, r) => row.forEach((value, c) => close(shown.matrix[r][c], value, `matrix[${r}][${c}]`)));
+    for (const id of ['proj-raw-xy', 'magnitudes', 'coverage']) {
+      assert.ok(await page.$(`#result svg#${id}`), `the report's plot ${id}`);
+    }
+    if (process.env.FLUXTRIM_SCREENSHOT) {
+      // From the top down to the 3-D view, nothing focused.
+      await page.evaluate(() => document.activeElement?.blur());
+      const bottom = await page.$eval('#view3d', (e) => Math.ceil(e.getBoundingClientRect().bottom + window.scrollY + 16));
+      await page.screenshot({ path: process.env.FLUXTRIM_SCREENSHOT, fullPage: true,
+        clip: { x: 0, y: 0, width: 1200, height: bottom } });
+    }
+  });
+
+  test('downloads what the command writes', async () => {
+    const json = await downloaded(page, 'json');
+    sameDocument(JSON.parse(json), JSON.parse(native(['calibrate', 'mag.csv', ...PLACE_OPTIONS, '--format', 'json'], work)));
+    assert.equal(await downloaded(page, 'c'),
+      native(['calibrate', 'mag.csv', ...PLACE_OPTIONS, '--format', 'c'], work));
+    // The corrected samples as apply writes them with the page's own calibration file.
+    copyFileSync(join(work, 'mag.csv'), join(work, 'again.csv'));
+    execFileSync('sh', ['-c', `cat > ${join(work, 'page.json')}`], { input: json });
+    assert.equal(await downloaded(page, 'csv'),
+      execFileSync(command, ['apply', 'page.json', 'mag.csv'], { cwd: work, encoding: 'utf8', stdio: ['ignore', 'pipe', 'ignore'] }));
+  });
+
+  test('without a place, compares with the Earth\'s range as the command does', async () => {
+    const other = await openPage();
+    for (const field of ['latitude', 'longitude', 'altitude']) await other.fill(`#${field}`, '');
+    await calibrate(other, join(work, 'mag.csv'));
+    sameDocument(JSON.parse(await downloaded(other, 'json')),
+      JSON.parse(native(['calibrate', 'mag.csv', '--format', 'json'], work)));
+    await other.close();
+  });
+
+  test('shows the field as `fluxtrim field` prints it', async () => {
+    assert.equal(await page.textContent('#field-text'), native(['field', ...PLACE_OPTIONS], work));
+  });
+
+  test('turns the 3-D view with the mouse and the keys', async () => {
+    const pixels = () => page.$eval('#view3d-canvas', (canvas) => canvas.toDataURL());
+    await page.locator('#view3d-canvas').scrollIntoViewIfNeeded();
+    const box = await page.locator('#view3d-canvas').boundingBox();
+    const first = await pixels();
+    await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+    await page.mouse.down();
+    await page.mouse.move(box.x + box.width / 2 + 120, box.y + box.height / 2 + 40, { steps: 4 });
+    await page.mouse.up();
+    const dragged = await pixels();
+    assert.ok(dragged !== first, 'the view did not turn when dragged');
+    await page.focus('#view3d-canvas');
+    await page.keyboard.press('ArrowLeft');
+    assert.ok(await pixels() !== dragged, 'the view did not turn with the arrow key');
+  });
+
+  test('labels every control, and fits the window at 200 % zoom and on a phone', async () => {
+    const unlabelled = await page.$$eval('input, select, button, canvas[tabindex]', (controls) => controls
+      .filter((c) => !(c.labels?.length || c.getAttribute('aria-label') || c.textContent.trim()))
+      .map((c) => c.id || c.outerHTML.slice(0, 60)));
+    assert.deepEqual(unlabelled, []);
+    // 600 pixels: a window of 1200 at 200 %; 360: a phone. Nothing makes the page scroll sideways.
+    for (const width of [600, 360]) {
+      await page.setViewportSize({ width, height: 800 });
+      assert.ok(await page.evaluate(() => document.documentElement.scrollWidth) <= width, `${width} pixels`);
+    }
+    await page.setViewportSize({ width: 1200, height: 900 });
+  });
+});
+
+describe('what cannot be calibrated', () => {
+  test('says why and shows no result, not a stale one', async () => {
+    const page = await openPage();
+    await calibrate(page, join(work, 'mag.csv'));
+    assert.equal(await page.isVisible('#result'), true);
+    // A place that does not exist: the old result goes with the fit it no longer matches.
+    await page.fill('#latitude', '95');
+    await page.press('#latitude', 'Enter');
+    await page.waitForSelector('#error:not([hidden])');
+    assert.match(await page.textContent('#error'), /latitude/i);
+    assert.equal(await page.isVisible('#result'), false);
+    assert.equal(await page.isVisible('#downloads'), false);
+
+    await page.fill('#latitude', PLACE.latitude);
+    await page.setInputFiles('#file-input', { name: 'notes.txt', mimeType: 'text/plain',
+      buffer: Buffer.from('time,comment\n1,started\n2,stopped\n') });
+    await page.waitForSelector('#error:not([hidden])');
+    assert.match(await page.textContent('#error'), /no samples in 'notes\.txt'/);
+    assert.equal(await page.isVisible('#result'), false);
+    await page.close();
+  });
+});
+
+describe('a calibration that fails', () => {
+  test('says FAIL as the command does, and nothing downloaded passes for usable', async () => {
+    // The example in microtesla read as gauss: the unit check fails it.
+    const lines = readFileSync(join(work, 'mag.csv'), 'utf8').split('\n');
+    const scaled = lines.map((line, i) => (i === 0 || line === '' ? line
+      : line.split(',').map((v) => String(100 * Number(v))).join(','))).join('\n');
+    execFileSync('sh', ['-c', `cat > ${join(work, 'mag-uT.csv')}`], { input: scaled });
+    const page = await openPage();
+    await calibrate(page, join(work, 'mag-uT.csv'));
+    const expected = JSON.parse(native(['calibrate', 'mag-uT.csv', ...PLACE_OPTIONS, '--format', 'json'], work));
+    assert.equal(expected.verdict, 'fail');
+    assert.equal(await page.getAttribute('#result', 'data-verdict'), 'fail');
+    assert.match(await page.textContent('#verdict'), /FAIL[\s\S]*microtesla/);
+    assert.match(await downloaded(page, 'c'), /^#error /m);
+    await downloaded(page, 'csv');
+    assert.match(await page.textContent('#download-status'), /FAIL: these corrected samples are not trustworthy/);
+    await page.close();
+  });
+});
+
+describe('a recording of 100,000 samples', () => {
+  test('calibrates in under 2 s to the command\'s numbers, and corrects them to its digits', async () => {
+    const name = 'scale-100k.csv';
+    execFileSync('/usr/bin/python3', [join(repo, 'tools/gen_scale_samples.py'), '100000', join(work, name)]);
+    const page = await openPage();
+    const seconds = await calibrate(page, join(work, name));
+    console.log(`# 100,000 samples: read and calibrated in ${seconds.toFixed(2)} s`);
+    assert.ok(seconds < 2, `${seconds} s`);
+    const json = await downloaded(page, 'json');
+    sameDocument(JSON.parse(json), JSON.parse(native(['calibrate', name, ...PLACE_OPTIONS, '--format', 'json'], work)));
+    execFileSync('sh', ['-c', `cat > ${join(work, 'scale.json')}`], { input: json });
+    assert.equal(await downloaded(page, 'csv'),
+      execFileSync(command, ['apply', 'scale.json', name], { cwd: work, encoding: 'utf8', maxBuffer: 1 << 28, stdio: ['ignore', 'pipe', 'ignore'] }));
+    await page.close();
+  });
+});
+
+describe('the page on its own', () => {
+  test('made no request but for its own file, and its policy refuses one', async () => {
+    assert.ok(requests.includes(pageUrl), 'the listener saw the page load');
+    assert.deepEqual(requests.filter((url) => url !== pageUrl), []);
+    const page = await openPage();
+    assert.equal(await page.evaluate(() => fetch('data:text/plain,x').then(() => 'fetched', () => 'refused')), 'refused');
+    await page.close();
+  });
+
+  test('weighs under 3 MB', () => {
+    assert.ok(statSync(pagePath).size < 3 * 1024 * 1024, `${statSync(pagePath).size} bytes`);
+  });
+});

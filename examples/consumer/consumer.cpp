@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     const double year = argc == 6 ? fluxtrim::parseDate(argv[5]) : fluxtrim::currentDecimalYear();
     fluxtrim::CalibrationOptions options;
     options.reference = fluxtrim::Reference::fromField(
-        fluxtrim::evaluateField(fluxtrim::Model::WMM2025, place, year));
+        fluxtrim::evaluateField(fluxtrim::FieldModel::WMM2025, place, year));
 
     const fluxtrim::CalibrationResult result = fluxtrim::calibrate(samples, options);
     const fluxtrim::Diagnostics& diagnostics = result.diagnostics;

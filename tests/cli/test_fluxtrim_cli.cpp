@@ -437,13 +437,14 @@ TEST_F(FluxtrimTest, CalibrateBatchGoesPastBadInputsInOrder) {
   EXPECT_EQ(run({"calibrate", kExample, scaled, "--jobs", "2"}).status, 1);
 }
 
-// The C header, compiled into a small C program, corrects samples to the same bits as the
-// library's applyCalibration with the calibration of the JSON output; a failed calibration's
-// header does not compile.
+// The C header in double, compiled into a small C program, corrects samples to the same bits as
+// the library's applyCalibration with the calibration of the JSON output; a failed calibration's
+// header, written only with --force, does not compile.
 TEST_F(FluxtrimTest, CalibrateHeaderCompilesAndCorrectsAsTheLibrary) {
   const std::vector<std::string> args{"calibrate", kExample, "--lat", "48.5578", "--lon", "3.2914"};
   std::vector<std::string> header = args;
-  header.insert(header.end(), {"--format", "c", "-o", (dir_ / "calibration.h").string()});
+  header.insert(header.end(),
+                {"--format", "c", "--c-type", "double", "-o", (dir_ / "calibration.h").string()});
   ASSERT_EQ(run(header).status, 0);
   std::vector<std::string> json = args;
   json.insert(json.end(), {"--format", "json"});
@@ -485,8 +486,8 @@ TEST_F(FluxtrimTest, CalibrateHeaderCompilesAndCorrectsAsTheLibrary) {
   }
 
   const std::string scaled = writeFile("mag100.csv", scaledExample(100.0));
-  EXPECT_EQ(run({"calibrate", scaled, "--lat", "48.5578", "--lon", "3.2914", "--format", "c", "-o",
-                 (dir_ / "calibration.h").string()})
+  EXPECT_EQ(run({"calibrate", scaled, "--lat", "48.5578", "--lon", "3.2914", "--format", "c",
+                 "--force", "-o", (dir_ / "calibration.h").string()})
                 .status,
             1);
   // The object goes to the test's directory: a compiler that fails deletes its output file, and

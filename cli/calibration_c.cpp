@@ -101,8 +101,8 @@ std::string calibrationHeader(const StoredCalibration& stored, const FirmwareOpt
   h += "static inline void " + name + "_correct(const " + type + " raw[3], " + type +
        " corrected[3]) {\n";
   for (const char* axis : {"0", "1", "2"}) {
-    h += "  const " + type + " d" + axis + " = raw[" + axis + "] - " + name + "_offset[" + axis +
-         "];\n";
+    h.append("  const ").append(type).append(" d").append(axis).append(" = raw[").append(axis);
+    h.append("] - ").append(name).append("_offset[").append(axis).append("];\n");
   }
   h += "  int c;\n";
   h += "  for (c = 0; c < 3; ++c) {\n";

@@ -173,8 +173,7 @@ fluxtrim::Matrix3 symmetricMatrix(const fluxtrim::Matrix3& matrix) {
 }
 
 std::string failedLine(const StoredCalibration& stored) {
-  return "FAILED CALIBRATION (verdict " + stored.verdict +
-         "), written with --force: do not use it.";
+  return "FAILED CALIBRATION (verdict " + stored.verdict + "): do not use it.";
 }
 
 std::vector<std::string> descriptionLines(const StoredCalibration& stored,

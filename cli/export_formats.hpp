@@ -70,7 +70,7 @@ TargetCalibration targetCalibration(const StoredCalibration& stored,
 // autopilot cannot hold it.
 fluxtrim::Matrix3 symmetricMatrix(const fluxtrim::Matrix3& matrix);
 
-// The first line of a failed calibration written with --force, without comment marks.
+// The first line of a failed calibration's file (written with --force), without comment marks.
 std::string failedLine(const StoredCalibration& stored);
 
 // What every file says first, one item per line, without comment marks or wrapping: the version,

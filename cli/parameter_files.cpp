@@ -17,6 +17,15 @@ struct Parameter {
   double value;
 };
 
+// The text with every @ replaced by the instance's part of the parameters' names.
+std::string named(std::string text, const std::string& instance) {
+  for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at)) {
+    text.replace(at, 1, instance);
+    at += instance.size();
+  }
+  return text;
+}
+
 // Comment lines "# text", wrapped within the command's line width and continued with "#   ".
 std::string comments(const std::vector<std::string>& lines) {
   std::string out;
@@ -36,8 +45,6 @@ std::vector<std::string> openingLines(const StoredCalibration& stored,
   }
   return lines;
 }
-
-const char* const kAxes[3] = {"X", "Y", "Z"};
 
 // Beyond these the autopilot refuses the calibration: offsets in milligauss, each component; the
 // diagonal of its matrix.
@@ -69,30 +76,24 @@ std::string ardupilotParameters(const StoredCalibration& stored, int instance,
       targetCalibration(stored, fluxtrim::SampleUnit{fluxtrim::Unit::Milligauss});
   const fluxtrim::Matrix3 a = symmetricMatrix(target.calibration.matrix);
   const std::string n = instance == 1 ? "" : std::to_string(instance);
-  std::vector<Parameter> parameters;
-  for (int axis = 0; axis < 3; ++axis) {
-    parameters.push_back({"COMPASS_OFS" + n + "_" + kAxes[axis], -target.calibration.offset[axis]});
-  }
-  for (int axis = 0; axis < 3; ++axis) {
-    parameters.push_back({"COMPASS_DIA" + n + "_" + kAxes[axis], a[axis][axis]});
-  }
-  parameters.push_back({"COMPASS_ODI" + n + "_X", a[0][1]});
-  parameters.push_back({"COMPASS_ODI" + n + "_Y", a[0][2]});
-  parameters.push_back({"COMPASS_ODI" + n + "_Z", a[1][2]});
+  const fluxtrim::Vec3& offset = target.calibration.offset;
+  const std::vector<Parameter> parameters{
+      {named("COMPASS_OFS@_X", n), -offset[0]}, {named("COMPASS_OFS@_Y", n), -offset[1]},
+      {named("COMPASS_OFS@_Z", n), -offset[2]}, {named("COMPASS_DIA@_X", n), a[0][0]},
+      {named("COMPASS_DIA@_Y", n), a[1][1]},    {named("COMPASS_DIA@_Z", n), a[2][2]},
+      {named("COMPASS_ODI@_X", n), a[0][1]},    {named("COMPASS_ODI@_Y", n), a[0][2]},
+      {named("COMPASS_ODI@_Z", n), a[1][2]}};
 
-  const std::string ofs = "COMPASS_OFS" + n;
-  const std::string dia = "COMPASS_DIA" + n;
-  const std::string odi = "COMPASS_ODI" + n;
   std::vector<std::string> formula{
-      "The autopilot corrects m, the magnetometer in milligauss in the frame of its logged "
-      "magnetometer messages, as m' = A * (m + OFS), m' in " +
-          target.output.name() + ": OFS = (" + ofs + "_X, " + ofs + "_Y, " + ofs +
-          "_Z) is minus the offset; A is symmetric, with diagonal " + dia +
-          "_X, _Y, _Z and "
-          "off-diagonal " +
-          odi + "_X (xy), " + odi + "_Y (xz), " + odi +
-          "_Z (yz), each the "
-          "mean of the calibration matrix's two entries, which agree to rounding.",
+      named("The autopilot corrects m, the magnetometer in milligauss in the frame of its logged "
+            "magnetometer messages, as m' = A * (m + OFS): OFS = (COMPASS_OFS@_X, COMPASS_OFS@_Y, "
+            "COMPASS_OFS@_Z) is minus the offset; A is symmetric, with diagonal COMPASS_DIA@_X, "
+            "COMPASS_DIA@_Y, COMPASS_DIA@_Z and off-diagonal COMPASS_ODI@_X (xy), COMPASS_ODI@_Y "
+            "(xz), COMPASS_ODI@_Z "
+            "(yz), each the mean of the calibration matrix's two entries, which agree to "
+            "rounding. m' is in ",
+            n) +
+          target.output.name() + ".",
       "Values as the autopilot holds them, in single precision. Load the file from the ground "
       "station's parameter screen and write the parameters to the vehicle."};
   const std::vector<std::string> outOfRange = ardupilotWarnings(parameters);
@@ -108,32 +109,29 @@ std::string px4Parameters(const StoredCalibration& stored, int instance) {
   const TargetCalibration target =
       targetCalibration(stored, fluxtrim::SampleUnit{fluxtrim::Unit::Gauss});
   const fluxtrim::Matrix3 s = symmetricMatrix(target.calibration.matrix);
-  const std::string cal = "CAL_MAG" + std::to_string(instance) + "_";
-  std::vector<Parameter> parameters;
-  for (int axis = 0; axis < 3; ++axis) {
-    parameters.push_back({cal + kAxes[axis] + "OFF", target.calibration.offset[axis]});
-  }
-  for (int axis = 0; axis < 3; ++axis) {
-    parameters.push_back({cal + kAxes[axis] + "SCALE", s[axis][axis]});
-  }
-  parameters.push_back({cal + "XODIAG", s[0][1]});
-  parameters.push_back({cal + "YODIAG", s[0][2]});
-  parameters.push_back({cal + "ZODIAG", s[1][2]});
+  const std::string n = std::to_string(instance);
+  const fluxtrim::Vec3& offset = target.calibration.offset;
+  const std::vector<Parameter> parameters{
+      {named("CAL_MAG@_XOFF", n), offset[0]}, {named("CAL_MAG@_YOFF", n), offset[1]},
+      {named("CAL_MAG@_ZOFF", n), offset[2]}, {named("CAL_MAG@_XSCALE", n), s[0][0]},
+      {named("CAL_MAG@_YSCALE", n), s[1][1]}, {named("CAL_MAG@_ZSCALE", n), s[2][2]},
+      {named("CAL_MAG@_XODIAG", n), s[0][1]}, {named("CAL_MAG@_YODIAG", n), s[0][2]},
+      {named("CAL_MAG@_ZODIAG", n), s[1][2]}};
 
   const std::vector<std::string> formula{
-      "The autopilot corrects m, the magnetometer in gauss in its own axes, as m' = R * (S * (m - "
-      "OFF)), S * (m - OFF) in " +
-          target.output.name() + ": OFF = (" + cal + "XOFF, " + cal + "YOFF, " + cal +
-          "ZOFF) is the offset; S is symmetric, with diagonal " + cal +
-          "XSCALE, YSCALE, ZSCALE "
-          "and off-diagonal " +
-          cal + "XODIAG (xy), " + cal + "YODIAG (xz), " + cal +
-          "ZODIAG (yz), each the mean of the calibration matrix's two entries, which agree to "
-          "rounding; R is the autopilot's rotation of the sensor, its own setting.",
-      cal +
-          "ID, the device id of the magnetometer these values belong to, cannot be known from a "
-          "recording and is left out: the autopilot applies them to the magnetometer whose id " +
-          cal + "ID holds on the vehicle; check that it is this one.",
+      named("The autopilot corrects m, the magnetometer in gauss in its own axes, as m' = R * (S "
+            "* (m - OFF)): OFF = (CAL_MAG@_XOFF, CAL_MAG@_YOFF, CAL_MAG@_ZOFF) is the offset; S "
+            "is symmetric, with diagonal CAL_MAG@_XSCALE, CAL_MAG@_YSCALE, CAL_MAG@_ZSCALE and "
+            "off-diagonal "
+            "CAL_MAG@_XODIAG (xy), CAL_MAG@_YODIAG (xz), CAL_MAG@_ZODIAG (yz), each the mean of "
+            "the calibration matrix's two entries, which agree to rounding; R is the autopilot's "
+            "rotation of the sensor, its own setting. S * (m - OFF) is in ",
+            n) +
+          target.output.name() + ".",
+      named("CAL_MAG@_ID, the device id of the magnetometer these values belong to, cannot be "
+            "known from a recording and is left out: the autopilot applies them to the "
+            "magnetometer whose id CAL_MAG@_ID holds on the vehicle; check that it is this one.",
+            n),
       "Values as the autopilot holds them, in single precision, for vehicle 1, component 1 (edit "
       "the first two columns for other ids). Load the file from the ground station's parameter "
       "screen."};

@@ -168,6 +168,18 @@ TEST_F(FluxtrimTest, BadArgumentsGiveOneLineAndTheUsageHint) {
       {"calibrate", {"calibrate", samples, "--tolerance", "0.2"}},  // no reference
       {"calibrate", {"calibrate", samples, "-o", samples}},
       {"calibrate", {"calibrate", samples, "--report", samples}},
+      {"calibrate", {"calibrate", samples, "--scale", "field"}},  // nothing to scale to
+      {"calibrate", {"calibrate", samples, "--field-strength", "48uT", "--scale", "unit"}},
+      {"calibrate", {"calibrate", samples, "--output-units", "counts:5"}},
+      {"calibrate", {"calibrate", samples, "--format", "c", "--name", "9lives"}},
+      {"calibrate", {"calibrate", samples, "--format", "c", "--c-type", "half"}},
+      {"calibrate", {"calibrate", samples, "--format", "ardupilot", "--instance", "0"}},
+      {"calibrate", {"calibrate", samples, "--format", "px4", "--instance", "4"}},
+      {"calibrate", {"calibrate", samples, "--format", "px4", "--name", "mag"}},
+      {"calibrate", {"calibrate", samples, samples, "--format", "px4"}},
+      {"export", {"export", calibration}},
+      {"export", {"export", calibration, "--format", "text"}},
+      {"export", {"export", calibration, "--format", "c", "-o", calibration}},
       {"apply", {"apply", calibration}},
       {"apply", {"apply", calibration, samples, "--units", "furlong"}},
   };
@@ -468,11 +480,7 @@ TEST_F(FluxtrimTest, CalibrateHeaderCompilesAndCorrectsAsTheLibrary) {
              "    fluxtrim_correct(raw[k], c);\n"
              "    printf(\"%.17g %.17g %.17g\\n\", c[0], c[1], c[2]);\n  }\n  return 0;\n}\n";
   const std::string source = writeFile("main.c", program.str());
-  const RunResult built = test_support::runProgram(
-      "/usr/bin/cc",
-      {"-std=c99", "-Wall", "-Wextra", "-pedantic", "-Werror", "-ffp-contract=off", "-I",
-       dir_.string(), source, "-o", (dir_ / "main").string()},
-      dir_);
+  const RunResult built = test_support::buildC(source, dir_, dir_ / "main");
   ASSERT_EQ(built.status, 0) << built.err;
   const RunResult corrected = test_support::runProgram((dir_ / "main").string(), {}, dir_);
   std::istringstream values(corrected.out);

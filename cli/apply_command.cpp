@@ -8,6 +8,7 @@
 
 #include "calibration_json.hpp"
 #include "exit_status.hpp"
+#include "export_formats.hpp"
 #include "fluxtrim/calibration.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/samples.hpp"
@@ -61,9 +62,10 @@ Spread spreadOf(const std::vector<double>& values) {
   return s;
 }
 
-// The summary on standard error, within 80 columns.
-void printSummary(const StoredCalibration& c, const Spread& s, std::size_t count) {
-  const std::string symbol = c.unit.symbol();
+// The summary on standard error, within 80 columns; figures in the corrected samples' unit.
+void printSummary(const StoredCalibration& c, const fluxtrim::SampleUnit& output, const Spread& s,
+                  std::size_t count) {
+  const std::string symbol = output.symbol();
   const char* unit = symbol.c_str();
   std::fprintf(stderr, "%s%zu samples corrected (%s fit, verdict %s)\n", kPrefix, count,
                c.fit.c_str(), c.verdict.c_str());
@@ -74,7 +76,7 @@ void printSummary(const StoredCalibration& c, const Spread& s, std::size_t count
     std::fprintf(stderr, "  reference field:      none recorded in the calibration\n");
     return;
   }
-  const double reference = c.unit.fromGauss(c.reference.total_G());
+  const double reference = output.fromGauss(c.reference.total_G());
   std::fprintf(stderr, "  reference field:      %.6g %s\n", reference, unit);
   // The reference's words under the figure, wrapped within the line width at that indent.
   const std::string indent(24, ' ');
@@ -117,12 +119,11 @@ int runApply(const ApplyArgs& args) {
   // they are used as read, to the bit.
   const bool convert = samples.unit.gaussPerUnit() != calibration.unit.gaussPerUnit();
 
+  // Scaled and in the unit the file records for the corrected samples.
+  const TargetCalibration stored = targetCalibration(calibration, calibration.unit);
   // The input is read whole before the output is opened, so -o may name the input itself.
   Output out(args.output);
-  fluxtrim::Calibration stored;
-  stored.offset = calibration.offset;
-  stored.matrix = calibration.matrix;
-  const std::string unit = calibration.unit.symbol();
+  const std::string unit = stored.output.symbol();
   out.write("x_" + unit + ",y_" + unit + ",z_" + unit + "\n");
   std::vector<double> magnitudes;
   magnitudes.reserve(samples.values.size());
@@ -130,14 +131,14 @@ int runApply(const ApplyArgs& args) {
     if (convert) {
       for (double& v : raw) v = calibration.unit.fromGauss(samples.unit.toGauss(v));
     }
-    const fluxtrim::Vec3 c = fluxtrim::applyCalibration(stored, raw);
+    const fluxtrim::Vec3 c = fluxtrim::applyCalibration(stored.calibration, raw);
     magnitudes.push_back(std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]));
     out.write(fluxtrim::shortestText(c[0]) + ',' + fluxtrim::shortestText(c[1]) + ',' +
               fluxtrim::shortestText(c[2]) + '\n');
   }
   out.close();
 
-  printSummary(calibration, spreadOf(magnitudes), magnitudes.size());
+  printSummary(calibration, stored.output, spreadOf(magnitudes), magnitudes.size());
   if (calibration.verdict == "fail") {
     std::fprintf(stderr,
                  "%swarning: the calibration's verdict is fail: these samples are not "

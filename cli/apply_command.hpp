@@ -15,7 +15,8 @@ struct ApplyArgs {
   ReadArgs read;
 };
 
-// Writes the corrected samples as CSV (header x_U,y_U,z_U, U the calibration's unit), then a
+// Writes the corrected samples as CSV (header x_U,y_U,z_U, U the unit the calibration file
+// records for them: its samples' unit unless it names another, scaled as it records), then a
 // summary on standard error: the count, the mean and spread of the corrected magnitudes and the
 // mean against the reference field of the calibration file. Samples read in another unit
 // (--units) are converted to the calibration's unit first; without --units they are taken to be

@@ -14,7 +14,6 @@
 #include <thread>
 #include <utility>
 
-#include "calibration_c.hpp"
 #include "calibration_json.hpp"
 #include "calibration_text.hpp"
 #include "exit_status.hpp"
@@ -57,7 +56,57 @@ CalibrateFormat parseFormat(const std::string& text) {
   if (text == "text") return CalibrateFormat::Text;
   if (text == "json") return CalibrateFormat::Json;
   if (text == "c") return CalibrateFormat::C;
-  throw UsageError("--format " + inQuotes(text) + ": expected text, json or c");
+  if (text == "ardupilot") return CalibrateFormat::Ardupilot;
+  if (text == "px4") return CalibrateFormat::Px4;
+  throw UsageError("--format " + inQuotes(text) + ": expected text, json, c, ardupilot or px4");
+}
+
+std::optional<FirmwareFormat> firmwareOf(CalibrateFormat format) {
+  switch (format) {
+    case CalibrateFormat::C:
+      return FirmwareFormat::C;
+    case CalibrateFormat::Ardupilot:
+      return FirmwareFormat::Ardupilot;
+    case CalibrateFormat::Px4:
+      return FirmwareFormat::Px4;
+    case CalibrateFormat::Text:
+    case CalibrateFormat::Json:
+      break;
+  }
+  return std::nullopt;
+}
+
+// --scale and --output-units: the scale to the field needs a reference to scale to, and corrected
+// samples are in a unit of the field.
+OutputScaling parseOutput(const CalibrateArgs& args, const fluxtrim::Reference& reference) {
+  OutputScaling output;
+  if (args.scale == "field") {
+    if (reference.kind() == fluxtrim::Reference::Kind::None) {
+      throw UsageError(
+          "--scale field scales the corrected samples to the reference field: give --lat and "
+          "--lon or --field-strength");
+    }
+    output.toField = true;
+  } else if (!args.scale.empty() && args.scale != "fitted") {
+    throw UsageError("--scale " + inQuotes(args.scale) + ": expected fitted or field");
+  }
+  if (!args.outputUnits.empty()) {
+    const fluxtrim::SampleUnit unit = fluxtrim::parseUnit(args.outputUnits);
+    if (unit.unit == fluxtrim::Unit::Counts || unit.unit == fluxtrim::Unit::Tesla) {
+      throw UsageError("--output-units " + inQuotes(args.outputUnits) +
+                       ": expected G, mG, uT or nT");
+    }
+    output.unit = unit;
+  }
+  return output;
+}
+
+// The settings' scaling with the result's own ratio to the field.
+OutputScaling outputFor(const CalibrateSettings& settings,
+                        const fluxtrim::CalibrationResult& result) {
+  OutputScaling output = settings.scaling;
+  if (output.toField) output.fieldRatio = fluxtrim::fieldScaleRatio(result);
+  return output;
 }
 
 // What one input gave: its exit status, the text for the output and the lines for standard
@@ -74,17 +123,38 @@ std::string formatted(const CalibrateSettings& settings, const fluxtrim::SampleS
                       const fluxtrim::CalibrationResult& result, const Style& style) {
   switch (settings.format) {
     case CalibrateFormat::Json: {
-      const Json document =
-          calibrationDocument(samples, settings.reference, settings.tolerance, result);
+      const Json document = calibrationDocument(samples, settings.reference, settings.tolerance,
+                                                result, outputFor(settings, result));
       const int indent = settings.inputs.size() == 1 ? 2 : -1;
       return document.dump(indent, ' ', false, Json::error_handler_t::replace) + "\n";
     }
     case CalibrateFormat::C:
-      return calibrationHeader(samples, settings.reference, settings.tolerance, result);
+    case CalibrateFormat::Ardupilot:
+    case CalibrateFormat::Px4:
     case CalibrateFormat::Text:
       break;
   }
-  return calibrationText(samples, settings.reference, settings.tolerance, result, style);
+  return calibrationText(samples, settings.reference, settings.tolerance, result, style,
+                         outputFor(settings, result));
+}
+
+// A firmware format's file, written from the calibration document as export writes it from the
+// saved one; its warnings, or why it is not written, as lines for standard error.
+void firmwareOutcome(const CalibrateSettings& settings, const fluxtrim::SampleSet& samples,
+                     const fluxtrim::CalibrationResult& result, InputOutcome& outcome) {
+  const Json document = calibrationDocument(samples, settings.reference, settings.tolerance, result,
+                                            outputFor(settings, result));
+  const FirmwareFile file =
+      firmwareFile(*firmwareOf(settings.format),
+                   storedCalibration(document, "the calibration of " + inputName(samples.source)),
+                   settings.firmware);
+  for (const std::string& warning : file.warnings) {
+    outcome.messages += kPrefix + std::string("warning: ") + warning + "\n";
+  }
+  if (!file.refusal.empty()) {
+    outcome.messages += kPrefix + inputName(samples.source) + ": " + file.refusal + "\n";
+  }
+  outcome.output = file.text;
 }
 
 // The outcome of an input that gave no calibration: one line on standard error, and in JSON its
@@ -128,13 +198,11 @@ InputOutcome calibrateInput(const CalibrateSettings& settings, const std::string
     InputOutcome outcome;
     outcome.status =
         result.diagnostics.verdict == fluxtrim::Verdict::Fail ? kExitUnusable : kExitUsable;
-    if (settings.format == CalibrateFormat::C && !hasCalibration(result)) {
-      // Calibrated, and failed: no sample was left for a fit, so there is nothing to write.
-      outcome.messages = kPrefix + inputName(source) +
-                         ": no sample was kept for a fit: no C header written (verdict fail)\n";
-      return outcome;
+    if (firmwareOf(settings.format)) {
+      firmwareOutcome(settings, *reading.samples, result, outcome);
+    } else {
+      outcome.output = formatted(settings, *reading.samples, result, style);
     }
-    outcome.output = formatted(settings, *reading.samples, result, style);
     if (settings.reportPath) {
       try {
         fluxtrim::writeReport(*settings.reportPath, *reading.samples, options, result);
@@ -187,9 +255,10 @@ CalibrateSettings checkCalibrateArgs(const CalibrateArgs& args) {
   }
   settings.inputs = args.inputs;
   settings.format = parseFormat(args.format);
-  if (settings.format == CalibrateFormat::C && args.inputs.size() > 1) {
-    throw UsageError("--format c writes one header: give one input");
+  if (firmwareOf(settings.format) && args.inputs.size() > 1) {
+    throw UsageError("--format " + args.format + " writes one file: give one input");
   }
+  settings.firmware = checkFirmwareArgs(args.firmware, firmwareOf(settings.format));
   if (!args.report.empty()) {
     if (args.inputs.size() > 1) throw UsageError("--report writes one report: give one input");
     settings.reportPath = args.report;
@@ -211,6 +280,7 @@ CalibrateSettings checkCalibrateArgs(const CalibrateArgs& args) {
   }
   settings.read = readOptions(args.read);
   settings.reference = calibrationReference(args.reference);
+  settings.scaling = parseOutput(args, settings.reference);
   if (args.tolerance != "auto") {
     settings.tolerance = parseNumber("--tolerance", args.tolerance);
     if (!(*settings.tolerance > 0.0)) {

@@ -1,5 +1,6 @@
 // fluxtrim calibrate: one calibration per input, against the model field, a given field strength
-// or no reference, printed for a person (text), a program (json) or firmware (c).
+// or no reference, printed for a person (text), a program (json) or firmware (c, and the
+// parameter files of two autopilots).
 #ifndef FLUXTRIM_CLI_CALIBRATE_COMMAND_HPP
 #define FLUXTRIM_CLI_CALIBRATE_COMMAND_HPP
 
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "arguments.hpp"
+#include "calibration_json.hpp"
+#include "export_formats.hpp"
 #include "fluxtrim/calibration.hpp"
 #include "fluxtrim/samples.hpp"
 
@@ -22,10 +25,13 @@ struct CalibrateArgs {
   std::string format = "text";
   std::string output;  // -o, empty for standard output
   std::string jobs = "1";
-  std::string report;  // --report, empty when not given
+  std::string report;       // --report, empty when not given
+  std::string scale;        // --scale, fitted or field; empty for fitted
+  std::string outputUnits;  // --output-units, empty when not given
+  FirmwareArgs firmware;    // --name, --c-type, --instance, --force
 };
 
-enum class CalibrateFormat { Text, Json, C };
+enum class CalibrateFormat { Text, Json, C, Ardupilot, Px4 };
 
 // The checked settings of a calibrate run: everything the calibration of one input needs.
 struct CalibrateSettings {
@@ -38,13 +44,17 @@ struct CalibrateSettings {
   std::string output;
   int jobs = 1;                           // threads, 1 to kMaxJobs
   std::optional<std::string> reportPath;  // the HTML report of the calibration, when asked for
+  // The scale and unit of the corrected samples; the field ratio is each result's own.
+  OutputScaling scaling;
+  FirmwareOptions firmware;
 };
 
 constexpr int kMaxJobs = 256;
 
 // Checks the options and resolves the reference field. Throws fluxtrim::UsageError, naming the
-// option, for anything out of its domain: --format c and --report need exactly one input, a
-// fixed --tolerance needs a reference, and -o may not name an input.
+// option, for anything out of its domain: --format c, ardupilot and px4 and --report need exactly
+// one input, a fixed --tolerance and --scale field need a reference, --output-units is a unit of
+// the field (G, mG, uT or nT), and -o may not name an input.
 CalibrateSettings checkCalibrateArgs(const CalibrateArgs& args);
 
 // One input read for calibration: its samples, or the one-line reason it could not be read.

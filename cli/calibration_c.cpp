@@ -2,32 +2,31 @@
 #include "calibration_c.hpp"
 
 #include <cmath>
-#include <cstdio>
 
-#include "calibration_json.hpp"
-#include "calibration_text.hpp"
+#include "export_formats.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
-#include "fluxtrim/version.hpp"
 #include "terminal.hpp"
 
 namespace fluxtrim_cli {
 
 namespace {
 
-// A floating literal that reads back as the same double: the shortest digits, with ".0" added to
-// a whole number.
-std::string literal(double value) {
+// A floating literal of the header's type: for double the shortest digits that read back as the
+// same double, for float those of the nearest float with an f suffix; ".0" added to a whole
+// number.
+std::string literal(double value, bool asFloat) {
   if (!std::isfinite(value)) {
     throw fluxtrim::Error("the calibration holds a value that is not finite: no C header written");
   }
-  std::string text = fluxtrim::shortestText(value);
+  std::string text = asFloat ? floatText(value) : fluxtrim::shortestText(value);
   if (text.find_first_of(".e") == std::string::npos) text += ".0";
-  return text;
+  return asFloat ? text + "f" : text;
 }
 
-std::string rowLiteral(const fluxtrim::Vec3& v) {
-  return "{" + literal(v[0]) + ", " + literal(v[1]) + ", " + literal(v[2]) + "}";
+std::string rowLiteral(const fluxtrim::Vec3& v, bool asFloat) {
+  return "{" + literal(v[0], asFloat) + ", " + literal(v[1], asFloat) + ", " +
+         literal(v[2], asFloat) + "}";
 }
 
 // Text for a block comment: control bytes escaped, and no "*/" that would end the comment early.
@@ -39,76 +38,77 @@ std::string commentSafe(const std::string& text) {
   return out;
 }
 
-// One item of the comment: " * label text", wrapped within the command's line width.
-std::string commentItem(const std::string& label, const std::string& text) {
-  const std::string lead = " * ";
-  const std::string indent = " *   ";
-  return lead + wrapped(label + " " + commentSafe(text), kLineWidth - lead.size(), indent) + "\n";
+// One item of the comment: lead then the text, wrapped within the command's line width.
+std::string commentItem(const std::string& lead, const std::string& text) {
+  return lead + wrapped(commentSafe(text), kLineWidth - lead.size(), " *   ") + "\n";
+}
+
+std::string upperCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+// The comment at the top: what the calibration is and how the header applies it.
+std::string headerComment(const StoredCalibration& stored, const TargetCalibration& target,
+                          const std::string& name) {
+  std::string h;
+  if (stored.verdict == "fail") h += "/* " + commentSafe(failedLine(stored)) + " */\n";
+  const std::vector<std::string> lines = descriptionLines(stored, target);
+  for (std::size_t i = 0; i < lines.size(); ++i) h += commentItem(i == 0 ? "/* " : " * ", lines[i]);
+  h += commentItem(" * ", "Apply as corrected = (raw - " + name + "_offset) * " + name +
+                              "_matrix, with raw = {x, y, z} a row vector: corrected[c] = sum "
+                              "over r of (raw[r] - " +
+                              name + "_offset[r]) * " + name + "_matrix[r][c]; raw and " + name +
+                              "_offset in " + target.input.symbol() + ", corrected in " +
+                              target.output.symbol() + ". " + name + "_correct does this.");
+  h += " *\n";
+  for (const std::string& line : detailLines(stored)) h += commentItem(" * ", line);
+  return h + " */\n";
 }
 
 }  // namespace
 
-std::string calibrationHeader(const fluxtrim::SampleSet& samples,
-                              const fluxtrim::Reference& reference, std::optional<double> tolerance,
-                              const fluxtrim::CalibrationResult& result) {
-  if (!hasCalibration(result)) {
-    throw fluxtrim::Error("no sample was kept for a fit: no calibration to write as C");
-  }
-  const fluxtrim::Calibration& c = result.calibration;
-  const std::string verdict = fluxtrim::verdictName(result.diagnostics.verdict);
-  const std::string unit = result.unit.name() + " (" + result.unit.symbol() + ")";
-  char residual[32];
-  std::snprintf(residual, sizeof residual, "%.3g", result.figures.residual_mG);
+std::string calibrationHeader(const StoredCalibration& stored, const FirmwareOptions& options) {
+  const TargetCalibration target = targetCalibration(stored, stored.unit);
+  const fluxtrim::Calibration& c = target.calibration;
+  const std::string& name = options.name;
+  const std::string type = options.cFloat ? "float" : "double";
+  const std::string guard = upperCase(name) + "_CALIBRATION_H";
 
-  std::string h = "/* Magnetometer calibration written by fluxtrim " +
-                  std::string(fluxtrim::version()) + ".\n *\n";
-  h += commentItem("Input:",
-                   (samples.source == "-" ? std::string("standard input") : samples.source) + ", " +
-                       std::to_string(samples.values.size()) + " samples in " + unit +
-                       (result.unitGiven ? "" : ", unit assumed"));
-  h += commentItem("Reference:", fluxtrim::referenceText(reference));
-  h += commentItem("Fit:", std::string(fluxtrim::modelName(result.model)) + ", " +
-                               (tolerance ? "fixed window of " + fluxtrim::shortestText(*tolerance)
-                                          : std::string("automatic mode")) +
-                               "; residual " + residual + " mG");
-  h += commentItem("Verdict:", verdict);
-  for (const fluxtrim::Check& check : result.diagnostics.reasons) {
-    h += commentItem("-", std::string(fluxtrim::severityName(check.severity)) + " " +
-                              fluxtrim::checkCodeName(check.code) + ": " + check.message);
-  }
-  h += " *\n";
-  h += commentItem("Apply as",
-                   "corrected = (raw - offset) * matrix, with raw = {x, y, z} a row "
-                   "vector: corrected[c] = sum over r of (raw[r] - offset[r]) * "
-                   "matrix[r][c]. raw, offset and corrected are in " +
-                       unit + "; the matrix is a pure number.");
-  h += " */\n";
-  h += "#ifndef FLUXTRIM_CALIBRATION_H\n#define FLUXTRIM_CALIBRATION_H\n\n";
-  if (result.diagnostics.verdict == fluxtrim::Verdict::Fail) {
+  std::string h = headerComment(stored, target, name);
+  h += "#ifndef " + guard + "\n#define " + guard + "\n\n";
+  if (stored.verdict == "fail") {
     h += "#error \"fluxtrim: this calibration failed its checks (see the reasons above): do not "
          "use it\"\n\n";
   }
-  h += "/* The element type: define FLUXTRIM_REAL as float before this header for float. */\n";
-  h += "#ifndef FLUXTRIM_REAL\n#define FLUXTRIM_REAL double\n#endif\n\n";
-  h += "/* Hard-iron offset, " + unit + ". */\n";
-  h += "static const FLUXTRIM_REAL fluxtrim_offset[3] =\n    " + rowLiteral(c.offset) + ";\n\n";
-  h += "/* Soft-iron matrix by rows: fluxtrim_matrix[row][column]. */\n";
-  h += "static const FLUXTRIM_REAL fluxtrim_matrix[3][3] = {\n";
+  h += "/* Hard-iron offset, " + target.input.name() + ". */\n";
+  h += "static const " + type + " " + name + "_offset[3] =\n    " +
+       rowLiteral(c.offset, options.cFloat) + ";\n\n";
+  h += "/* Soft-iron matrix by rows, " + name + "_matrix[row][column]; corrected samples in " +
+       target.output.symbol() + ". */\n";
+  h += "static const " + type + " " + name + "_matrix[3][3] = {\n";
   for (int row = 0; row < 3; ++row) {
-    h += "    " + rowLiteral(c.matrix[row]) + (row < 2 ? ",\n" : "};\n\n");
+    h += "    " + rowLiteral(c.matrix[row], options.cFloat) + (row < 2 ? ",\n" : "};\n\n");
   }
-  h += "/* corrected = (raw - fluxtrim_offset) * fluxtrim_matrix, in " + result.unit.symbol() +
-       ". raw and corrected may be\n   the same array. */\n";
-  h += "static inline void fluxtrim_correct(const FLUXTRIM_REAL raw[3], FLUXTRIM_REAL "
-       "corrected[3]) {\n";
-  h += "  const FLUXTRIM_REAL d0 = raw[0] - fluxtrim_offset[0];\n";
-  h += "  const FLUXTRIM_REAL d1 = raw[1] - fluxtrim_offset[1];\n";
-  h += "  const FLUXTRIM_REAL d2 = raw[2] - fluxtrim_offset[2];\n";
+  h += "/* " +
+       wrapped("corrected = (raw - " + name + "_offset) * " + name + "_matrix: raw in " +
+                   target.input.symbol() + ", corrected in " + target.output.symbol() +
+                   ". raw and corrected may be the same array.",
+               kLineWidth - 3, "   ") +
+       " */\n";
+  h += "static inline void " + name + "_correct(const " + type + " raw[3], " + type +
+       " corrected[3]) {\n";
+  for (const char* axis : {"0", "1", "2"}) {
+    h.append("  const ").append(type).append(" d").append(axis).append(" = raw[").append(axis);
+    h.append("] - ").append(name).append("_offset[").append(axis).append("];\n");
+  }
   h += "  int c;\n";
   h += "  for (c = 0; c < 3; ++c) {\n";
   h += "    corrected[c] =\n";
-  h += "        (d0 * fluxtrim_matrix[0][c] + d1 * fluxtrim_matrix[1][c]) + d2 * "
-       "fluxtrim_matrix[2][c];\n";
+  h += "        (d0 * " + name + "_matrix[0][c] + d1 * " + name + "_matrix[1][c]) + d2 * " + name +
+       "_matrix[2][c];\n";
   h += "  }\n}\n\n#endif\n";
   return h;
 }

@@ -1,28 +1,28 @@
-// The C header of `calibrate --format c`: the offset and the matrix as arrays and an inline
-// function that applies them, for firmware.
+// The C header of `--format c`: the offset and the matrix as arrays and an inline function that
+// applies them, for firmware, under a prefix of the user's choosing.
 #ifndef FLUXTRIM_CLI_CALIBRATION_C_HPP
 #define FLUXTRIM_CLI_CALIBRATION_C_HPP
 
-#include <optional>
 #include <string>
 
-#include "fluxtrim/calibration.hpp"
-#include "fluxtrim/samples.hpp"
+#include "calibration_json.hpp"
 
 namespace fluxtrim_cli {
 
-// A C99 header (also valid C++) defining fluxtrim_offset[3], fluxtrim_matrix[3][3] and
-// fluxtrim_correct(raw, corrected), which computes corrected = (raw - offset) * matrix in the
-// library's order of operations, so that in double precision without contraction into fused
-// multiply-add it gives applyCalibration's values to the bit. The element type is FLUXTRIM_REAL,
-// double unless defined before the header. The numbers are written in the shortest form that
-// reads back as the same double. A comment records the input, the reference (model, date and
-// position), the fit, the verdict with its reasons and the version of fluxtrim. With the verdict
-// fail the header holds an #error, so that it cannot be built into firmware unnoticed. Throws
-// fluxtrim::Error when the result holds no calibration or a value that is not finite.
-std::string calibrationHeader(const fluxtrim::SampleSet& samples,
-                              const fluxtrim::Reference& reference, std::optional<double> tolerance,
-                              const fluxtrim::CalibrationResult& result);
+struct FirmwareOptions;
+
+// A C99 header (also valid C++) defining NAME_offset[3], NAME_matrix[3][3] and NAME_correct(raw,
+// corrected), which computes corrected = (raw - offset) * matrix for raw samples in the
+// recording's unit and corrected ones in the stored output unit, in the library's order of
+// operations, NAME being options.name and the include guard NAME_CALIBRATION_H in capitals. With
+// options.cFloat the type is float and every literal the nearest float with an f suffix, so that
+// -Wconversion and -Wdouble-promotion find nothing; else double, each literal the shortest text
+// that reads back as the same double, and then, built without contraction into fused multiply-add,
+// the function gives apply's values to the bit. The comment at the top records what
+// descriptionLines says and the formula. A failed calibration's header opens with a line that
+// says so and holds an #error, so that it cannot be built into firmware unnoticed. Throws
+// fluxtrim::Error as targetCalibration does, and for a value beyond the range of a float.
+std::string calibrationHeader(const StoredCalibration& stored, const FirmwareOptions& options);
 
 }  // namespace fluxtrim_cli
 

@@ -3,9 +3,11 @@
 
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/field.hpp"
@@ -117,11 +119,19 @@ Json metricsJson(const fluxtrim::CalibrationResult& r) {
   return m;
 }
 
-// Checks on the parsed calibration file; each failure names the file and the key.
+// The scale and unit of the corrected samples as apply makes them, from raw samples in the
+// samples' unit.
+Json outputJson(const OutputScaling& output, const fluxtrim::SampleUnit& sampleUnit) {
+  return Json{{"scale", output.toField ? "field" : "fitted"},
+              {"scale_factor_ratio", finiteOrNull(output.fieldRatio)},
+              {"unit", sampleUnitJson(output.unitFor(sampleUnit), output.unit.has_value())},
+              {"matrix_factor_ratio", finiteOrNull(output.factorFor(sampleUnit))}};
+}
+
+// Checks on a calibration document; each failure names the document and the key.
 class Checker {
  public:
-  explicit Checker(const std::string& path)
-      : name_("calibration file '" + fluxtrim::printableText(path) + "'") {}
+  explicit Checker(std::string name) : name_(std::move(name)) {}
 
   [[noreturn]] void fail(const std::string& what) const {
     throw fluxtrim::IoError(name_ + ": " + what);
@@ -141,6 +151,18 @@ class Checker {
     }
     return value.get<double>();
   }
+  bool flag(const Json& object, const char* key) const {
+    const Json& value = member(object, key);
+    if (!value.is_boolean()) fail(std::string("\"") + key + "\" is not true or false");
+    return value.get<bool>();
+  }
+  // The number under key, or NaN when the key is missing or null.
+  double figure(const Json& object, const char* key) const {
+    if (!object.is_object() || !object.contains(key) || object.at(key).is_null()) {
+      return std::numeric_limits<double>::quiet_NaN();
+    }
+    return number(object.at(key), key);
+  }
   fluxtrim::Vec3 vector(const Json& value, const std::string& key) const {
     if (!value.is_array() || value.size() != 3) fail("\"" + key + "\" is not three numbers");
     fluxtrim::Vec3 v{};
@@ -152,7 +174,7 @@ class Checker {
   std::string name_;
 };
 
-// The file parsed, of the one schema this command reads, and no error record.
+// The file parsed as JSON.
 Json parseCalibrationFile(const Checker& check, const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) check.fail("cannot be opened");
@@ -163,7 +185,11 @@ Json parseCalibrationFile(const Checker& check, const std::string& path) {
     check.fail(std::string("not JSON: ") + e.what());
   }
   if (in.bad()) check.fail("cannot be read to its end");
+  return document;
+}
 
+// The document is of the one schema this command reads, and no error record.
+void checkSchema(const Checker& check, const Json& document) {
   const std::string schema = check.text(document, "schema");
   const std::string family = "fluxtrim.calibration/";
   if (schema.compare(0, family.size(), family) != 0) {
@@ -178,7 +204,6 @@ Json parseCalibrationFile(const Checker& check, const std::string& path) {
     check.fail("holds no calibration: its run failed: " +
                fluxtrim::printableText(check.text(document.at("error"), "message")));
   }
-  return document;
 }
 
 // The sample_unit block: a unit symbol, or counts with its counts per gauss.
@@ -228,6 +253,51 @@ fluxtrim::Reference storedReference(const Checker& check, const Json& reference)
     return fluxtrim::Reference::fromField(field);
   } catch (const fluxtrim::UsageError& e) {
     check.fail(std::string("reference: ") + e.what());
+  }
+}
+
+// The output block: the scale and unit of the corrected samples. A file without one, written
+// before it existed, has the fitted scale in its samples' unit.
+OutputScaling storedOutput(const Checker& check, const Json& document) {
+  OutputScaling output;
+  if (!document.contains("output")) return output;
+  const Json& block = document.at("output");
+  const std::string scale = check.text(block, "scale");
+  if (scale != "fitted" && scale != "field") {
+    check.fail("output scale \"" + fluxtrim::printableText(scale, 20) +
+               "\" is not fitted or field");
+  }
+  output.toField = scale == "field";
+  output.fieldRatio = check.number(check.member(block, "scale_factor_ratio"), "scale_factor_ratio");
+  if (output.toField ? !(output.fieldRatio > 0.0) : output.fieldRatio != 1.0) {
+    check.fail("output scale_factor_ratio must be above 0, and 1 for the fitted scale");
+  }
+  const Json& unit = check.member(block, "unit");
+  if (check.flag(unit, "given")) output.unit = storedUnit(check, unit);
+  return output;
+}
+
+// What the calibration came from: input, mode, residual and reasons. Only apply's figures are
+// required of a file; these are read where present.
+void readDescription(const Checker& check, const Json& document, StoredCalibration& stored) {
+  const Json none;
+  const auto optional = [&none](const Json& object, const char* key) -> const Json& {
+    return object.is_object() && object.contains(key) ? object.at(key) : none;
+  };
+  const Json& input = optional(document, "input");
+  stored.source = input.contains("source") ? check.text(input, "source") : std::string("?");
+  const double count = check.figure(input, "sample_count");
+  if (count >= 0.0) stored.sampleCount = static_cast<std::size_t>(count);
+  const Json& tolerance = optional(optional(document, "settings"), "tolerance");
+  if (!tolerance.is_null() && tolerance != "auto") {
+    stored.tolerance = check.number(tolerance, "tolerance");
+  }
+  stored.residual_mG = check.figure(optional(document, "metrics"), "residual_mG");
+  const Json& reasons = optional(document, "reasons");
+  if (!reasons.is_null() && !reasons.is_array()) check.fail("\"reasons\" is not a list");
+  for (const Json& reason : reasons) {
+    stored.reasons.push_back({check.text(reason, "severity"), check.text(reason, "code"),
+                              check.text(reason, "message")});
   }
 }
 
@@ -318,14 +388,23 @@ const char* fitName(fluxtrim::ModelKind kind) {
   return "sphere";
 }
 
+std::optional<fluxtrim::ModelKind> fitNamed(const std::string& name) {
+  for (const fluxtrim::ModelKind kind :
+       {fluxtrim::ModelKind::Sphere, fluxtrim::ModelKind::AxisAligned,
+        fluxtrim::ModelKind::General}) {
+    if (name == fitName(kind)) return kind;
+  }
+  return std::nullopt;
+}
+
 bool hasCalibration(const fluxtrim::CalibrationResult& result) {
   return result.models[static_cast<int>(result.model)].decision !=
          fluxtrim::ModelDecision::NotFitted;
 }
 
 Json calibrationDocument(const fluxtrim::SampleSet& samples, const fluxtrim::Reference& reference,
-                         std::optional<double> tolerance,
-                         const fluxtrim::CalibrationResult& result) {
+                         std::optional<double> tolerance, const fluxtrim::CalibrationResult& result,
+                         const OutputScaling& output) {
   Json document{{"schema", kCalibrationSchema},
                 {"generator", generatorJson()},
                 {"convention", kConvention},
@@ -344,6 +423,7 @@ Json calibrationDocument(const fluxtrim::SampleSet& samples, const fluxtrim::Ref
         {"fit", fitName(result.model)},
         {unitKey("offset", result.unit), vectorJson(result.calibration.offset)},
         {"matrix", matrixJson(result.calibration.matrix)}};
+    document["output"] = outputJson(output, result.unit);
   } else {
     document["calibration"] = nullptr;
   }
@@ -369,11 +449,13 @@ Json fieldDocument(const fluxtrim::ReferenceField& field) {
   return document;
 }
 
-StoredCalibration readCalibrationFile(const std::string& path) {
-  const Checker check(path);
-  const Json document = parseCalibrationFile(check, path);
+StoredCalibration storedCalibration(const Json& document, const std::string& name) {
+  const Checker check(name);
+  checkSchema(check, document);
   StoredCalibration stored;
-  stored.unit = storedUnit(check, check.member(document, "sample_unit"));
+  const Json& unit = check.member(document, "sample_unit");
+  stored.unit = storedUnit(check, unit);
+  stored.unitGiven = check.flag(unit, "given");
   stored.verdict = check.text(document, "verdict");
   if (stored.verdict != "pass" && stored.verdict != "warn" && stored.verdict != "fail") {
     check.fail("verdict \"" + fluxtrim::printableText(stored.verdict, 20) +
@@ -383,13 +465,26 @@ StoredCalibration readCalibrationFile(const std::string& path) {
   stored.hasCalibration = !calibration.is_null();
   if (stored.hasCalibration) {
     stored.fit = check.text(calibration, "fit");
+    if (!fitNamed(stored.fit)) {
+      check.fail("fit \"" + fluxtrim::printableText(stored.fit, 30) + "\" is not one of the three");
+    }
     const std::string offsetKey = unitKey("offset", stored.unit);
     stored.offset = check.vector(check.member(calibration, offsetKey.c_str()), offsetKey);
     const Json& matrix = check.member(calibration, "matrix");
     if (!matrix.is_array() || matrix.size() != 3) check.fail("\"matrix\" is not three rows");
     for (int row = 0; row < 3; ++row) stored.matrix[row] = check.vector(matrix[row], "matrix");
+    stored.output = storedOutput(check, document);
   }
   stored.reference = storedReference(check, check.member(document, "reference"));
+  readDescription(check, document, stored);
+  return stored;
+}
+
+StoredCalibration readCalibrationFile(const std::string& path, Json* document) {
+  const std::string name = "calibration file '" + fluxtrim::printableText(path) + "'";
+  Json parsed = parseCalibrationFile(Checker(name), path);
+  StoredCalibration stored = storedCalibration(parsed, name);
+  if (document != nullptr) *document = std::move(parsed);
   return stored;
 }
 

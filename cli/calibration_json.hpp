@@ -5,8 +5,11 @@
 #ifndef FLUXTRIM_CLI_CALIBRATION_JSON_HPP
 #define FLUXTRIM_CLI_CALIBRATION_JSON_HPP
 
+#include <cstddef>
+#include <limits>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -58,15 +61,37 @@ Json referenceJson(const fluxtrim::Reference& reference);
 // The name of a fit in the calibration file: "sphere", "axis_aligned_ellipsoid" or "ellipsoid".
 const char* fitName(fluxtrim::ModelKind kind);
 
+// The kind of fit a calibration file names: sphere, axis_aligned_ellipsoid or ellipsoid.
+std::optional<fluxtrim::ModelKind> fitNamed(const std::string& name);
+
 // Whether the result holds a calibration to apply: its kept model was fitted.
 bool hasCalibration(const fluxtrim::CalibrationResult& result);
 
+// The scale and unit of the corrected samples. The fitted matrix has determinant 1: corrected
+// samples keep the scale of the raw ones (counts stay counts). Scaled to the field, the matrix is
+// multiplied by fieldRatio (fluxtrim::fieldScaleRatio); in another unit, also by the change of
+// unit. A target that takes raw samples in unit U (the recording's own, or the milligauss of an
+// autopilot) gets corrected samples in `unit` when given, else in U.
+struct OutputScaling {
+  bool toField = false;
+  double fieldRatio = 1.0;                   // 1 unless toField
+  std::optional<fluxtrim::SampleUnit> unit;  // --output-units; empty: the target's own unit
+
+  fluxtrim::SampleUnit unitFor(const fluxtrim::SampleUnit& input) const {
+    return unit.value_or(input);
+  }
+  // The factor on the fitted matrix for raw samples in input and corrected ones in unitFor(input).
+  double factorFor(const fluxtrim::SampleUnit& input) const {
+    return fieldRatio * fluxtrim::convertUnit(1.0, input, unitFor(input));
+  }
+};
+
 // The calibration document of one input: what apply reads, and everything behind the verdict
-// (reasons with their codes, the three fits, the key figures). tolerance is empty for the
-// automatic mode.
+// (reasons with their codes, the three fits, the key figures, and with a calibration the scale
+// and unit of its corrected samples). tolerance is empty for the automatic mode.
 Json calibrationDocument(const fluxtrim::SampleSet& samples, const fluxtrim::Reference& reference,
-                         std::optional<double> tolerance,
-                         const fluxtrim::CalibrationResult& result);
+                         std::optional<double> tolerance, const fluxtrim::CalibrationResult& result,
+                         const OutputScaling& output = {});
 
 // Why an input gave no calibration at all.
 enum class InputError {
@@ -80,9 +105,17 @@ Json errorDocument(const std::string& source, InputError error, const std::strin
 // The document of `field --format json`: the model field's keys with schema and generator.
 Json fieldDocument(const fluxtrim::ReferenceField& field);
 
-// What apply needs from a calibration file.
+// One reason behind a stored verdict.
+struct StoredReason {
+  std::string severity;  // fail or warn
+  std::string code;      // as fluxtrim::checkCodeName gives it
+  std::string message;
+};
+
+// What apply and export need from a calibration file.
 struct StoredCalibration {
   fluxtrim::SampleUnit unit;      // of the offset and of the samples it was computed from
+  bool unitGiven = false;         // false when gauss was assumed
   std::string verdict;            // pass, warn or fail
   bool hasCalibration = false;    // false when the file's calibration is null
   std::string fit;                // the kept fit: sphere, axis_aligned_ellipsoid or ellipsoid
@@ -90,12 +123,26 @@ struct StoredCalibration {
   fluxtrim::Matrix3 matrix{};     // corrected = (raw - offset) * matrix
   fluxtrim::Reference reference;  // measured against: the model field as the file records it,
                                   // the strength given, or none
+  OutputScaling output;           // fitted scale in the samples' unit for files without one
+
+  // What the calibration came from, for the files that carry it in a comment.
+  std::string source;                                             // "-" for standard input
+  std::optional<std::size_t> sampleCount;                         // when recorded
+  std::optional<double> tolerance;                                // empty for the automatic mode
+  double residual_mG = std::numeric_limits<double>::quiet_NaN();  // NaN when not recorded
+  std::vector<StoredReason> reasons;
 };
 
-// Reads and checks a calibration file: JSON of schema fluxtrim.calibration/1 (a newer major
-// version is refused), not an error record, with an offset key in its sample unit and finite
-// figures. Throws fluxtrim::IoError, naming the file and what is wrong, for anything else.
-StoredCalibration readCalibrationFile(const std::string& path);
+// Reads and checks a calibration document: schema fluxtrim.calibration/1 (a newer major version
+// is refused), not an error record, with an offset key in its sample unit and finite figures.
+// name says in messages where the document comes from ("calibration file 'cal.json'"). Throws
+// fluxtrim::IoError, naming it and what is wrong, for anything else.
+StoredCalibration storedCalibration(const Json& document, const std::string& name);
+
+// Reads a calibration file (parsed as JSON, then as storedCalibration reads it); the document as
+// read in *document when not null. Throws fluxtrim::IoError, naming the file, when it cannot be
+// read or is no calibration.
+StoredCalibration readCalibrationFile(const std::string& path, Json* document = nullptr);
 
 }  // namespace fluxtrim_cli
 

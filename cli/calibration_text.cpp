@@ -60,7 +60,7 @@ std::string rowText(const char* label, const fluxtrim::Vec3& v, const std::strin
 }
 
 std::string calibrationPart(const fluxtrim::CalibrationResult& r, std::optional<double> tolerance,
-                            const Style& style) {
+                            const OutputScaling& output, const Style& style) {
   std::string heading = "Calibration";
   if (r.diagnostics.verdict == fluxtrim::Verdict::Fail) heading += " (not usable)";
   std::string text = "\n" + style.bold(heading) + "\n";
@@ -71,10 +71,19 @@ std::string calibrationPart(const fluxtrim::CalibrationResult& r, std::optional<
                                  : std::string("automatic mode")) +
                       ", samples in " + r.unit.name() + (r.unitGiven ? "" : " (assumed)"),
                   2);
+  const double factor = output.factorFor(r.unit);
+  const fluxtrim::Matrix3 matrix = fluxtrim::scaledCalibration(r.calibration, factor).matrix;
   text += rowText("offset", r.calibration.offset, r.unit.symbol());
-  text += rowText("matrix", r.calibration.matrix[0], "");
-  text += rowText("", r.calibration.matrix[1], "");
-  text += rowText("", r.calibration.matrix[2], "");
+  text += rowText("matrix", matrix[0], "");
+  text += rowText("", matrix[1], "");
+  text += rowText("", matrix[2], "");
+  if (output.toField || output.unit) {
+    text += hanging("  ", 2,
+                    formatText("the fitted matrix times %.7g", factor) +
+                        (output.toField ? ", scaled to the reference field" : "") +
+                        ", for corrected samples in " + output.unitFor(r.unit).name(),
+                    2);
+  }
   return text;
 }
 
@@ -131,7 +140,8 @@ std::string figuresPart(const fluxtrim::CalibrationResult& r, const fluxtrim::Re
 
 std::string calibrationText(const fluxtrim::SampleSet& samples,
                             const fluxtrim::Reference& reference, std::optional<double> tolerance,
-                            const fluxtrim::CalibrationResult& result, const Style& style) {
+                            const fluxtrim::CalibrationResult& result, const Style& style,
+                            const OutputScaling& output) {
   std::string text = verdictLine(result.diagnostics.verdict, style);
   text += hanging(
       "Input: ", 7,
@@ -139,7 +149,7 @@ std::string calibrationText(const fluxtrim::SampleSet& samples,
           formatText(", %zu samples", samples.values.size()),
       2);
   text += reasonsText(result.diagnostics, style);
-  text += calibrationPart(result, tolerance, style);
+  text += calibrationPart(result, tolerance, output, style);
   text += figuresPart(result, reference, style);
   text += "\nApply as corrected = (raw - offset) * matrix, with raw = [x y z] a row vector.\n";
   return text;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "calibration_json.hpp"
 #include "fluxtrim/calibration.hpp"
 #include "fluxtrim/samples.hpp"
 #include "terminal.hpp"
@@ -13,9 +14,11 @@
 namespace fluxtrim_cli {
 
 // The calibration of one input, coloured by style. tolerance is empty for the automatic mode.
+// The matrix is shown as applied for output: scaled, and for corrected samples in its unit.
 std::string calibrationText(const fluxtrim::SampleSet& samples,
                             const fluxtrim::Reference& reference, std::optional<double> tolerance,
-                            const fluxtrim::CalibrationResult& result, const Style& style);
+                            const fluxtrim::CalibrationResult& result, const Style& style,
+                            const OutputScaling& output = {});
 
 }  // namespace fluxtrim_cli
 

@@ -12,6 +12,7 @@
 #include "apply_command.hpp"
 #include "calibrate_command.hpp"
 #include "exit_status.hpp"
+#include "export_command.hpp"
 #include "field_command.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
@@ -22,7 +23,7 @@ namespace fluxtrim_cli {
 
 namespace {
 
-const char* const kCommands[] = {"calibrate", "field", "apply"};
+const char* const kCommands[] = {"calibrate", "field", "apply", "export"};
 
 const char* const kExitFooter =
     "Exit status: 0 usable (pass, or warn with the warnings shown), 1 unusable\n"
@@ -57,6 +58,18 @@ void addReadOptions(CLI::App& command, ReadArgs& args) {
   command.add_option("--header", args.header, "auto (default), yes or no")->type_name("WHEN");
 }
 
+// The options of the firmware formats, shared by calibrate and export.
+void addFirmwareOptions(CLI::App& command, FirmwareArgs& args) {
+  command.add_option("--name", args.name, "C header: prefix of its names (default fluxtrim)")
+      ->type_name("PREFIX");
+  command.add_option("--c-type", args.cType, "C header: float (default) or double")
+      ->type_name("TYPE");
+  command
+      .add_option("--instance", args.instance, "Autopilot's magnetometer: ardupilot 1-3, px4 0-3")
+      ->type_name("N");
+  command.add_flag("--force", args.force, "Write a failed calibration's C or parameter file");
+}
+
 CLI::App* addCalibrateCommand(CLI::App& app, CalibrateArgs& calibrate) {
   CLI::App* command =
       app.add_subcommand("calibrate", "Calibrate recordings: offset, matrix and a verdict");
@@ -73,8 +86,15 @@ CLI::App* addCalibrateCommand(CLI::App& app, CalibrateArgs& calibrate) {
       ->add_option("--tolerance", calibrate.tolerance,
                    "auto (default), or a fixed window such as 0.2")
       ->type_name("auto|VALUE");
-  command->add_option("--format", calibrate.format, "text (default), json or c")
+  command->add_option("--format", calibrate.format, "text (default), json, c, ardupilot, px4")
       ->type_name("FORMAT");
+  command
+      ->add_option("--scale", calibrate.scale,
+                   "fitted (default), or field: scaled to the reference")
+      ->type_name("SCALE");
+  command->add_option("--output-units", calibrate.outputUnits, "Corrected samples in G, mG, uT, nT")
+      ->type_name("UNIT");
+  addFirmwareOptions(*command, calibrate.firmware);
   command->add_option("-o,--output", calibrate.output, "Write to FILE instead of standard output")
       ->type_name("FILE");
   command->add_option("--jobs", calibrate.jobs, "Recordings calibrated at once (default 1)")
@@ -112,6 +132,25 @@ CLI::App* addApplyCommand(CLI::App& app, ApplyArgs& apply) {
   command->footer(
       "Exit status: 0 samples corrected, 1 the calibration's verdict is fail or it\n"
       "holds none, 2 no run (bad arguments, unreadable input, unwritable output).\n");
+  return command;
+}
+
+CLI::App* addExportCommand(CLI::App& app, ExportArgs& exported) {
+  CLI::App* command =
+      app.add_subcommand("export", "Write a calibration file for firmware or an autopilot");
+  command->add_option("CALIBRATION", exported.calibration, "Calibration file (JSON)")
+      ->required()
+      ->type_name("");
+  command->add_option("--format", exported.format, "c, ardupilot, px4 or json")
+      ->required()
+      ->type_name("FORMAT");
+  command->add_option("-o,--output", exported.output, "Write to FILE instead of standard output")
+      ->type_name("FILE");
+  addFirmwareOptions(*command, exported.firmware);
+  command->footer(
+      "The scale and unit of the corrected samples are those the file records.\n\n"
+      "Exit status: 0 written, 1 the calibration's verdict is fail or it holds\n"
+      "none (a C or parameter file written only with --force), 2 no run.\n");
   return command;
 }
 
@@ -170,6 +209,8 @@ int runCommandLine(int argc, char** argv) {
     CLI::App* fieldCommand = addFieldCommand(app, field);
     ApplyArgs apply;
     CLI::App* applyCommand = addApplyCommand(app, apply);
+    ExportArgs exported;
+    CLI::App* exportCommand = addExportCommand(app, exported);
 
     try {
       app.parse(argc, argv);
@@ -178,17 +219,18 @@ int runCommandLine(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
       if (command.empty() && argc >= 2 && argv[1][0] != '-') {
         return usageFailure("", std::string("unknown command '") + argv[1] +
-                                    "': expected calibrate, field or apply");
+                                    "': expected calibrate, field, apply or export");
       }
       return usageFailure(command, e.what());
     }
-    for (const CLI::App* sub : {calibrateCommand, fieldCommand, applyCommand}) {
+    for (const CLI::App* sub : {calibrateCommand, fieldCommand, applyCommand, exportCommand}) {
       if (sub->parsed()) requireValues(*sub);
     }
     if (calibrateCommand->parsed()) return runCalibrate(calibrate);
     if (fieldCommand->parsed()) return runField(field);
     if (applyCommand->parsed()) return runApply(apply);
-    return usageFailure("", "give a command: calibrate, field or apply");
+    if (exportCommand->parsed()) return runExport(exported);
+    return usageFailure("", "give a command: calibrate, field, apply or export");
   } catch (const fluxtrim::UsageError& e) {
     return usageFailure(command, e.what());
   } catch (const fluxtrim::Error& e) {

@@ -23,6 +23,7 @@
 #include "arguments.hpp"
 #include "calibration_c.hpp"
 #include "calibration_json.hpp"
+#include "export_formats.hpp"
 #include "field_command.hpp"
 #include "fluxtrim/calibration.hpp"
 #include "fluxtrim/error.hpp"
@@ -178,7 +179,14 @@ std::string download(const Session& session, const std::string& format) {
            "\n";
   }
   if (format == "c") {
-    return fluxtrim_cli::calibrationHeader(samples, session.reference, std::nullopt, result);
+    if (!fluxtrim_cli::hasCalibration(result)) {
+      throw fluxtrim::Error("no sample was kept for a fit: no C header written");
+    }
+    const Json document =
+        fluxtrim_cli::calibrationDocument(samples, session.reference, std::nullopt, result);
+    return fluxtrim_cli::calibrationHeader(
+        fluxtrim_cli::storedCalibration(document, "the page's calibration"),
+        fluxtrim_cli::FirmwareOptions());
   }
   if (format == "csv") {
     if (!fluxtrim_cli::hasCalibration(result)) {

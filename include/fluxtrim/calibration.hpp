@@ -32,6 +32,10 @@ struct Calibration {
 /// the calibration itself uses. Nothing is checked: a NaN anywhere gives NaN components.
 Vec3 applyCalibration(const Calibration& calibration, const Vec3& raw);
 
+/// The calibration with its matrix multiplied by factor, element by element (each product rounded
+/// once), and its offset unchanged: it gives corrected samples factor times the calibration's.
+Calibration scaledCalibration(const Calibration& calibration, double factor);
+
 /// The field the samples are compared with: none (the Earth's range, about 0.22 to 0.67 G, is
 /// assumed), a strength, or the model field at the place and date of the recording.
 class Reference {
@@ -228,6 +232,12 @@ struct CalibrationResult {
   Motion motion;
   Diagnostics diagnostics;
 };
+
+/// The factor that scales the kept model's matrix so that the corrected magnitudes of the kept
+/// samples average the reference field: the reference's strength over meanCorrectedMagnitude,
+/// both in gauss (the samples' unit converted by result.unit), so a pure number. NaN without a
+/// reference or without a kept sample.
+double fieldScaleRatio(const CalibrationResult& result);
 
 /// Calibrates the samples. Deterministic: the same samples and options give the same result to
 /// the last bit. Data that cannot be calibrated well gives a result whose diagnostics say so; it

@@ -22,6 +22,12 @@ namespace fluxtrim {
 /// for a value that is not finite.
 std::string shortestText(double value);
 
+/// The shortest text, of at most 9 significant digits, that C's strtof reads back as the same
+/// float ("0.98895115", "1e-05", "-3"), in printf's %g form with a decimal point: the value as a
+/// program that holds it in single precision holds it. "nan", "inf" or "-inf" for a value that is
+/// not finite.
+std::string shortestFloatText(float value);
+
 /// The text with every byte below 0x20 except the tab, and 0x7f, written as \\xNN (two upper-case
 /// hexadecimal digits), so that a file name or a cell of an input cannot drive a terminal; bytes
 /// from 0x80 up pass unchanged. Text longer than maxBytes is cut after maxBytes bytes and "..."

@@ -44,6 +44,12 @@ struct SampleUnit {
   std::string name() const;
 };
 
+/// A value in unit from, in unit to: to.fromGauss(from.toGauss(value)), each step rounded once;
+/// the value itself, to the bit, when both units hold as many gauss (G and G, counts:1000 and mG).
+/// convertUnit(1.0, from, to) is the factor between the two. Throws UsageError as gaussPerUnit
+/// does.
+double convertUnit(double value, const SampleUnit& from, const SampleUnit& to);
+
 /// Reads a unit as a user types it, surrounding blanks ignored: the symbols G, mG, uT, µT, nT and
 /// T exactly as written here (µ the micro sign U+00B5 or the Greek mu U+03BC, in UTF-8), the names
 /// gauss, milligauss, microtesla, nanotesla and tesla in any case, or counts:N ("counts" in any

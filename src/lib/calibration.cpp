@@ -61,6 +61,20 @@ Vec3 applyCalibration(const Calibration& calibration, const Vec3& raw) {
   return corrected;
 }
 
+Calibration scaledCalibration(const Calibration& calibration, double factor) {
+  Calibration scaled = calibration;
+  for (Vec3& row : scaled.matrix) {
+    for (double& element : row) {
+      element *= factor;
+    }
+  }
+  return scaled;
+}
+
+double fieldScaleRatio(const CalibrationResult& result) {
+  return result.figures.field_G / result.unit.toGauss(result.meanCorrectedMagnitude);
+}
+
 Reference Reference::fromStrength(double total_G) {
   if (!std::isfinite(total_G) || !(total_G > 0.0)) {
     throw UsageError("reference: the field strength must be finite and > 0 gauss, not " +

@@ -145,6 +145,13 @@ std::string SampleUnit::name() const {
   return "?";
 }
 
+double convertUnit(double value, const SampleUnit& from, const SampleUnit& to) {
+  if (from.gaussPerUnit() == to.gaussPerUnit()) {
+    return value;
+  }
+  return to.fromGauss(from.toGauss(value));
+}
+
 SampleUnit parseUnit(const std::string& text) {
   const std::string_view unit = trimBlanks(text);
   // Symbols are case-sensitive: "mG" is milligauss, "MG" would be megagauss.

@@ -168,6 +168,18 @@ TEST_F(FluxtrimTest, BadArgumentsGiveOneLineAndTheUsageHint) {
       {"calibrate", {"calibrate", samples, "--tolerance", "0.2"}},  // no reference
       {"calibrate", {"calibrate", samples, "-o", samples}},
       {"calibrate", {"calibrate", samples, "--report", samples}},
+      {"calibrate", {"calibrate", samples, "--scale", "field"}},  // nothing to scale to
+      {"calibrate", {"calibrate", samples, "--field-strength", "48uT", "--scale", "unit"}},
+      {"calibrate", {"calibrate", samples, "--output-units", "counts:5"}},
+      {"calibrate", {"calibrate", samples, "--format", "c", "--name", "9lives"}},
+      {"calibrate", {"calibrate", samples, "--format", "c", "--c-type", "half"}},
+      {"calibrate", {"calibrate", samples, "--format", "ardupilot", "--instance", "0"}},
+      {"calibrate", {"calibrate", samples, "--format", "px4", "--instance", "4"}},
+      {"calibrate", {"calibrate", samples, "--format", "px4", "--name", "mag"}},
+      {"calibrate", {"calibrate", samples, samples, "--format", "px4"}},
+      {"export", {"export", calibration}},
+      {"export", {"export", calibration, "--format", "text"}},
+      {"export", {"export", calibration, "--format", "c", "-o", calibration}},
       {"apply", {"apply", calibration}},
       {"apply", {"apply", calibration, samples, "--units", "furlong"}},
   };
@@ -437,13 +449,14 @@ TEST_F(FluxtrimTest, CalibrateBatchGoesPastBadInputsInOrder) {
   EXPECT_EQ(run({"calibrate", kExample, scaled, "--jobs", "2"}).status, 1);
 }
 
-// The C header, compiled into a small C program, corrects samples to the same bits as the
-// library's applyCalibration with the calibration of the JSON output; a failed calibration's
-// header does not compile.
+// The C header in double, compiled into a small C program, corrects samples to the same bits as
+// the library's applyCalibration with the calibration of the JSON output; a failed calibration's
+// header, written only with --force, does not compile.
 TEST_F(FluxtrimTest, CalibrateHeaderCompilesAndCorrectsAsTheLibrary) {
   const std::vector<std::string> args{"calibrate", kExample, "--lat", "48.5578", "--lon", "3.2914"};
   std::vector<std::string> header = args;
-  header.insert(header.end(), {"--format", "c", "-o", (dir_ / "calibration.h").string()});
+  header.insert(header.end(),
+                {"--format", "c", "--c-type", "double", "-o", (dir_ / "calibration.h").string()});
   ASSERT_EQ(run(header).status, 0);
   std::vector<std::string> json = args;
   json.insert(json.end(), {"--format", "json"});
@@ -467,11 +480,7 @@ TEST_F(FluxtrimTest, CalibrateHeaderCompilesAndCorrectsAsTheLibrary) {
              "    fluxtrim_correct(raw[k], c);\n"
              "    printf(\"%.17g %.17g %.17g\\n\", c[0], c[1], c[2]);\n  }\n  return 0;\n}\n";
   const std::string source = writeFile("main.c", program.str());
-  const RunResult built = test_support::runProgram(
-      "/usr/bin/cc",
-      {"-std=c99", "-Wall", "-Wextra", "-pedantic", "-Werror", "-ffp-contract=off", "-I",
-       dir_.string(), source, "-o", (dir_ / "main").string()},
-      dir_);
+  const RunResult built = test_support::buildC(source, dir_, dir_ / "main");
   ASSERT_EQ(built.status, 0) << built.err;
   const RunResult corrected = test_support::runProgram((dir_ / "main").string(), {}, dir_);
   std::istringstream values(corrected.out);
@@ -485,8 +494,8 @@ TEST_F(FluxtrimTest, CalibrateHeaderCompilesAndCorrectsAsTheLibrary) {
   }
 
   const std::string scaled = writeFile("mag100.csv", scaledExample(100.0));
-  EXPECT_EQ(run({"calibrate", scaled, "--lat", "48.5578", "--lon", "3.2914", "--format", "c", "-o",
-                 (dir_ / "calibration.h").string()})
+  EXPECT_EQ(run({"calibrate", scaled, "--lat", "48.5578", "--lon", "3.2914", "--format", "c",
+                 "--force", "-o", (dir_ / "calibration.h").string()})
                 .status,
             1);
   // The object goes to the test's directory: a compiler that fails deletes its output file, and

@@ -251,6 +251,15 @@ TEST(SampleUnitTest, ParsesUnitsAndConvertsToGauss) {
   EXPECT_EQ(counts.fromGauss(2.0), 2180.0);
   EXPECT_THROW(fluxtrim::SampleUnit::counts(-1.0).fromGauss(1.0), fluxtrim::UsageError);
 
+  // Between two units: through gauss, and not at all between units of as many gauss, so that a
+  // value in its own unit (or in counts of 1000 per gauss taken as milligauss) keeps every bit.
+  const fluxtrim::SampleUnit milligauss{Unit::Milligauss};
+  EXPECT_EQ(fluxtrim::convertUnit(0.1 + 0.2, milligauss, milligauss), 0.1 + 0.2);
+  EXPECT_EQ(fluxtrim::convertUnit(0.1 + 0.2, fluxtrim::SampleUnit::counts(1000.0), milligauss),
+            0.1 + 0.2);
+  EXPECT_EQ(fluxtrim::convertUnit(2180.0, counts, fluxtrim::parseUnit("uT")), 200.0);
+  EXPECT_EQ(fluxtrim::convertUnit(1.0, fluxtrim::parseUnit("uT"), milligauss), 10.0);
+
   // A unit given to the reader is kept, and checked before anything is read.
   ReadOptions options;
   options.unit = fluxtrim::parseUnit("uT");

@@ -38,6 +38,36 @@ TEST(Text, ShortestTextReadsBackExactly) {
   EXPECT_EQ(fluxtrim::shortestText(-std::nan("")), "nan");
 }
 
+// The float text reads back through strtof as the same float for floats of every size and sign,
+// in at most the 9 significant digits that always suffice, and is as short as the float's own
+// precision allows rather than the double's. Catches digits of the double the float widens to
+// ("0.10000000149011612" for 0.1f) and too few digits (a neighbouring float).
+TEST(Text, ShortestFloatTextReadsBackAsTheSameFloat) {
+  std::mt19937 random(7);
+  for (int trial = 0; trial < 20000; ++trial) {
+    const std::uint32_t bits = random();
+    float value = 0.0f;
+    std::memcpy(&value, &bits, sizeof value);
+    if (!std::isfinite(value)) {
+      continue;
+    }
+    const std::string text = fluxtrim::shortestFloatText(value);
+    EXPECT_EQ(std::strtof(text.c_str(), nullptr), value) << text;
+    std::string digits;
+    for (const char c : text.substr(0, text.find('e'))) {
+      if (c >= '0' && c <= '9') digits += c;
+    }
+    const std::size_t first = digits.find_first_not_of('0');
+    const std::size_t last = digits.find_last_not_of('0');
+    EXPECT_LE(first == std::string::npos ? 0 : last - first + 1, 9u) << text;
+  }
+  EXPECT_EQ(fluxtrim::shortestFloatText(0.1f), "0.1");
+  EXPECT_EQ(fluxtrim::shortestFloatText(0.98895115f), "0.98895115");
+  EXPECT_EQ(fluxtrim::shortestFloatText(-1800.0f), "-1800");
+  EXPECT_EQ(fluxtrim::shortestFloatText(1e-5f), "1e-05");
+  EXPECT_EQ(fluxtrim::shortestFloatText(std::numeric_limits<float>::infinity()), "inf");
+}
+
 // Control bytes, DEL included, become \xNN; the tab, printable ASCII and UTF-8 pass; long text is
 // cut at the byte limit with "..." after it. Catches an escape sequence reaching the terminal
 // and a cut that loses the mark that text is missing.

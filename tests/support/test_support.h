@@ -151,6 +151,17 @@ inline RunResult runProgram(const std::string& program, const std::vector<std::s
   return result;
 }
 
+// Builds the C99 program source with the system's cc into program, headers searched in dir,
+// every warning of -Wall -Wextra -Wconversion -Wdouble-promotion -pedantic an error and no
+// contraction into fused multiply-add; the compiler's status and messages.
+inline RunResult buildC(const fs::path& source, const fs::path& dir, const fs::path& program) {
+  return runProgram(
+      "/usr/bin/cc",
+      {"-std=c99", "-Wall", "-Wextra", "-Wconversion", "-Wdouble-promotion", "-pedantic", "-Werror",
+       "-ffp-contract=off", "-I", dir.string(), source.string(), "-o", program.string()},
+      dir);
+}
+
 // Runs fluxtrim.out as runProgram does; stdoutPath and limit as in RunOptions.
 inline RunResult runTool(const std::vector<std::string>& args, const fs::path& dir,
                          const std::string& stdoutPath = "",

@@ -5,6 +5,7 @@
 #ifndef FLUXTRIM_CLI_CALIBRATION_JSON_HPP
 #define FLUXTRIM_CLI_CALIBRATION_JSON_HPP
 
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -80,6 +81,9 @@ Json errorDocument(const std::string& source, InputError error, const std::strin
 // The document of `field --format json`: the model field's keys with schema and generator.
 Json fieldDocument(const fluxtrim::ReferenceField& field);
 
+// A figure a calibration file does not record.
+constexpr double kNotKnown = std::numeric_limits<double>::quiet_NaN();
+
 // What apply needs from a calibration file.
 struct StoredCalibration {
   fluxtrim::SampleUnit unit;      // of the offset and of the samples it was computed from
@@ -90,6 +94,10 @@ struct StoredCalibration {
   fluxtrim::Matrix3 matrix{};     // corrected = (raw - offset) * matrix
   fluxtrim::Reference reference;  // measured against: the model field as the file records it,
                                   // the strength given, or none
+  // The mean corrected magnitude and the residual (rms) of the calibration's own samples, in unit;
+  // NaN when the file does not record them.
+  double meanCorrected = kNotKnown;
+  double residual = kNotKnown;
 };
 
 // Reads and checks a calibration file: JSON of schema fluxtrim.calibration/1 (a newer major

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <random>
 
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
@@ -93,6 +94,22 @@ int listUnfinished(const std::string& path) {
   return -1;
 }
 
+// Creates a file of a new name in folder, ".fluxtrim-" and six random letters and digits, with
+// the permissions of a new file (0666 under the umask, as fopen creates one), and returns its
+// descriptor, -1 with errno set when none could be created.
+int createTemporary(const std::string& folder, std::string& path) {
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static std::atomic<unsigned> counter{0};
+  std::mt19937 random(std::random_device{}() ^ counter++);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path = folder + "/.fluxtrim-";
+    for (int k = 0; k < 6; ++k) path += kLetters[random() % (sizeof kLetters - 1)];
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
 }  // namespace
 
 void checkOutputs(const std::vector<NamedFile>& inputs, const std::vector<NamedFile>& outputs) {
@@ -154,26 +171,23 @@ void Output::openTemporary(const std::string& target) {
   struct stat status {};
   const bool exists = ::stat(target.c_str(), &status) == 0;
   const std::filesystem::path folder = std::filesystem::path(target).parent_path();
-  std::string pattern = (folder.empty() ? std::string(".") : folder.string()) + "/.fluxtrim-XXXXXX";
-  const int fd = ::mkstemp(pattern.data());
+  std::string path;
+  const int fd = createTemporary(folder.empty() ? std::string(".") : folder.string(), path);
   if (fd < 0) {
     const int error = errno;
     if (exists && (error == EACCES || error == EPERM)) return;  // written directly
     throw fluxtrim::IoError("cannot open " + name_ + " for writing: " + std::strerror(error));
   }
-  temporary_ = pattern;
+  temporary_ = path;
   target_ = target;
   pending_ = listUnfinished(temporary_);
-  // The old file's permissions and owner, or those of a new file under the umask.
-  mode_t mode = status.st_mode & 07777;
-  if (!exists) {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  } else if (::fchown(fd, status.st_uid, status.st_gid) != 0) {
-    // Not every user may give a file to another owner; the permissions are kept all the same.
+  // The old file's owner and permissions; a new file has those the system gives it.
+  if (exists) {
+    if (::fchown(fd, status.st_uid, status.st_gid) != 0) {
+      // Not every user may give a file to another owner; the permissions are kept all the same.
+    }
+    ::fchmod(fd, status.st_mode & 07777);
   }
-  ::fchmod(fd, mode);
   stream_ = ::fdopen(fd, "w");
   if (stream_ == nullptr) {
     const int error = errno;

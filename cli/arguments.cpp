@@ -80,6 +80,12 @@ void parseColumns(const std::string& text, fluxtrim::ReadOptions& options) {
     if (error != std::errc() || end != part.data() + part.size() || number < 1) {
       throw UsageError("--columns " + quoted(text) + ": column numbers start at 1");
     }
+    for (const int index : options.columnIndices) {
+      if (index == number - 1) {
+        throw UsageError("--columns " + quoted(text) + ": column " + std::to_string(number) +
+                         " is given twice");
+      }
+    }
     options.columnIndices.push_back(number - 1);
   }
 }

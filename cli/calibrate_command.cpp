@@ -7,7 +7,7 @@
 #include <charconv>
 #include <condition_variable>
 #include <cstdio>
-#include <filesystem>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -21,6 +21,7 @@
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/report.hpp"
 #include "fluxtrim/text.hpp"
+#include "interrupt.hpp"
 #include "output.hpp"
 #include "terminal.hpp"
 
@@ -117,17 +118,22 @@ struct InputOutcome {
   std::string messages;
 };
 
+// A document as written: indented for one input, one line each for several; the characters
+// that could reorder or split what a viewer shows written as \u escapes, the same JSON values.
+std::string jsonText(const CalibrateSettings& settings, const Json& document) {
+  const int indent = settings.inputs.size() == 1 ? 2 : -1;
+  return fluxtrim::visibleText(document.dump(indent, ' ', false, Json::error_handler_t::replace)) +
+         "\n";
+}
+
 // The output of a calibrated input in the settings' format; several inputs in JSON give one
 // line each.
 std::string formatted(const CalibrateSettings& settings, const fluxtrim::SampleSet& samples,
                       const fluxtrim::CalibrationResult& result, const Style& style) {
   switch (settings.format) {
-    case CalibrateFormat::Json: {
-      const Json document = calibrationDocument(samples, settings.reference, settings.tolerance,
-                                                result, outputFor(settings, result));
-      const int indent = settings.inputs.size() == 1 ? 2 : -1;
-      return document.dump(indent, ' ', false, Json::error_handler_t::replace) + "\n";
-    }
+    case CalibrateFormat::Json:
+      return jsonText(settings, calibrationDocument(samples, settings.reference, settings.tolerance,
+                                                    result, outputFor(settings, result)));
     case CalibrateFormat::C:
     case CalibrateFormat::Ardupilot:
     case CalibrateFormat::Px4:
@@ -165,10 +171,7 @@ InputOutcome failedInput(const CalibrateSettings& settings, const std::string& s
   outcome.status = kExitNoRun;
   outcome.messages = kPrefix + fluxtrim::printableText(message, 400) + "\n";
   if (settings.format == CalibrateFormat::Json) {
-    const int indent = settings.inputs.size() == 1 ? 2 : -1;
-    outcome.output = errorDocument(source, error, message)
-                         .dump(indent, ' ', false, Json::error_handler_t::replace) +
-                     "\n";
+    outcome.output = jsonText(settings, errorDocument(source, error, message));
   } else if (settings.format == CalibrateFormat::Text && settings.inputs.size() > 1) {
     outcome.output =
         wrapped("Not calibrated: " + fluxtrim::printableText(message, 400), kLineWidth, "  ") +
@@ -177,15 +180,38 @@ InputOutcome failedInput(const CalibrateSettings& settings, const std::string& s
   return outcome;
 }
 
-// Reads, calibrates and formats one input. Never throws: whatever keeps the input from being
-// calibrated becomes its outcome, so that the other inputs go on.
+// The HTML report of the calibration, written to its path; a failure is one line and status 2.
+void writeReport(const CalibrateSettings& settings, const fluxtrim::SampleSet& samples,
+                 const fluxtrim::CalibrationOptions& options,
+                 const fluxtrim::CalibrationResult& result, InputOutcome& outcome) {
+  try {
+    Output report(*settings.reportPath);
+    report.write(fluxtrim::reportHtml(samples, options, result));
+    report.close();
+  } catch (const fluxtrim::Error& e) {
+    outcome.messages +=
+        kPrefix + std::string("report: ") + fluxtrim::printableText(e.what(), 400) + "\n";
+    outcome.status = kExitNoRun;
+  }
+}
+
+// Reads, calibrates and formats one input; whatever keeps the input from being calibrated
+// becomes its outcome (the exceptions of the library and of memory), so that the other inputs
+// go on.
 InputOutcome calibrateInput(const CalibrateSettings& settings, const std::string& source,
                             const Style& style) {
   const InputReading reading = readInput(settings, source, settings.inputs.size() == 1);
+  const std::string interrupted =
+      reading.interrupted ? kPrefix + inputName(source) + " was interrupted: " +
+                                (reading.samples ? "calibrating the samples read before\n"
+                                                 : std::string("nothing to calibrate\n"))
+                          : std::string();
   if (!reading.samples) {
-    return failedInput(settings, source,
-                       reading.unreadable ? InputError::Unreadable : InputError::Bad,
-                       reading.error);
+    InputOutcome outcome =
+        failedInput(settings, source, reading.unreadable ? InputError::Unreadable : InputError::Bad,
+                    reading.error);
+    outcome.messages = interrupted + outcome.messages;
+    return outcome;
   }
   try {
     fluxtrim::CalibrationOptions options;
@@ -196,6 +222,7 @@ InputOutcome calibrateInput(const CalibrateSettings& settings, const std::string
     }
     const fluxtrim::CalibrationResult result = fluxtrim::calibrate(*reading.samples, options);
     InputOutcome outcome;
+    outcome.messages = interrupted;
     outcome.status =
         result.diagnostics.verdict == fluxtrim::Verdict::Fail ? kExitUnusable : kExitUsable;
     if (firmwareOf(settings.format)) {
@@ -203,14 +230,7 @@ InputOutcome calibrateInput(const CalibrateSettings& settings, const std::string
     } else {
       outcome.output = formatted(settings, *reading.samples, result, style);
     }
-    if (settings.reportPath) {
-      try {
-        fluxtrim::writeReport(*settings.reportPath, *reading.samples, options, result);
-      } catch (const fluxtrim::Error& e) {
-        outcome.messages += kPrefix + fluxtrim::printableText(e.what(), 400) + "\n";
-        outcome.status = kExitNoRun;
-      }
-    }
+    if (settings.reportPath) writeReport(settings, *reading.samples, options, result, outcome);
     return outcome;
   } catch (const fluxtrim::Error& e) {
     return failedInput(settings, source, InputError::Bad, inputName(source) + ": " + e.what());
@@ -222,16 +242,47 @@ InputOutcome calibrateInput(const CalibrateSettings& settings, const std::string
   }
 }
 
-// Threads that run a task until it returns; on destruction they are told to stop and joined.
+// calibrateInput, with whatever still escapes it (memory running out while its outcome is
+// made) turned into the input's error: nothing thrown leaves a worker thread.
+InputOutcome safeOutcome(const CalibrateSettings& settings, const std::string& source,
+                         const Style& style) noexcept {
+  InputOutcome outcome;  // no run
+  try {
+    return calibrateInput(settings, source, style);
+  } catch (const std::exception& e) {
+    try {
+      outcome.messages = kPrefix + std::string("cannot calibrate ") + inputName(source) + ": " +
+                         fluxtrim::printableText(e.what(), 400) + "\n";
+    } catch (const std::exception&) {
+      // Too little memory even for the words: the status alone tells.
+    }
+  }
+  return outcome;
+}
+
+// Threads that run a task until it returns; on destruction they are told to stop and joined. A
+// thread that cannot be started (a limit on threads or memory) is left out: started() tells how
+// many run, and failure() why the next one did not.
 class Workers {
  public:
   template <typename Task>
   Workers(int count, Task task) {
-    for (int i = 0; i < count; ++i) threads_.emplace_back([this, task] { task(stop_); });
+    threads_.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+      try {
+        threads_.emplace_back([this, task] { task(stop_); });
+      } catch (const std::exception& e) {
+        failure_ = e.what();
+        break;
+      }
+    }
   }
   ~Workers() { join(); }
   Workers(const Workers&) = delete;
   Workers& operator=(const Workers&) = delete;
+
+  int started() const { return static_cast<int>(threads_.size()); }
+  const std::string& failure() const { return failure_; }
 
   void join() {
     stop_ = true;
@@ -243,7 +294,29 @@ class Workers {
  private:
   std::atomic<bool> stop_{false};
   std::vector<std::thread> threads_;
+  std::string failure_;
 };
+
+// Writes the outcome of each input, taken in the order of the inputs from outcomeOf(index), and
+// returns the highest status. The output is opened at its first write, once an input has been
+// read, so that a run whose every input fails leaves an existing file alone in text and C.
+template <typename OutcomeOf>
+int writeOutcomes(const CalibrateSettings& settings, OutcomeOf outcomeOf) {
+  std::unique_ptr<Output> out;
+  int status = kExitUsable;
+  for (std::size_t i = 0; i < settings.inputs.size(); ++i) {
+    const InputOutcome outcome = outcomeOf(i);
+    status = std::max(status, outcome.status);
+    std::fputs(outcome.messages.c_str(), stderr);
+    if (outcome.output.empty()) continue;
+    if (!out) out = std::make_unique<Output>(settings.output);
+    if (i > 0 && settings.format == CalibrateFormat::Text) out->write("\n");
+    out->write(outcome.output);
+    if (out->failed()) break;  // close() reports it
+  }
+  if (out) out->close();
+  return status;
+}
 
 }  // namespace
 
@@ -265,19 +338,12 @@ CalibrateSettings checkCalibrateArgs(const CalibrateArgs& args) {
   }
   settings.jobs = parseJobs(args.jobs);
   settings.output = args.output;
-  // Neither the output nor the report may overwrite a recording.
-  const std::pair<const char*, std::string> written[] = {{"-o", settings.output},
-                                                         {"--report", args.report}};
-  for (const auto& [option, path] : written) {
-    if (path.empty() || path == "-") continue;
-    for (const std::string& input : args.inputs) {
-      std::error_code error;
-      if (input != "-" && std::filesystem::equivalent(input, path, error)) {
-        throw UsageError(std::string(option) + " " + inQuotes(path) +
-                         " names an input: it would overwrite the recording");
-      }
-    }
-  }
+  // Neither the output nor the report may overwrite a recording or the other.
+  std::vector<NamedFile> inputs;
+  for (const std::string& input : args.inputs) inputs.push_back({"the input", input});
+  std::vector<NamedFile> outputs{{"-o", settings.output}};
+  if (settings.reportPath) outputs.push_back({"--report", *settings.reportPath});
+  checkOutputs(inputs, outputs);
   settings.read = readOptions(args.read);
   settings.reference = calibrationReference(args.reference);
   settings.scaling = parseOutput(args, settings.reference);
@@ -299,10 +365,12 @@ InputReading readInput(const CalibrateSettings& settings, const std::string& sou
                        bool showProgress) {
   InputReading reading;
   reading.source = source;
+  std::optional<StandardInputInterrupt> interrupt;
   try {
     fluxtrim::ReadOptions options = settings.read;
     ProgressLine progress(source);
     if (showProgress) options.progress = progress.callback();
+    if (source == "-") options.interrupted = interrupt.emplace().hook();
     reading.samples = fluxtrim::readSamples(source, options);
   } catch (const fluxtrim::IoError& e) {
     reading.error = e.what();
@@ -312,6 +380,7 @@ InputReading readInput(const CalibrateSettings& settings, const std::string& sou
   } catch (const std::bad_alloc&) {
     reading.error = "out of memory while reading " + inputName(source);
   }
+  reading.interrupted = interrupt && interrupt->interrupted();
   if (reading.samples && reading.samples->values.empty()) {
     const fluxtrim::ReadSummary& s = reading.samples->summary;
     reading.error = "no samples in " + inputName(source) + " (" + std::to_string(s.lines) +
@@ -331,45 +400,41 @@ int runCalibrate(const CalibrateArgs& args) {
   const Style style = toStandardOutput ? Style(stdout) : Style();
 
   // Each worker takes the next input; the outcomes wait in their slots until written in order.
+  // Without workers, for one input at a time or when none could start, the calling thread
+  // calibrates each input when its turn comes.
   const std::size_t count = settings.inputs.size();
   std::vector<std::optional<InputOutcome>> outcomes(count);
   std::mutex mutex;
   std::condition_variable done;
   std::atomic<std::size_t> next{0};
-  Workers workers(static_cast<int>(std::min<std::size_t>(settings.jobs, count)),
-                  [&](const std::atomic<bool>& stop) {
-                    for (std::size_t i = next++; i < count && !stop; i = next++) {
-                      InputOutcome outcome = calibrateInput(settings, settings.inputs[i], style);
-                      {
-                        const std::lock_guard<std::mutex> lock(mutex);
-                        outcomes[i] = std::move(outcome);
-                      }
-                      done.notify_all();
-                    }
-                  });
-
-  // The output is opened at its first write, once an input has been read, so that a run whose
-  // every input fails leaves an existing file alone in text and C.
-  std::unique_ptr<Output> out;
-  int status = kExitUsable;
-  for (std::size_t i = 0; i < count; ++i) {
-    InputOutcome outcome;
-    {
-      std::unique_lock<std::mutex> lock(mutex);
-      done.wait(lock, [&] { return outcomes[i].has_value(); });
-      outcome = std::move(*outcomes[i]);
-      outcomes[i].reset();
+  const int wanted = static_cast<int>(std::min<std::size_t>(settings.jobs, count));
+  Workers workers(wanted > 1 ? wanted : 0, [&](const std::atomic<bool>& stop) {
+    for (std::size_t i = next++; i < count && !stop; i = next++) {
+      InputOutcome outcome = safeOutcome(settings, settings.inputs[i], style);
+      {
+        const std::lock_guard<std::mutex> lock(mutex);
+        outcomes[i] = std::move(outcome);
+      }
+      done.notify_all();
     }
-    status = std::max(status, outcome.status);
-    std::fputs(outcome.messages.c_str(), stderr);
-    if (outcome.output.empty()) continue;
-    if (!out) out = std::make_unique<Output>(settings.output);
-    if (i > 0 && settings.format == CalibrateFormat::Text) out->write("\n");
-    out->write(outcome.output);
-    if (std::ferror(out->stream())) break;  // close() reports it
+  });
+  if (wanted > 1 && workers.started() < wanted) {
+    const int started = workers.started();
+    std::fprintf(stderr, "%swarning: %d of %d threads could start (%s): calibrating on %s\n",
+                 kPrefix, started, wanted, fluxtrim::printableText(workers.failure(), 100).c_str(),
+                 started == 0
+                     ? "the main thread alone"
+                     : (std::to_string(started) + (started == 1 ? " thread" : " threads")).c_str());
   }
+  const int status = writeOutcomes(settings, [&](std::size_t i) {
+    if (workers.started() == 0) return safeOutcome(settings, settings.inputs[i], style);
+    std::unique_lock<std::mutex> lock(mutex);
+    done.wait(lock, [&] { return outcomes[i].has_value(); });
+    InputOutcome outcome = std::move(*outcomes[i]);
+    outcomes[i].reset();
+    return outcome;
+  });
   workers.join();
-  if (out) out->close();
   return status;
 }
 

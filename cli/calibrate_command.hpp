@@ -43,7 +43,7 @@ struct CalibrateSettings {
   CalibrateFormat format = CalibrateFormat::Text;
   std::string output;
   int jobs = 1;                           // threads, 1 to kMaxJobs
-  std::optional<std::string> reportPath;  // the HTML report of the calibration, when asked for
+  std::optional<std::string> reportPath;  // the HTML report, when asked for; "-" standard output
   // The scale and unit of the corrected samples; the field ratio is each result's own.
   OutputScaling scaling;
   FirmwareOptions firmware;
@@ -54,21 +54,26 @@ constexpr int kMaxJobs = 256;
 // Checks the options and resolves the reference field. Throws fluxtrim::UsageError, naming the
 // option, for anything out of its domain: --format c, ardupilot and px4 and --report need exactly
 // one input, a fixed --tolerance and --scale field need a reference, --output-units is a unit of
-// the field (G, mG, uT or nT), and -o may not name an input.
+// the field (G, mG, uT or nT), and neither -o nor --report may be an input or the other
+// (checkOutputs; --report - is standard output).
 CalibrateSettings checkCalibrateArgs(const CalibrateArgs& args);
 
 // One input read for calibration: its samples, or the one-line reason it could not be read.
 struct InputReading {
   std::string source;
   std::optional<fluxtrim::SampleSet> samples;
-  std::string error;        // empty when samples were read
-  bool unreadable = false;  // the error is the input's (cannot be opened or read), not the
-                            // options' or the content's
+  std::string error;         // empty when samples were read
+  bool unreadable = false;   // the error is the input's (cannot be opened or read), not the
+                             // options' or the content's
+  bool interrupted = false;  // standard input ended by an interrupt (Ctrl-C): samples holds
+                             // what was read before it
 };
 
 // Reads one input with the settings' options; a progress line on a terminal when showProgress.
-// Never throws for the input itself: an unreadable input, options it cannot satisfy or an input
-// without a sample give error, so that one bad input in a batch does not stop the others.
+// Standard input ends at the first interrupt (Ctrl-C), and the program at the second (see
+// StandardInputInterrupt). Never throws for the input itself: an unreadable input, options it
+// cannot satisfy or an input without a sample give error, so that one bad input in a batch does
+// not stop the others.
 InputReading readInput(const CalibrateSettings& settings, const std::string& source,
                        bool showProgress);
 

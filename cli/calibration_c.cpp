@@ -2,6 +2,8 @@
 #include "calibration_c.hpp"
 
 #include <cmath>
+#include <cstdio>
+#include <utility>
 
 #include "export_formats.hpp"
 #include "fluxtrim/error.hpp"
@@ -29,11 +31,18 @@ std::string rowLiteral(const fluxtrim::Vec3& v, bool asFloat) {
          literal(v[2], asFloat) + "}";
 }
 
-// Text for a block comment: control bytes escaped, and no "*/" that would end the comment early.
+// Text for a block comment that compiles under every warning whatever a file name holds: control
+// bytes and the characters that reorder text escaped (a compiler rejects unpaired bidirectional
+// controls), no "*/" that would end the comment early nor "/*" that a compiler warns of, and no
+// "??" that could start a trigraph.
 std::string commentSafe(const std::string& text) {
   std::string out = fluxtrim::printableText(text, 600);
-  for (std::size_t at = out.find("*/"); at != std::string::npos; at = out.find("*/", at)) {
-    out.replace(at, 2, "* /");
+  const std::pair<const char*, const char*> replacements[] = {
+      {"*/", "* /"}, {"/*", "/ *"}, {"??", "?\\x3F"}};
+  for (const auto& [from, to] : replacements) {
+    for (std::size_t at = out.find(from); at != std::string::npos; at = out.find(from, at)) {
+      out.replace(at, 2, to);
+    }
   }
   return out;
 }

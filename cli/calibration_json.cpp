@@ -477,6 +477,17 @@ StoredCalibration storedCalibration(const Json& document, const std::string& nam
   }
   stored.reference = storedReference(check, check.member(document, "reference"));
   readDescription(check, document, stored);
+  // What the calibration gave on its own samples, when recorded: figures written as null (not
+  // finite) or left out are not known.
+  const Json none;
+  const Json& metrics = document.contains("metrics") ? document.at("metrics") : none;
+  const auto recorded = [&](const char* stem) {
+    const std::string key = unitKey(stem, stored.unit);
+    const bool known = metrics.is_object() && metrics.contains(key) && metrics.at(key).is_number();
+    return known ? metrics.at(key).get<double>() : kNotKnown;
+  };
+  stored.meanCorrected = recorded("mean_corrected");
+  stored.residual = recorded("residual");
   return stored;
 }
 

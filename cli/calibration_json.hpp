@@ -112,6 +112,9 @@ struct StoredReason {
   std::string message;
 };
 
+// A figure a calibration file does not record.
+constexpr double kNotKnown = std::numeric_limits<double>::quiet_NaN();
+
 // What apply and export need from a calibration file.
 struct StoredCalibration {
   fluxtrim::SampleUnit unit;      // of the offset and of the samples it was computed from
@@ -131,6 +134,10 @@ struct StoredCalibration {
   std::optional<double> tolerance;                                // empty for the automatic mode
   double residual_mG = std::numeric_limits<double>::quiet_NaN();  // NaN when not recorded
   std::vector<StoredReason> reasons;
+  // The mean corrected magnitude and the residual (rms) of the calibration's own samples, in unit;
+  // NaN when the file does not record them.
+  double meanCorrected = kNotKnown;
+  double residual = kNotKnown;
 };
 
 // Reads and checks a calibration document: schema fluxtrim.calibration/1 (a newer major version

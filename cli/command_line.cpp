@@ -17,6 +17,7 @@
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
 #include "fluxtrim/version.hpp"
+#include "interrupt.hpp"
 #include "terminal.hpp"
 
 namespace fluxtrim_cli {
@@ -128,10 +129,15 @@ CLI::App* addApplyCommand(CLI::App& app, ApplyArgs& apply) {
       ->type_name("");
   command->add_option("-o,--output", apply.output, "Write the CSV to FILE, not standard output")
       ->type_name("FILE");
+  command->add_flag("--keep-columns", apply.keepColumns,
+                    "Write every input column, the corrected X, Y, Z in place of the raw ones");
   addReadOptions(*command, apply.read);
   command->footer(
-      "Exit status: 0 samples corrected, 1 the calibration's verdict is fail or it\n"
-      "holds none, 2 no run (bad arguments, unreadable input, unwritable output).\n");
+      "Exit status: 0 samples corrected, 1 corrected but not trustworthy (the\n"
+      "calibration's verdict is fail, a corrected sample is not finite, or their\n"
+      "magnitudes are off the calibration's own) or no calibration in the file, 2 no\n"
+      "run (bad arguments, unreadable input, samples not in the calibration's unit,\n"
+      "unwritable output).\n");
   return command;
 }
 
@@ -194,6 +200,7 @@ int runFailure(const std::string& command, const std::string& message) {
 
 int runCommandLine(int argc, char** argv) {
   const std::string command = commandOf(argc, argv);
+  installSignalHandlers();
   try {
     CLI::App app("Calibrates three-axis magnetometers against the Earth's field.", "fluxtrim");
     app.set_version_flag("--version", std::string("fluxtrim ") + fluxtrim::version(),

@@ -109,7 +109,10 @@ std::optional<CalendarDate> calendarDate(double decimalYear);
 std::string dateText(const CalendarDate& date);
 
 /// A decimal year for a person: three decimals at most (a day is 0.0027 years), trailing zeros
-/// dropped but one kept: "2025.0", "2026.5", "2026.934". The figures of programs keep the double.
+/// dropped but one kept: "2025.0", "2026.5", "2026.934". A year that three decimals would round
+/// onto a whole year it is not is written with every digit ("2024.99999", not "2025.0"), so that
+/// it is never shown in the wrong year nor on the wrong side of a model's validity. The figures
+/// of programs keep the double.
 std::string decimalYearText(double decimalYear);
 
 /// Today's date (UTC), and its decimal year.

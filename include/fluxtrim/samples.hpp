@@ -94,6 +94,13 @@ struct ReadOptions {
   /// total (0 when unknown, as for a pipe or a stream). Not called at all when empty. An exception
   /// it throws ends the read and reaches the caller.
   std::function<void(std::uint64_t bytesRead, std::uint64_t totalBytes)> progress;
+  /// Asked before each read of a file or of standard input (readSamples by path) and whenever a
+  /// read is interrupted by a signal: true ends the input there, as if it ended, without the
+  /// incomplete line after the last line end read. For a program that stops reading a stream
+  /// when the user interrupts it: its signal handler, installed without SA_RESTART, makes this
+  /// return true. Not asked when empty (a read interrupted by a signal is then resumed), nor by
+  /// readSamples of a stream.
+  std::function<bool()> interrupted;
 };
 
 /// Why a line that is neither blank, a comment nor a header gave no sample.
@@ -156,8 +163,9 @@ struct SampleSet {
 /// read once to its end like standard input, its open waiting for a writer. Conversion gives
 /// exactly the double that strtod gives for the same text. Throws IoError, naming the source and
 /// the reason, when the input cannot be opened, is a directory or UTF-16 text, or cannot be read to
-/// its end (never a partial result), and UsageError for options the input cannot satisfy (a column
-/// name not in the header, an index beyond every line, a Counts unit without a valid scale).
+/// its end (never a partial result, unless ReadOptions::interrupted ended it), and UsageError for
+/// options the input cannot satisfy (a column name not in the header, an index beyond every line, a
+/// Counts unit without a valid scale).
 SampleSet readSamples(const std::string& path, const ReadOptions& options = {});
 
 /// The same from an open stream, read through its buffer to the end; source names it in messages

@@ -29,10 +29,19 @@ std::string shortestText(double value);
 std::string shortestFloatText(float value);
 
 /// The text with every byte below 0x20 except the tab, and 0x7f, written as \\xNN (two upper-case
-/// hexadecimal digits), so that a file name or a cell of an input cannot drive a terminal; bytes
-/// from 0x80 up pass unchanged. Text longer than maxBytes is cut after maxBytes bytes and "..."
-/// appended. The library's messages and SkippedLine::text are escaped this way.
+/// hexadecimal digits), and the characters that visibleText escapes written as visibleText writes
+/// them, so that a file name or a cell of an input can neither drive a terminal nor reorder or
+/// split the text it is shown in; other bytes from 0x80 up pass unchanged. Text longer than
+/// maxBytes is cut after maxBytes bytes and "..." appended. The library's messages and
+/// SkippedLine::text are escaped this way.
 std::string printableText(std::string_view text, std::size_t maxBytes = 200);
+
+/// The UTF-8 text with every character that changes how the text around it is shown written as
+/// \\uXXXX (four upper-case hexadecimal digits): the C1 controls U+0080 to U+009F, the
+/// bidirectional marks, embeddings, overrides and isolates (U+061C, U+200E, U+200F, U+202A to
+/// U+202E, U+2066 to U+2069) and the line and paragraph separators (U+2028, U+2029). Everything
+/// else passes unchanged, so that JSON text stays JSON with the same values.
+std::string visibleText(std::string_view text);
 
 /// printf-style formatting into a string of at most 511 bytes (the rest is cut). Numbers follow
 /// the C library's LC_NUMERIC locale, "C" unless the program sets another.

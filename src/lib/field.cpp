@@ -214,6 +214,11 @@ std::string dateText(const CalendarDate& date) {
 
 std::string decimalYearText(double year) {
   std::string text = formatText("%.3f", year);
+  // Rounded onto a whole year it is not, such as 2024.99999 to 2025.000, the year would read as
+  // the first day of the next year: every digit is shown instead.
+  if (std::strtod(text.c_str(), nullptr) == std::round(year) && std::round(year) != year) {
+    return shortestText(year);
+  }
   while (text.size() > 2 && text.back() == '0' && text[text.size() - 2] != '.') {
     text.pop_back();
   }

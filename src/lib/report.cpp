@@ -134,14 +134,15 @@ std::string percent(double part, double whole) {
 }
 
 // The calibration as text to copy: the convention, what it was computed from, and the numbers
-// in their shortest exact form.
+// in their shortest exact form. It names no file: a name is the input's text, and whatever it
+// holds must not become a line of what is copied into a program.
 std::string calibrationText(const SampleSet& samples, const CalibrationOptions& options,
                             const CalibrationResult& r) {
   const std::string unit = r.unit.symbol();
   const Calibration& c = r.calibration;
   std::string t;
   t += "# fluxtrim " + std::string(version()) + " calibration of " +
-       (samples.source.empty() ? std::string("the samples") : samples.source) + "\n";
+       std::to_string(samples.values.size()) + " samples\n";
   t += "# apply as: corrected = (raw - offset) * matrix, raw a row vector [X Y Z] in " +
        r.unit.name() + " (" + unit + ")\n";
   t += "# model: " + std::string(modelName(r.model)) + "; mode: " + modeName(r.mode) +

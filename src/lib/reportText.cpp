@@ -140,8 +140,9 @@ std::size_t sequenceLength(const std::string& text, std::size_t i) {
 
 }  // namespace
 
-std::string html(const std::string& text) {
+std::string html(const std::string& untrusted) {
   static const char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+  const std::string text = visibleText(untrusted);
   std::string out;
   out.reserve(text.size() + text.size() / 8);
   for (std::size_t i = 0; i < text.size();) {

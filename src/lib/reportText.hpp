@@ -30,9 +30,10 @@ std::string tickText(double value, int decimals);
 int decimalsFor(double scale);
 
 // The text as HTML character data or an attribute value: & < > " ' escaped, every control byte
-// (tab and line feed included) shown as \xNN, and bytes that are not valid UTF-8 replaced by
-// U+FFFD, so that a file name or a cell of the input can neither add markup nor break a line
-// or the page's encoding.
+// (tab and line feed included) shown as \xNN, the characters that reorder or split the text
+// around them shown as \uXXXX (fluxtrim::visibleText), and bytes that are not valid UTF-8
+// replaced by U+FFFD, so that a file name or a cell of the input can neither add markup nor
+// break a line, reorder what is shown, or break the page's encoding.
 std::string html(const std::string& text);
 
 }  // namespace detail

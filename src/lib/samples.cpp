@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <istream>
@@ -12,6 +13,7 @@
 #include <streambuf>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
@@ -54,10 +56,13 @@ class Input {
   std::uint64_t totalBytes_ = 0;
 };
 
-// A file opened once by path, or file descriptor 0 for "-".
+// A file opened once by path, or file descriptor 0 for "-". With an interruption hook, the bytes
+// after the last line end are held back until more arrive, so that an input ended by the hook
+// never ends in a cut line.
 class FileInput final : public Input {
  public:
-  FileInput(const std::string& path, const std::string& name) : name_(name) {
+  FileInput(const std::string& path, const std::string& name, std::function<bool()> interrupted)
+      : name_(name), interrupted_(std::move(interrupted)) {
     if (path == "-") {
       fd_ = STDIN_FILENO;
     } else {
@@ -92,7 +97,42 @@ class FileInput final : public Input {
   FileInput& operator=(const FileInput&) = delete;
 
   std::size_t read(char* buffer, std::size_t size, std::uint64_t bytesSoFar) override {
+    if (!interrupted_) {
+      return readSome(buffer, size, bytesSoFar);
+    }
+    const std::size_t held = std::min(size, held_.size());
+    std::memcpy(buffer, held_.data(), held);
+    held_.erase(0, held);
+    if (held == size) {
+      return held;
+    }
+    for (std::size_t filled = held;;) {
+      const std::size_t got = readSome(buffer + filled, size - filled, bytesSoFar);
+      if (got == 0) {
+        // The end of the input, or the end asked for: the incomplete line is dropped only then.
+        return interrupted_() ? 0 : filled;
+      }
+      const std::size_t before = filled;  // no line end before: the held bytes have none
+      filled += got;
+      std::size_t complete = filled;
+      while (complete > before && buffer[complete - 1] != '\n' && buffer[complete - 1] != '\r') {
+        --complete;
+      }
+      if (complete > before || filled == size) {
+        const std::size_t delivered = complete > before ? complete : filled;
+        held_.assign(buffer + delivered, filled - delivered);
+        return delivered;
+      }
+    }
+  }
+
+ private:
+  // Up to size bytes, 0 at the end of the input or when the interruption hook says so.
+  std::size_t readSome(char* buffer, std::size_t size, std::uint64_t bytesSoFar) {
     for (;;) {
+      if (interrupted_ && interrupted_()) {
+        return 0;
+      }
       const ssize_t got = ::read(fd_, buffer, size);
       if (got >= 0) {
         return static_cast<std::size_t>(got);
@@ -104,7 +144,6 @@ class FileInput final : public Input {
     }
   }
 
- private:
   void release() {
     if (owned_) {
       ::close(fd_);
@@ -115,6 +154,8 @@ class FileInput final : public Input {
   std::string name_;
   int fd_ = -1;
   bool owned_ = false;
+  std::function<bool()> interrupted_;
+  std::string held_;  // read, not yet delivered: the start of a line without its end
 };
 
 // An open stream, read through its buffer so that its state flags and exception mask stay as
@@ -479,9 +520,9 @@ class Reader {
         summary_.skippedByProblem[static_cast<std::size_t>(LineProblem::TooFewCells)];
     if (!options_.columnIndices.empty() && summary_.sampleLines == 0 && tooFew > 0 &&
         tooFew == summary_.skippedLines) {
-      throw UsageError("column index " + std::to_string(maxColumn_) + " is beyond every line of " +
-                       name_ + ", which has at most " + std::to_string(maxCellsSeen_) +
-                       " cells per line");
+      throw UsageError("column " + std::to_string(maxColumn_ + 1) + " (0-based index " +
+                       std::to_string(maxColumn_) + ") is beyond every line of " + name_ +
+                       ", which has at most " + std::to_string(maxCellsSeen_) + " cells per line");
     }
   }
 
@@ -557,7 +598,7 @@ const char* lineProblemName(LineProblem problem) {
 SampleSet readSamples(const std::string& path, const ReadOptions& options) {
   checkOptions(options);
   const std::string name = describeSource(path);
-  FileInput input(path, name);
+  FileInput input(path, name, options.interrupted);
   return read(input, options, path, name);
 }
 

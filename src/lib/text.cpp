@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "printable.hpp"
 
@@ -43,8 +44,53 @@ std::string shortestFloatText(float value) {
   return std::strtof(shortest.c_str(), nullptr) == value ? shortest : std::string(text);
 }
 
+namespace {
+
+// The code point of the two- or three-byte UTF-8 sequence at text[i] when visibleText escapes it,
+// with the sequence's length; 0 otherwise.
+std::pair<char32_t, std::size_t> reshapingCharacter(std::string_view text, std::size_t i) {
+  const auto at = [&](std::size_t k) {
+    return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u;
+  };
+  const unsigned lead = at(i);
+  const unsigned second = at(i + 1);
+  if (lead == 0xC2u && second >= 0x80u && second <= 0x9Fu) {
+    return {second, 2};  // C1 controls U+0080 to U+009F
+  }
+  if (lead == 0xD8u && second == 0x9Cu) {
+    return {0x061C, 2};  // Arabic letter mark
+  }
+  const unsigned third = at(i + 2);
+  if (lead != 0xE2u || (third & 0xC0u) != 0x80u) {
+    return {0, 0};
+  }
+  const char32_t code = 0x2000u + ((second & 0x3Fu) << 6) + (third & 0x3Fu);
+  const bool reshapes = (second == 0x80u || second == 0x81u) &&
+                        (code == 0x200E || code == 0x200F || (code >= 0x2028 && code <= 0x202E) ||
+                         (code >= 0x2066 && code <= 0x2069));
+  return reshapes ? std::make_pair(code, std::size_t{3})
+                  : std::make_pair(char32_t{0}, std::size_t{0});
+}
+
+}  // namespace
+
 std::string printableText(std::string_view text, std::size_t maxBytes) {
-  return ::printableText(text.data(), text.data() + text.size(), maxBytes);
+  return visibleText(::printableText(text.data(), text.data() + text.size(), maxBytes));
+}
+
+std::string visibleText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto [code, length] = reshapingCharacter(text, i);
+    if (length == 0) {
+      out += text[i++];
+      continue;
+    }
+    out += formatText("\\u%04X", static_cast<unsigned>(code));
+    i += length;
+  }
+  return out;
 }
 
 std::string formatText(const char* pattern, ...) {

@@ -66,6 +66,10 @@ class FluxtrimTest : public test_support::TempDirTest {
     c["calibration"] = nlohmann::ordered_json::parse(R"({"fit": "ellipsoid",
         "offset_G": [0.5, -0.25, 0.125], "matrix": [[1.25, 0.5, 0], [0, 0.75, 0.25], [0.125, 0, 1]]})");
     if (!withCalibration) c["calibration"] = nullptr;
+    // Its own figures as on kRawSamples: the mean of their corrected magnitudes, a spread that
+    // covers them.
+    c["metrics"]["mean_corrected_G"] = 1.3117;
+    c["metrics"]["residual_G"] = 0.25;
     return c.dump(2);
   }
 };

@@ -129,6 +129,14 @@ TEST(Field, ValidityOfTheDate) {
     EXPECT_EQ(r.withinValidity, year >= 2025.0 && year <= 2030.0) << year;
     EXPECT_EQ(r.validityNote.find("outside") == std::string::npos, r.withinValidity) << year;
   }
+  // A year just outside is never rounded onto the bound it lies beyond: 2024.99999 was shown as
+  // "2025.0 lies outside ... 2025.0 to 2030.0".
+  EXPECT_EQ(fluxtrim::evaluateField(FieldModel::WMM2025, place, 2024.99999)
+                .validityNote.rfind("2024.99999 lies outside", 0),
+            0u);
+  EXPECT_EQ(fluxtrim::evaluateField(FieldModel::WMM2025, place, 2030.0004)
+                .validityNote.rfind("2030.0004 lies outside", 0),
+            0u);
 }
 
 TEST(Field, ModelsByName) {
@@ -204,7 +212,7 @@ TEST(Field, CalendarDatesReadBackFromTheirDecimalYears) {
   EXPECT_EQ(fluxtrim::decimalYearText(2025.0), "2025.0");
   EXPECT_EQ(fluxtrim::decimalYearText(2026.5), "2026.5");
   EXPECT_EQ(fluxtrim::decimalYearText(fluxtrim::decimalYear(2026, 12, 8)), "2026.934");
-  EXPECT_EQ(fluxtrim::decimalYearText(2026.99981), "2027.0");
+  EXPECT_EQ(fluxtrim::decimalYearText(2026.99981), "2026.99981");  // not the next year's 2027.0
   EXPECT_EQ(fluxtrim::positionText({-33.5, 151.25, -12.0}), "33.5 S, 151.25 E, -12 m");
   EXPECT_EQ(fluxtrim::positionText({48.5578, -3.2914, 89.0}), "48.5578 N, 3.2914 W, 89 m");
 }

@@ -8,6 +8,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "fluxtrim/text.hpp"
 
@@ -78,6 +79,26 @@ TEST(Text, PrintableTextEscapesWhatCouldDriveATerminal) {
   EXPECT_EQ(fluxtrim::printableText("abcdef", 4), "abcd...");
   EXPECT_EQ(fluxtrim::printableText("abcd", 4), "abcd");
   EXPECT_EQ(fluxtrim::formatText("%.3f %s %zu", 2.5, "G", std::size_t{7}), "2.500 G 7");
+}
+
+// The characters that reorder or split the text around them are written as \u escapes, by
+// visibleText and within printableText, and nothing else is: the ends of each range, and their
+// neighbours that must pass. Catches a name that shows reversed ("\u202Evsc.txt") or breaks a
+// line in a viewer, and an escape that garbles ordinary text or JSON.
+TEST(Text, VisibleTextEscapesWhatReordersOrSplitsText) {
+  const std::pair<const char*, const char*> escaped[] = {
+      {"\xC2\x80", "\\u0080"},     {"\xC2\x9F", "\\u009F"},     {"\xD8\x9C", "\\u061C"},
+      {"\xE2\x80\x8E", "\\u200E"}, {"\xE2\x80\x8F", "\\u200F"}, {"\xE2\x80\xA8", "\\u2028"},
+      {"\xE2\x80\xAE", "\\u202E"}, {"\xE2\x81\xA6", "\\u2066"}, {"\xE2\x81\xA9", "\\u2069"}};
+  for (const auto& [raw, shown] : escaped) {
+    EXPECT_EQ(fluxtrim::visibleText(std::string("a") + raw + "b"), std::string("a") + shown + "b");
+    EXPECT_EQ(fluxtrim::printableText(raw), shown);
+  }
+  // No-break space, U+200D, U+202F, U+2065, U+206A, a cut sequence and "{\"": unchanged.
+  for (const char* kept : {"\xC2\xA0", "\xE2\x80\x8D", "\xE2\x80\xAF", "\xE2\x81\xA5",
+                           "\xE2\x81\xAA", "\xE2\x80", "{\"k\": \"\xC3\xA9\"}"}) {
+    EXPECT_EQ(fluxtrim::visibleText(kept), kept);
+  }
 }
 
 }  // namespace

@@ -88,15 +88,15 @@ struct RunOptions {
   std::string stdoutPath;              // standard output goes here, not read back (e.g. /dev/full)
   std::string stdinPath;               // standard input comes from here; empty: inherited
   std::chrono::milliseconds limit{0};  // killed when running longer; 0: awaited however long
+  int stdinFd = -1;                    // standard input is this descriptor (a pipe), if not -1
 };
 
-// Runs the executable at program with args (program name excluded) in a child process whose
-// standard output and standard error go to the files stdout and stderr in dir, and reads both
-// back. A child that cannot be started or awaited is a test failure.
-inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                            const fs::path& dir, const RunOptions& options = {}) {
+// Starts the executable at program with args (program name excluded) in a child process whose
+// standard output and standard error go to the files stdout and stderr in dir, and returns its
+// process id, -1 when it could not be started.
+inline pid_t startProgram(const std::string& program, const std::vector<std::string>& args,
+                          const fs::path& dir, const RunOptions& options = {}) {
   const std::string& stdoutPath = options.stdoutPath;
-  const std::chrono::milliseconds limit = options.limit;
   const std::string outPath = stdoutPath.empty() ? (dir / "stdout").string() : stdoutPath;
   const std::string errPath = (dir / "stderr").string();
   std::vector<std::string> argvText{program};
@@ -118,9 +118,19 @@ inline RunResult runProgram(const std::string& program, const std::vector<std::s
       const int in = open(options.stdinPath.c_str(), O_RDONLY);
       if (in < 0 || dup2(in, STDIN_FILENO) < 0) _exit(127);
     }
+    if (options.stdinFd >= 0 && dup2(options.stdinFd, STDIN_FILENO) < 0) _exit(127);
     execv(argv[0], argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+// Runs the executable at program as startProgram does, awaits it and reads its two outputs
+// back. A child that cannot be started or awaited is a test failure.
+inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                            const fs::path& dir, const RunOptions& options = {}) {
+  const std::chrono::milliseconds limit = options.limit;
+  const pid_t pid = startProgram(program, args, dir, options);
   RunResult result;
   if (pid < 0) {
     ADD_FAILURE() << "could not start " << program;
@@ -144,10 +154,10 @@ inline RunResult runProgram(const std::string& program, const std::vector<std::s
   }
   result.exited = WIFEXITED(waitStatus);
   result.status = result.exited ? WEXITSTATUS(waitStatus) : -1;
-  if (stdoutPath.empty()) {
-    result.out = readFile(outPath);
+  if (options.stdoutPath.empty()) {
+    result.out = readFile(dir / "stdout");
   }
-  result.err = readFile(errPath);
+  result.err = readFile(dir / "stderr");
   return result;
 }
 

@@ -9,6 +9,7 @@
 #include "constants.hpp"
 #include "magcal.h"
 #include "robustStatistics.hpp"
+#include "sampleScreening.hpp"
 #include "sphereGeometry.hpp"
 #include "streamingFit.hpp"
 #include "symmetricEigen.hpp"
@@ -289,11 +290,41 @@ std::vector<std::size_t> validRows(const std::vector<Vec3>& values) {
   return rows;
 }
 
+// The valid rows without the clipped ones, whose status becomes Clipped in status; the clipped
+// extremes and their count go to stage.
+std::vector<std::size_t> setClippedAside(const std::vector<Vec3>& values,
+                                         const std::vector<std::size_t>& valid,
+                                         std::vector<SampleStatus>& status, FitStage& stage) {
+  stage.clipping = findClipping(values, valid);
+  if (stage.clipping.empty()) {
+    return valid;
+  }
+  std::vector<std::size_t> unclipped;
+  unclipped.reserve(valid.size());
+  for (std::size_t row : valid) {
+    if (isClipped(values[row], stage.clipping)) {
+      status[row] = SampleStatus::Clipped;
+      ++stage.clipped;
+    } else {
+      unclipped.push_back(row);
+    }
+  }
+  return unclipped;
+}
+
+// The models of a recording that is not fitted, each with the reason.
+void leaveUnfitted(const std::vector<Vec3>& values, const char* reason, FitStage& stage) {
+  fitCore(values, {}, true, stage.models, stage.chosen);
+  for (ModelFit& model : stage.models) {
+    model.reason = reason;
+  }
+}
+
 FitStage fitAutomatic(const SampleSet& samples, const CalibrationOptions& options) {
   const std::vector<Vec3>& values = samples.values;
   FitStage stage;
   stage.status.assign(values.size(), SampleStatus::Kept);
-  const std::vector<std::size_t> valid = validRows(values);
+  std::vector<std::size_t> valid = validRows(values);
   {
     std::size_t next = 0;
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -305,12 +336,21 @@ FitStage fitAutomatic(const SampleSet& samples, const CalibrationOptions& option
     }
   }
 
-  // (b) The offset and radius of a sphere through all valid samples, gross spikes aside.
+  // (a) Samples clipped at the sensor's limit are left out before anything is measured on them.
+  valid = setClippedAside(values, valid, stage.status, stage);
+
+  // (b) The offset and radius of a sphere through all valid samples, gross spikes aside; a
+  // device that was not turned gives nothing to fit but noise.
   std::vector<std::size_t> kept = valid;
   if (!valid.empty()) {
     const AcceptanceWindow spikes = spikeWindow(values, valid);
     kept = applyWindow(values, valid, spikes, stage.status);
     stage.windows.push_back(spikes);
+  }
+  stage.spread = spreadRatio(values, kept);
+  if (stage.spread < kNotTurnedSpread) {
+    leaveUnfitted(values, "not fitted: the device was not turned", stage);
+    return stage;
   }
   stage.preliminary = fitSphere(values, kept);
 
@@ -400,12 +440,15 @@ FitStage fitFixedWindow(const SampleSet& samples, const CalibrationOptions& opti
   stage.meanCorrectedMagnitude =
       meanCorrected(values, kept, stage.models[stage.chosen].calibration);
 
-  // The samples' scale for the unit check, as the automatic mode finds it.
-  const std::vector<std::size_t> valid = validRows(values);
+  // The samples' scale for the unit check and their spread, as the automatic mode finds them;
+  // clipped samples are only counted, since the window's fit is fluxtrim.out's.
+  std::vector<SampleStatus> scratch = stage.status;
+  const std::vector<std::size_t> valid = setClippedAside(values, validRows(values), scratch, stage);
   if (!valid.empty()) {
-    std::vector<SampleStatus> scratch = stage.status;
-    stage.preliminary =
-        fitSphere(values, applyWindow(values, valid, spikeWindow(values, valid), scratch));
+    const std::vector<std::size_t> screened =
+        applyWindow(values, valid, spikeWindow(values, valid), scratch);
+    stage.spread = spreadRatio(values, screened);
+    stage.preliminary = fitSphere(values, screened);
   }
   return stage;
 }

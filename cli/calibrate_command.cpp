@@ -129,9 +129,9 @@ InputOutcome calibrateInput(const CalibrateSettings& settings, const std::string
     outcome.status =
         result.diagnostics.verdict == fluxtrim::Verdict::Fail ? kExitUnusable : kExitUsable;
     if (settings.format == CalibrateFormat::C && !hasCalibration(result)) {
-      // Calibrated, and failed: no sample was left for a fit, so there is nothing to write.
-      outcome.messages = kPrefix + inputName(source) +
-                         ": no sample was kept for a fit: no C header written (verdict fail)\n";
+      // Calibrated, and failed without a fit, so there is nothing to write.
+      outcome.messages = kPrefix + inputName(source) + ": " + noCalibrationReason(result) +
+                         ": no C header written (verdict fail)\n";
       return outcome;
     }
     outcome.output = formatted(settings, *reading.samples, result, style);

@@ -2,7 +2,6 @@
 #include "calibration_c.hpp"
 
 #include <cmath>
-#include <cstdio>
 
 #include "calibration_json.hpp"
 #include "calibration_text.hpp"
@@ -52,13 +51,12 @@ std::string calibrationHeader(const fluxtrim::SampleSet& samples,
                               const fluxtrim::Reference& reference, std::optional<double> tolerance,
                               const fluxtrim::CalibrationResult& result) {
   if (!hasCalibration(result)) {
-    throw fluxtrim::Error("no sample was kept for a fit: no calibration to write as C");
+    throw fluxtrim::Error(std::string(noCalibrationReason(result)) +
+                          ": no calibration to write as C");
   }
   const fluxtrim::Calibration& c = result.calibration;
   const std::string verdict = fluxtrim::verdictName(result.diagnostics.verdict);
   const std::string unit = result.unit.name() + " (" + result.unit.symbol() + ")";
-  char residual[32];
-  std::snprintf(residual, sizeof residual, "%.3g", result.figures.residual_mG);
 
   std::string h = "/* Magnetometer calibration written by fluxtrim " +
                   std::string(fluxtrim::version()) + ".\n *\n";
@@ -70,11 +68,14 @@ std::string calibrationHeader(const fluxtrim::SampleSet& samples,
   h += commentItem("Fit:", std::string(fluxtrim::modelName(result.model)) + ", " +
                                (tolerance ? "fixed window of " + fluxtrim::shortestText(*tolerance)
                                           : std::string("automatic mode")) +
-                               "; residual " + residual + " mG");
+                               "; residual " +
+                               fluxtrim::figureText("%.3g mG", result.figures.residual_mG));
   h += commentItem("Verdict:", verdict);
+  // A reason that only restates the one before it is marked "also", as the text marks it.
   for (const fluxtrim::Check& check : result.diagnostics.reasons) {
-    h += commentItem("-", std::string(fluxtrim::severityName(check.severity)) + " " +
-                              fluxtrim::checkCodeName(check.code) + ": " + check.message);
+    h += commentItem(check.followsFrom ? "- also" : "-",
+                     std::string(fluxtrim::severityName(check.severity)) + " " +
+                         fluxtrim::checkCodeName(check.code) + ": " + check.message);
   }
   h += " *\n";
   h += commentItem("Apply as",

@@ -335,6 +335,12 @@ bool hasCalibration(const fluxtrim::CalibrationResult& result) {
          fluxtrim::ModelDecision::NotFitted;
 }
 
+const char* noCalibrationReason(const fluxtrim::CalibrationResult& result) {
+  return result.motion.pattern == fluxtrim::MotionPattern::NotTurned
+             ? "the device was not turned"
+             : "no sample was kept for a fit";
+}
+
 Json calibrationDocument(const fluxtrim::SampleSet& samples, const fluxtrim::Reference& reference,
                          std::optional<double> tolerance,
                          const fluxtrim::CalibrationResult& result) {

@@ -61,6 +61,10 @@ const char* fitName(fluxtrim::ModelKind kind);
 // Whether the result holds a calibration to apply: its kept model was fitted.
 bool hasCalibration(const fluxtrim::CalibrationResult& result);
 
+// Why a result holds no calibration, in a few words: "the device was not turned", or "no sample
+// was kept for a fit".
+const char* noCalibrationReason(const fluxtrim::CalibrationResult& result);
+
 // The calibration document of one input: what apply reads, and everything behind the verdict
 // (reasons with their codes, the three fits, the key figures). tolerance is empty for the
 // automatic mode.

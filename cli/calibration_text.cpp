@@ -41,21 +41,21 @@ std::string verdictLine(fluxtrim::Verdict verdict, const Style& style) {
   return "Verdict: " + style.bold(style.fault("FAIL")) + " - do not use this calibration\n";
 }
 
-// The reasons, each with what to do; a reason that only restates the one before it (a radius
-// wrong because the unit is) follows it indented after "also", without an action of its own.
+// The reasons, each with what to do; a reason that only restates another (a radius wrong because
+// the unit is) follows it indented after "also", its action left to the reason it restates.
 std::string reasonsText(const fluxtrim::Diagnostics& d, const Style& style) {
   if (d.reasons.empty()) return "";
   std::string text = "\n" + style.bold("Reasons") + "\n";
   for (const fluxtrim::Check& check : d.reasons) {
     const bool failed = check.severity == fluxtrim::Severity::Fail;
     const std::string code = fluxtrim::checkCodeName(check.code);
-    const std::string severity = failed ? style.fault("fail") : style.warn("warn");
+    std::string label = failed ? style.fault("fail") : style.warn("warn");
+    label.append(" ").append(code).append(": ");
     if (check.followsFrom) {
-      text +=
-          hanging("    also " + severity + " " + code + ": ", code.size() + 16, check.message, 6);
+      text += hanging("    also " + label, code.size() + 16, check.message, 6);
       continue;
     }
-    text += hanging("  " + severity + " " + code + ": ", code.size() + 9, check.message, 4);
+    text += hanging("  " + label, code.size() + 9, check.message, 4);
     if (!check.action.empty()) text += hanging("    -> ", 7, check.action, 7);
   }
   return text;
@@ -72,11 +72,7 @@ std::string calibrationPart(const fluxtrim::CalibrationResult& r, std::optional<
   std::string heading = "Calibration";
   if (r.diagnostics.verdict == fluxtrim::Verdict::Fail) heading += " (not usable)";
   std::string text = "\n" + style.bold(heading) + "\n";
-  if (!hasCalibration(r)) {
-    return text + (r.motion.pattern == fluxtrim::MotionPattern::NotTurned
-                       ? "  none: the device was not turned\n"
-                       : "  none: no sample was kept for a fit\n");
-  }
+  if (!hasCalibration(r)) return text + "  none: " + noCalibrationReason(r) + "\n";
   text += hanging("  ", 2,
                   std::string(fluxtrim::modelName(r.model)) + " fit, " +
                       (tolerance ? formatText("fixed window of %g on raw magnitudes", *tolerance)

@@ -320,6 +320,38 @@ void leaveUnfitted(const std::vector<Vec3>& values, const char* reason, FitStage
   }
 }
 
+// The automatic mode's refinement of the fit of the kept rows (not empty): the rows whose
+// corrected magnitude is an outlier become Outlier, and the rest are fitted again.
+void refineOnce(const std::vector<Vec3>& values, double outlierLimit,
+                std::vector<std::size_t>& kept, FitStage& stage) {
+  const Calibration first = stage.models[stage.chosen].calibration;
+  const CorrectedMagnitudes corrected = correctedMagnitudes(values, kept, first, coverageGrid());
+  const MagnitudeBounds bounds = outlierBounds(corrected, outlierLimit);
+  if (!std::isfinite(bounds.lower) || !std::isfinite(bounds.upper)) {
+    return;
+  }
+  AcceptanceWindow window;
+  window.measure = AcceptanceWindow::Measure::CorrectedMagnitude;
+  window.calibration = first;
+  window.lower = bounds.lower;
+  window.upper = bounds.upper;
+  window.rejectedAs = SampleStatus::Outlier;
+  std::vector<std::size_t> refined;
+  refined.reserve(kept.size());
+  for (std::size_t k = 0; k < kept.size(); ++k) {
+    if (window.accepts(corrected.magnitude[k])) {
+      refined.push_back(kept[k]);
+    } else {
+      stage.status[kept[k]] = SampleStatus::Outlier;
+    }
+  }
+  stage.windows.push_back(window);
+  if (refined.size() != kept.size()) {
+    kept.swap(refined);
+    fitCore(values, kept, true, stage.models, stage.chosen);
+  }
+}
+
 FitStage fitAutomatic(const SampleSet& samples, const CalibrationOptions& options) {
   const std::vector<Vec3>& values = samples.values;
   FitStage stage;
@@ -375,31 +407,7 @@ FitStage fitAutomatic(const SampleSet& samples, const CalibrationOptions& option
   // (e) One refinement: samples whose corrected magnitude is an outlier are dropped and the
   // rest fitted again.
   if (!kept.empty()) {
-    const Calibration first = stage.models[stage.chosen].calibration;
-    const CorrectedMagnitudes corrected = correctedMagnitudes(values, kept, first, coverageGrid());
-    const MagnitudeBounds bounds = outlierBounds(corrected, options.outlierLimit);
-    if (std::isfinite(bounds.lower) && std::isfinite(bounds.upper)) {
-      AcceptanceWindow window;
-      window.measure = AcceptanceWindow::Measure::CorrectedMagnitude;
-      window.calibration = first;
-      window.lower = bounds.lower;
-      window.upper = bounds.upper;
-      window.rejectedAs = SampleStatus::Outlier;
-      std::vector<std::size_t> refined;
-      refined.reserve(kept.size());
-      for (std::size_t k = 0; k < kept.size(); ++k) {
-        if (window.accepts(corrected.magnitude[k])) {
-          refined.push_back(kept[k]);
-        } else {
-          stage.status[kept[k]] = SampleStatus::Outlier;
-        }
-      }
-      stage.windows.push_back(window);
-      if (refined.size() != kept.size()) {
-        kept.swap(refined);
-        fitCore(values, kept, true, stage.models, stage.chosen);
-      }
-    }
+    refineOnce(values, options.outlierLimit, kept, stage);
   }
   stage.meanCorrectedMagnitude =
       meanCorrected(values, kept, stage.models[stage.chosen].calibration);

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -396,6 +397,65 @@ TEST_F(FluxtrimTest, CalibrateRecoversTheExampleAndJudgesTheUnit) {
   const std::string html = test_support::readFile(report);
   EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
   EXPECT_NE(html.find("PASS"), std::string::npos);
+}
+
+// What the command cannot judge it says in words. A device held still: the motion reason first,
+// no calibration, coverage "not judged", null figures in the JSON. Microtesla read as gauss: the
+// reasons that only restate the unit indented after it as "also", follows_from "unit" in the
+// JSON. A scale off by a factor 1e9: figures beyond judgement in words and null, never "nan",
+// "inf" or a number of dozens of digits. Every document valid against the schema.
+TEST_F(FluxtrimTest, CalibrateSaysWhatItCannotJudge) {
+  std::string still = "x,y,z\n";
+  for (int k = 0; k < 400; ++k) still += k % 2 == 0 ? "20.01,-5.00,42.00\n" : "20.00,-5.01,41.99\n";
+  const std::vector<std::string> place{"--lat", "48.5578", "--lon", "3.2914", "--alt", "89"};
+  struct Case {
+    std::string input;
+    std::vector<std::string> options;
+    std::string firstReason;
+  };
+  const std::vector<Case> cases = {
+      {writeFile("still.csv", still), {"--units", "uT"}, "fail motion: the device was not turned"},
+      {writeFile("mag100.csv", scaledExample(100.0)), place, "fail unit: samples look like"},
+      {kExample, {"--units", "counts:1e-9", "--field-strength", "0.48G"}, "fail unit"}};
+  std::vector<std::string> documents;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    std::vector<std::string> args{"calibrate", c.input};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const RunResult text = run(args);
+    EXPECT_EQ(text.status, 1) << text.err;
+    EXPECT_NE(text.out.find("Reasons\n  " + c.firstReason), std::string::npos) << text.out;
+    for (const char* word : {"nan", "inf"}) {
+      EXPECT_EQ(text.out.find(word), std::string::npos) << word << "\n" << text.out;
+    }
+    EXPECT_EQ(text.out.find("0000000000"), std::string::npos) << text.out;
+    args.insert(args.end(), {"--format", "json"});
+    const RunResult json = run(args);
+    documents.push_back(writeFile("doc" + std::to_string(documents.size()) + ".json", json.out));
+    const nlohmann::json d = nlohmann::json::parse(json.out);
+    const nlohmann::json& reasons = d.at("reasons");
+    if (&c == &cases[0]) {
+      EXPECT_NE(text.out.find("none: the device was not turned"), std::string::npos);
+      EXPECT_NE(text.out.find("coverage          not judged"), std::string::npos) << text.out;
+      EXPECT_TRUE(d.at("calibration").is_null());
+      EXPECT_EQ(d.at("metrics").at("motion"), "not_turned");
+      EXPECT_TRUE(d.at("metrics").at("coverage_percent").is_null());
+    } else {
+      EXPECT_NE(text.out.find("\n    also fail radius: fitted field"), std::string::npos)
+          << text.out;
+      const auto radius = std::find_if(reasons.begin(), reasons.end(), [](const nlohmann::json& r) {
+        return r.at("code") == "radius";
+      });
+      ASSERT_NE(radius, reasons.end());
+      EXPECT_EQ(radius->at("follows_from"), "unit");
+      EXPECT_TRUE(reasons.at(0).at("follows_from").is_null());
+    }
+    if (&c == &cases[2]) {
+      EXPECT_NE(text.out.find("beyond judgement"), std::string::npos) << text.out;
+      EXPECT_TRUE(d.at("metrics").at("residual_mG").is_null());
+    }
+  }
+  expectValid("calibration.schema.json", documents);
 }
 
 // Several inputs on two threads, standard input among them: one JSON line per input in the order

@@ -255,19 +255,16 @@ Check unitCheck(const CalibrationResult& r, const UnitJudgement& judgement, bool
           ? formatText("%.3g G expected here", judgement.expected_G)
           : formatText("the Earth's %.2f to %.2f G expected", kEarthFieldMin_G, kEarthFieldMax_G);
   const std::string given = r.unit.name();
-  if (judgement.matches && judgement.fitted) {
-    check.severity = Severity::Ok;
-    check.message = formatText(
-        "fitted field %.4g G is %.2f times the field (%s): %s fits; the scale of all samples, "
-        "%.4g G, is pulled by samples off the sphere",
-        judgement.scale * f.gaussPerUnit, judgement.ratio, expected.c_str(), given.c_str(),
-        f.scale_G);
-    return check;
-  }
   if (judgement.matches) {
     check.severity = Severity::Ok;
-    check.message = formatText("scale %.4g G is %.2f times the field (%s): %s fits", f.scale_G,
-                               judgement.ratio, expected.c_str(), given.c_str());
+    check.message =
+        formatText("%s %.4g G is %.2f times the field (%s): %s fits",
+                   judgement.fitted ? "fitted field" : "scale", judgement.scale * f.gaussPerUnit,
+                   judgement.ratio, expected.c_str(), given.c_str());
+    if (judgement.fitted) {
+      check.message += formatText(
+          "; the scale of all samples, %.4g G, is pulled by samples off the sphere", f.scale_G);
+    }
     return check;
   }
   // A device turned about one axis shows only part of the field: its circle can be much smaller

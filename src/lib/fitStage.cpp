@@ -290,26 +290,22 @@ std::vector<std::size_t> validRows(const std::vector<Vec3>& values) {
   return rows;
 }
 
-// The valid rows without the clipped ones, whose status becomes Clipped in status; the clipped
-// extremes and their count go to stage.
-std::vector<std::size_t> setClippedAside(const std::vector<Vec3>& values,
-                                         const std::vector<std::size_t>& valid,
-                                         std::vector<SampleStatus>& status, FitStage& stage) {
+// Takes the clipped rows out of the valid ones, in place; their status becomes Clipped in status,
+// and the clipped extremes and their count go to stage.
+void setClippedAside(const std::vector<Vec3>& values, std::vector<std::size_t>& valid,
+                     std::vector<SampleStatus>& status, FitStage& stage) {
   stage.clipping = findClipping(values, valid);
   if (stage.clipping.empty()) {
-    return valid;
+    return;
   }
-  std::vector<std::size_t> unclipped;
-  unclipped.reserve(valid.size());
+  const auto clipped = [&](std::size_t row) { return isClipped(values[row], stage.clipping); };
   for (std::size_t row : valid) {
-    if (isClipped(values[row], stage.clipping)) {
+    if (clipped(row)) {
       status[row] = SampleStatus::Clipped;
       ++stage.clipped;
-    } else {
-      unclipped.push_back(row);
     }
   }
-  return unclipped;
+  valid.erase(std::remove_if(valid.begin(), valid.end(), clipped), valid.end());
 }
 
 // The models of a recording that is not fitted, each with the reason.
@@ -369,7 +365,7 @@ FitStage fitAutomatic(const SampleSet& samples, const CalibrationOptions& option
   }
 
   // (a) Samples clipped at the sensor's limit are left out before anything is measured on them.
-  valid = setClippedAside(values, valid, stage.status, stage);
+  setClippedAside(values, valid, stage.status, stage);
 
   // (b) The offset and radius of a sphere through all valid samples, gross spikes aside; a
   // device that was not turned gives nothing to fit but noise.
@@ -451,7 +447,8 @@ FitStage fitFixedWindow(const SampleSet& samples, const CalibrationOptions& opti
   // The samples' scale for the unit check and their spread, as the automatic mode finds them;
   // clipped samples are only counted, since the window's fit is fluxtrim.out's.
   std::vector<SampleStatus> scratch = stage.status;
-  const std::vector<std::size_t> valid = setClippedAside(values, validRows(values), scratch, stage);
+  std::vector<std::size_t> valid = validRows(values);
+  setClippedAside(values, valid, scratch, stage);
   if (!valid.empty()) {
     const std::vector<std::size_t> screened =
         applyWindow(values, valid, spikeWindow(values, valid), scratch);

@@ -22,6 +22,12 @@ Json finiteOrNull(double value) {
   return std::isfinite(value) ? Json(value) : Json(nullptr);
 }
 
+// A figure behind the verdict: null where it could not be had or is beyond judgement
+// (fluxtrim::judgeable), as the text says "not judged" or "beyond judgement".
+Json figureJson(double value) {
+  return fluxtrim::judgeable(value) ? Json(value) : Json(nullptr);
+}
+
 // The unit suffix of a check's value and limit: the check's unit as the file spells units.
 std::string checkUnitSuffix(const std::string& unit) {
   if (unit == "lines" || unit == "samples" || unit == "coefficients") return "count";
@@ -46,18 +52,20 @@ Json reasonJson(const fluxtrim::Check& check) {
       {"severity", fluxtrim::severityName(check.severity)},
       {"message", check.message},
       {"action", check.action},
-      {"value_" + unit, finiteOrNull(check.value)},
-      {"limit_" + unit, finiteOrNull(check.limit)},
-      {"limit_kind", check.limitKind == fluxtrim::LimitKind::Maximum ? "maximum" : "minimum"}};
+      {"value_" + unit, figureJson(check.value)},
+      {"limit_" + unit, figureJson(check.limit)},
+      {"limit_kind", check.limitKind == fluxtrim::LimitKind::Maximum ? "maximum" : "minimum"},
+      {"follows_from",
+       check.followsFrom ? Json(fluxtrim::checkCodeName(*check.followsFrom)) : Json(nullptr)}};
 }
 
 // A figure in the samples' unit under stem_U, and the same figure in gauss (or milligauss) under
 // stem_G (stem_mG) unless that is the key just written.
 void putFigure(Json& object, const std::string& stem, const fluxtrim::SampleUnit& unit,
                double value, const char* gaussSymbol, double valueInGauss) {
-  object[unitKey(stem, unit)] = finiteOrNull(value);
+  object[unitKey(stem, unit)] = figureJson(value);
   const std::string gaussKey = stem + "_" + gaussSymbol;
-  if (!object.contains(gaussKey)) object[gaussKey] = finiteOrNull(valueInGauss);
+  if (!object.contains(gaussKey)) object[gaussKey] = figureJson(valueInGauss);
 }
 
 Json fitJson(const fluxtrim::ModelFit& fit, const fluxtrim::SampleUnit& unit) {
@@ -68,9 +76,9 @@ Json fitJson(const fluxtrim::ModelFit& fit, const fluxtrim::SampleUnit& unit) {
            {"coefficient_count", fluxtrim::modelCoefficients(fit.kind)}};
   out[unitKey("offset", unit)] = fitted ? vectorJson(fit.calibration.offset) : Json(nullptr);
   out["matrix"] = fitted ? matrixJson(fit.calibration.matrix) : Json(nullptr);
-  out[unitKey("radius", unit)] = finiteOrNull(fit.radius);
+  out[unitKey("radius", unit)] = figureJson(fit.radius);
   putFigure(out, "residual", unit, fit.residual, "mG", fit.residual_mG);
-  out["error_ratio"] = finiteOrNull(fit.error);
+  out["error_ratio"] = figureJson(fit.error);
   out["positive_definite"] = fit.positiveDefinite;
   out["exactly_real"] = fit.exactlyReal;
   out["note"] = fit.reason;
@@ -88,11 +96,12 @@ Json metricsJson(const fluxtrim::CalibrationResult& r) {
          {"invalid_sample_count", count(fluxtrim::SampleStatus::Invalid)},
          {"outside_window_sample_count", count(fluxtrim::SampleStatus::OutsideWindow)},
          {"disturbed_sample_count", count(fluxtrim::SampleStatus::Disturbed)},
-         {"outlier_sample_count", count(fluxtrim::SampleStatus::Outlier)}};
+         {"outlier_sample_count", count(fluxtrim::SampleStatus::Outlier)},
+         {"clipped_sample_count", f.clipped}};
   putFigure(m, "reference_field", unit, f.field_G / f.gaussPerUnit, "G", f.field_G);
   putFigure(m, "fitted_field", unit, f.radius, "G", f.radius_G);
-  m["fitted_to_reference_ratio"] = finiteOrNull(f.radiusToField);
-  m[unitKey("mean_corrected", unit)] = finiteOrNull(r.meanCorrectedMagnitude);
+  m["fitted_to_reference_ratio"] = figureJson(f.radiusToField);
+  m[unitKey("mean_corrected", unit)] = figureJson(r.meanCorrectedMagnitude);
   putFigure(m, "scale", unit, f.scale, "G", f.scale_G);
   if (std::isfinite(f.scale)) {
     Json apparent = sampleUnitJson(f.apparentUnit, false);
@@ -103,19 +112,22 @@ Json metricsJson(const fluxtrim::CalibrationResult& r) {
   }
   m["unit_matches"] = f.unitMatches;
   putFigure(m, "offset_norm", unit, f.offsetNorm, "G", f.offsetNorm_G);
-  m["offset_largest_G"] = finiteOrNull(f.offsetLargest_G);
-  m["offset_to_field_ratio"] = finiteOrNull(f.offsetToField);
+  m["offset_largest_G"] = figureJson(f.offsetLargest_G);
+  m["offset_to_field_ratio"] = figureJson(f.offsetToField);
   putFigure(m, "residual", unit, f.residual, "mG", f.residual_mG);
-  m["residual_to_field_ratio"] = finiteOrNull(f.residualToField);
-  m["heading_error_deg"] = finiteOrNull(f.heading_deg);
-  m["soft_iron_condition_ratio"] = finiteOrNull(f.softIronCondition);
-  m["coverage_percent"] = 100.0 * r.coverage.fraction;
-  m["occupied_cell_count"] = r.coverage.occupiedCells;
+  m["residual_to_field_ratio"] = figureJson(f.residualToField);
+  m["heading_error_deg"] = figureJson(f.heading_deg);
+  m["soft_iron_condition_ratio"] = figureJson(f.softIronCondition);
+  // Coverage is not judged for a device that was not turned: no cell count either.
+  const bool covered = std::isfinite(r.coverage.fraction);
+  m["coverage_percent"] = figureJson(100.0 * r.coverage.fraction);
+  m["occupied_cell_count"] = covered ? Json(r.coverage.occupiedCells) : Json(nullptr);
   m["cell_count"] = r.coverage.grid.cells();
-  m["largest_gap_deg"] = finiteOrNull(r.coverage.largestGap_deg);
+  m["largest_gap_deg"] = figureJson(r.coverage.largestGap_deg);
   m["motion"] = keyWords(fluxtrim::motionPatternName(r.motion.pattern));
-  m["planarity_ratio"] = finiteOrNull(r.motion.planarity);
-  m["arc_deg"] = finiteOrNull(r.motion.arc_deg);
+  m["spread_ratio"] = figureJson(r.motion.spread);
+  m["planarity_ratio"] = figureJson(r.motion.planarity);
+  m["arc_deg"] = figureJson(r.motion.arc_deg);
   return m;
 }
 
@@ -293,11 +305,14 @@ void readDescription(const Checker& check, const Json& document, StoredCalibrati
     stored.tolerance = check.number(tolerance, "tolerance");
   }
   stored.residual_mG = check.figure(optional(document, "metrics"), "residual_mG");
+  const Json& motion = optional(optional(document, "metrics"), "motion");
+  if (motion.is_string()) stored.motion = motion.get<std::string>();
   const Json& reasons = optional(document, "reasons");
   if (!reasons.is_null() && !reasons.is_array()) check.fail("\"reasons\" is not a list");
   for (const Json& reason : reasons) {
+    const Json& follows = optional(reason, "follows_from");
     stored.reasons.push_back({check.text(reason, "severity"), check.text(reason, "code"),
-                              check.text(reason, "message")});
+                              check.text(reason, "message"), !follows.is_null()});
   }
 }
 
@@ -400,6 +415,12 @@ std::optional<fluxtrim::ModelKind> fitNamed(const std::string& name) {
 bool hasCalibration(const fluxtrim::CalibrationResult& result) {
   return result.models[static_cast<int>(result.model)].decision !=
          fluxtrim::ModelDecision::NotFitted;
+}
+
+const char* noCalibrationReason(const fluxtrim::CalibrationResult& result) {
+  return result.motion.pattern == fluxtrim::MotionPattern::NotTurned
+             ? "the device was not turned"
+             : "no sample was kept for a fit";
 }
 
 Json calibrationDocument(const fluxtrim::SampleSet& samples, const fluxtrim::Reference& reference,

@@ -85,6 +85,9 @@ struct OutputScaling {
     return fieldRatio * fluxtrim::convertUnit(1.0, input, unitFor(input));
   }
 };
+// Why a result holds no calibration, in a few words: "the device was not turned", or "no sample
+// was kept for a fit".
+const char* noCalibrationReason(const fluxtrim::CalibrationResult& result);
 
 // The calibration document of one input: what apply reads, and everything behind the verdict
 // (reasons with their codes, the three fits, the key figures, and with a calibration the scale
@@ -110,6 +113,7 @@ struct StoredReason {
   std::string severity;  // fail or warn
   std::string code;      // as fluxtrim::checkCodeName gives it
   std::string message;
+  bool followsFrom = false;  // it only restates the reason before it (follows_from in the file)
 };
 
 // A figure a calibration file does not record.
@@ -134,6 +138,7 @@ struct StoredCalibration {
   std::optional<double> tolerance;                                // empty for the automatic mode
   double residual_mG = std::numeric_limits<double>::quiet_NaN();  // NaN when not recorded
   std::vector<StoredReason> reasons;
+  std::string motion;  // the motion's pattern in the file's words ("not_turned"), when recorded
   // The mean corrected magnitude and the residual (rms) of the calibration's own samples, in unit;
   // NaN when the file does not record them.
   double meanCorrected = kNotKnown;

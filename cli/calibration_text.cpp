@@ -10,6 +10,7 @@ namespace fluxtrim_cli {
 
 namespace {
 
+using fluxtrim::figureText;
 using fluxtrim::formatText;
 
 // text wrapped within kLineWidth after a prefix of prefixColumns columns, its trailing blank
@@ -40,14 +41,21 @@ std::string verdictLine(fluxtrim::Verdict verdict, const Style& style) {
   return "Verdict: " + style.bold(style.fault("FAIL")) + " - do not use this calibration\n";
 }
 
+// The reasons, each with what to do; a reason that only restates another (a radius wrong because
+// the unit is) follows it indented after "also", its action left to the reason it restates.
 std::string reasonsText(const fluxtrim::Diagnostics& d, const Style& style) {
   if (d.reasons.empty()) return "";
   std::string text = "\n" + style.bold("Reasons") + "\n";
   for (const fluxtrim::Check& check : d.reasons) {
     const bool failed = check.severity == fluxtrim::Severity::Fail;
     const std::string code = fluxtrim::checkCodeName(check.code);
-    text += hanging("  " + (failed ? style.fault("fail") : style.warn("warn")) + " " + code + ": ",
-                    code.size() + 9, check.message, 4);
+    std::string label = failed ? style.fault("fail") : style.warn("warn");
+    label.append(" ").append(code).append(": ");
+    if (check.followsFrom) {
+      text += hanging("    also " + label, code.size() + 16, check.message, 6);
+      continue;
+    }
+    text += hanging("  " + label, code.size() + 9, check.message, 4);
     if (!check.action.empty()) text += hanging("    -> ", 7, check.action, 7);
   }
   return text;
@@ -64,7 +72,7 @@ std::string calibrationPart(const fluxtrim::CalibrationResult& r, std::optional<
   std::string heading = "Calibration";
   if (r.diagnostics.verdict == fluxtrim::Verdict::Fail) heading += " (not usable)";
   std::string text = "\n" + style.bold(heading) + "\n";
-  if (!hasCalibration(r)) return text + "  none: no sample was kept for a fit\n";
+  if (!hasCalibration(r)) return text + "  none: " + noCalibrationReason(r) + "\n";
   text += hanging("  ", 2,
                   std::string(fluxtrim::modelName(r.model)) + " fit, " +
                       (tolerance ? formatText("fixed window of %g on raw magnitudes", *tolerance)
@@ -112,21 +120,28 @@ std::string figuresPart(const fluxtrim::CalibrationResult& r, const fluxtrim::Re
   text += figureLine("accepted samples", formatText("%zu of %zu", f.kept(), f.samples) +
                                              (rejected.empty() ? "" : " (" + rejected + ")"));
   if (std::isfinite(f.residual)) {
-    // Without the field's inclination the heading error is taken over the total field: a lower
-    // bound.
+    // In the samples' unit, and in milligauss unless that is the samples' unit. Without the
+    // field's inclination the heading error is taken over the total field: a lower bound.
+    const std::string inUnit = r.unit.unit == fluxtrim::Unit::Milligauss
+                                   ? figureText("%.3g mG rms", f.residual_mG)
+                                   : figureText("%.3g", f.residual) + " " + unit + " (" +
+                                         figureText("%.3g mG", f.residual_mG) + ") rms";
     text += figureLine("residual",
-                       formatText("%.3g mG rms, %.2f %% of the field, heading error %.2g deg%s",
-                                  f.residual_mG, 100.0 * f.residualToField, f.heading_deg,
-                                  std::isfinite(f.horizontal_G) ? "" : " or more"));
+                       inUnit + ", " + figureText("%.2f %%", 100.0 * f.residualToField) +
+                           " of the field, heading error " + figureText("%.2g deg", f.heading_deg) +
+                           (std::isfinite(f.horizontal_G) ? "" : " or more"));
   }
-  text +=
-      figureLine("coverage", formatText("%.0f %% of directions, largest gap %.0f deg",
-                                        100.0 * r.coverage.fraction, r.coverage.largestGap_deg));
+  text += figureLine("coverage",
+                     std::isfinite(r.coverage.fraction)
+                         ? formatText("%.0f %% of directions, largest gap %.0f deg",
+                                      100.0 * r.coverage.fraction, r.coverage.largestGap_deg)
+                         : std::string("not judged: the device was not turned"));
   if (std::isfinite(f.radius)) {
-    std::string value = formatText("%.5g %s", f.radius, unit.c_str());
+    std::string value = figureText("%.5g", f.radius) + " " + unit;
     if (std::isfinite(f.field_G)) {
-      value += formatText(" against the reference's %.5g %s (%+.1f %%)", f.field_G / f.gaussPerUnit,
-                          unit.c_str(), 100.0 * (f.radiusToField - 1.0));
+      value += formatText(" against the reference's %.5g %s (", f.field_G / f.gaussPerUnit,
+                          unit.c_str()) +
+               figureText("%+.1f %%", 100.0 * (f.radiusToField - 1.0)) + ")";
     } else {
       value += ", no reference to compare with";
     }

@@ -87,6 +87,12 @@ std::string fitWords(const StoredCalibration& stored) {
   return words + ".";
 }
 
+// Why a stored result holds no calibration, as the command says it for a fresh one.
+std::string noCalibrationWords(const StoredCalibration& stored) {
+  return stored.motion == "not_turned" ? "the device was not turned"
+                                       : "no sample was kept for a fit";
+}
+
 }  // namespace
 
 std::optional<FirmwareFormat> firmwareFormatNamed(const std::string& name) {
@@ -195,7 +201,9 @@ std::vector<std::string> detailLines(const StoredCalibration& stored) {
   std::vector<std::string> lines{"Reference: " + fluxtrim::referenceText(stored.reference) + ". " +
                                  fitWords(stored)};
   for (const StoredReason& reason : stored.reasons) {
-    lines.push_back("Reason: " + reason.severity + " " + reason.code + ": " +
+    // A reason that only restates the one before it is marked "also", as the text marks it.
+    lines.push_back(std::string(reason.followsFrom ? "Reason: also " : "Reason: ") +
+                    reason.severity + " " + reason.code + ": " +
                     fluxtrim::printableText(reason.message, 400));
   }
   return lines;
@@ -216,7 +224,7 @@ FirmwareFile firmwareFile(FirmwareFormat format, const StoredCalibration& stored
                                                        : std::string("no ") + formatName(format) +
                                                              " parameter file written";
   if (!stored.hasCalibration) {
-    file.refusal = "no sample was kept for a fit: " + what + " (verdict " + stored.verdict + ")";
+    file.refusal = noCalibrationWords(stored) + ": " + what + " (verdict " + stored.verdict + ")";
     return file;
   }
   if (stored.verdict == "fail" && !options.force) {

@@ -136,14 +136,21 @@ struct ModelFit {
 
 /// What became of each sample.
 enum class SampleStatus : std::uint8_t {
-  Kept,           ///< used by the final fit
+  /// Used by the final fit; Automatic with a device that was not turned, when no fit is made:
+  /// passed every window applied.
+  Kept,
   Invalid,        ///< a component is not finite, or (Automatic) all three are exactly zero
   OutsideWindow,  ///< FixedWindow: raw magnitude outside the window
   Disturbed,      ///< Automatic: too far from the preliminary sphere
   Outlier,        ///< Automatic: corrected magnitude an outlier in the refinement
+  /// Automatic: a component at a column's extreme value, repeated far more often than the
+  /// values next to it: the sensor's limit, or the code it writes when its range is exceeded.
+  /// Decided before any window, as Invalid is.
+  Clipped,
 };
-constexpr int kSampleStatusCount = 5;
-const char* statusName(SampleStatus status);  ///< "kept", "invalid", "outside window", ...
+constexpr int kSampleStatusCount = 6;
+/// "kept", "invalid", "outside window", "disturbed", "outlier", "clipped"
+const char* statusName(SampleStatus status);
 
 /// One acceptance window, in the order applied. A sample passes when its measure lies in
 /// [lower, upper], both ends included; one that fails gets the status rejectedAs.
@@ -176,13 +183,22 @@ struct Figures {
   std::array<std::size_t, kSampleStatusCount> byStatus{};  ///< indexed by SampleStatus
   std::size_t kept() const { return byStatus[static_cast<int>(SampleStatus::Kept)]; }
 
+  /// Samples with a component clipped at the sensor's limit (see SampleStatus::Clipped). The
+  /// automatic mode leaves them out; the fixed window, fluxtrim.out's computation, does not
+  /// look at them, and fits those that fall within it.
+  std::size_t clipped = 0;
+
   double gaussPerUnit = 1.0;                                  ///< gauss in one unit of the samples
   double field_G = std::numeric_limits<double>::quiet_NaN();  ///< reference strength
   double horizontal_G = std::numeric_limits<double>::quiet_NaN();     ///< Field only
   double inclination_deg = std::numeric_limits<double>::quiet_NaN();  ///< Field only
 
   /// The samples' scale before any fit is trusted: the radius of the sphere fitted to all valid
-  /// samples (gross spikes aside), and the unit in which that scale matches the field best.
+  /// samples (gross spikes and clipped samples aside), and the unit in which that scale matches
+  /// the field best; NaN when the device was not turned. When that scale fits no unit but the
+  /// kept model's field lies within 15 % of the reference (without one, within the Earth's
+  /// range), the unit is judged on that field instead: samples off the sphere pull the scale of
+  /// all samples, never the fit.
   double scale = std::numeric_limits<double>::quiet_NaN();
   double scale_G = std::numeric_limits<double>::quiet_NaN();
   SampleUnit apparentUnit;   ///< Counts (with the implied counts per gauss) when no unit fits

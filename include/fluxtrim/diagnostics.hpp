@@ -5,6 +5,8 @@
 #define FLUXTRIM_DIAGNOSTICS_HPP
 
 #include <cstdint>
+#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,7 +56,9 @@ class SphereGrid {
 
 /// How the corrected directions of the kept samples cover the sphere. Each cell counts once,
 /// however many samples fall in it, so a recording that dwells in one pose covers what its other
-/// samples cover.
+/// samples cover. Not judged when the device was not turned (MotionPattern::NotTurned): the
+/// directions of a fit to noise mean nothing, so fraction and largestGap_deg are NaN and no cell
+/// is counted.
 struct Coverage {
   SphereGrid grid{8, 16};                     ///< the map: 128 cells of 1/128 of the sphere each
   std::vector<std::uint32_t> samplesPerCell;  ///< kept samples per cell of grid
@@ -77,11 +81,20 @@ enum class MotionPattern {
   LyingFlat,  ///< directions near a small circle: turned about one axis while kept level
   ShortArc,   ///< directions near an arc shorter than half a turn, or in one or two cells
   NoSamples,  ///< nothing kept to judge
+  /// the raw samples barely spread: the device was held still, and no direction, coverage,
+  /// unit or fitted figure is judged
+  NotTurned,
 };
 const char* motionPatternName(MotionPattern pattern);  ///< "tumbled", "spun about one axis", ...
 
 struct Motion {
   MotionPattern pattern = MotionPattern::NoSamples;
+  /// How far the raw samples spread, before any fit: the root mean square distance from their
+  /// mean over their root mean square magnitude (valid samples, gross spikes and clipped ones
+  /// aside), 0 to 1. Noise alone gives well under 0.02, a tumble about 1 / sqrt(1 + (offset /
+  /// field)^2); below 0.05 the device was not turned. NaN without valid samples.
+  double spread = std::numeric_limits<double>::quiet_NaN();
+  /// The figures below are NaN for NotTurned.
   /// Smallest eigenvalue of the scatter of the directions over the sum of all three: 1/3 for
   /// directions spread evenly over the sphere, 0 for directions on one circle.
   double planarity = 0.0;
@@ -106,8 +119,9 @@ const char* verdictName(Verdict verdict);  ///< "pass", "warn", "fail"
 /// coverage gap and a stretched soft-iron matrix).
 enum class CheckCode {
   Input,     ///< lines of the input that gave no sample
+  Clipping,  ///< samples at a sensor's limit
   Unit,      ///< the samples' scale against the field: the unit they look like
-  Motion,    ///< degenerate motion: one axis, lying flat, a short arc
+  Motion,    ///< degenerate motion: not turned, one axis, lying flat, a short arc
   Gap,       ///< the largest cap of directions without data
   Coverage,  ///< the fraction of equal-area cells reached
   Rejected,  ///< samples rejected before the fit: invalid, outside the window, disturbed
@@ -116,13 +130,13 @@ enum class CheckCode {
   Offset,    ///< the hard-iron offset's size
   SoftIron,  ///< the soft-iron matrix: positive definite, its condition
   Model,     ///< the kept model against what the data can support
-  Radius,    ///< the fitted field strength against the reference
+  Radius,    ///< the fitted field strength against the reference, or the Earth's range
   Residual,  ///< the spread of the corrected magnitudes
 };
-constexpr int kCheckCodeCount = 13;
-/// A stable lower-case name for output and machine reading: "input", "unit", "motion", "gap",
-/// "coverage", "rejected", "outliers", "samples", "offset", "soft_iron", "model", "radius",
-/// "residual".
+constexpr int kCheckCodeCount = 14;
+/// A stable lower-case name for output and machine reading: "input", "clipping", "unit",
+/// "motion", "gap", "coverage", "rejected", "outliers", "samples", "offset", "soft_iron",
+/// "model", "radius", "residual".
 const char* checkCodeName(CheckCode code);
 
 /// Whether a check's value should stay below its limit or above it.
@@ -139,6 +153,10 @@ struct Check {
   std::string unit;     ///< "lines", "G", "ratio", "deg", "%", "samples", "coefficients"
   std::string message;  ///< what was found, with the figures
   std::string action;   ///< what to do about it; empty when nothing needs doing
+  /// The failed check that this one only restates, when it does: samples in a wrong unit make
+  /// the fitted field, the residual and the offset wrong as well (and, in the fixed window, the
+  /// samples rejected). Empty for a check that stands on its own.
+  std::optional<CheckCode> followsFrom;
 };
 
 struct Diagnostics {
@@ -147,7 +165,8 @@ struct Diagnostics {
   /// cannot give (the fitted radius without a reference, the shape of no samples) is left out.
   std::vector<Check> checks;
   /// The checks that warn or fail: failures first, and within a severity causes before
-  /// symptoms (CheckCode order).
+  /// symptoms (CheckCode order); each reason that follows from another comes right after it,
+  /// whatever its own severity.
   std::vector<Check> reasons;
 };
 

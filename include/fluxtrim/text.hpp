@@ -47,6 +47,16 @@ std::string visibleText(std::string_view text);
 /// the C library's LC_NUMERIC locale, "C" unless the program sets another.
 std::string formatText(const char* pattern, ...) FLUXTRIM_PRINTF_FORMAT(1, 2);
 
+/// Whether a figure can be shown as a number that means something: finite, and of magnitude
+/// below 1e9. Beyond that (an infinity, a residual of 3e+300 %) it comes from a fit that failed
+/// rather than from a measurement, and %f would print it with hundreds of digits.
+bool judgeable(double value);
+
+/// One figure in words where no number can be given: "not judged" for NaN, "beyond judgement"
+/// for a value that is not judgeable; otherwise formatText(pattern, value). pattern holds exactly
+/// one conversion, of a double ("%.2f %%", "%+.1f", "%.4g G"); nothing else is checked.
+std::string figureText(const char* pattern, double value);
+
 }  // namespace fluxtrim
 
 #endif

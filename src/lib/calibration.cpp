@@ -218,6 +218,8 @@ const char* statusName(SampleStatus status) {
       return "disturbed";
     case SampleStatus::Outlier:
       return "outlier";
+    case SampleStatus::Clipped:
+      return "clipped";
   }
   return "kept";
 }
@@ -248,8 +250,8 @@ const char* verdictName(Verdict verdict) {
 
 const char* checkCodeName(CheckCode code) {
   static const char* const kNames[kCheckCodeCount] = {
-      "input",   "unit",   "motion",    "gap",   "coverage", "rejected", "outliers",
-      "samples", "offset", "soft_iron", "model", "radius",   "residual"};
+      "input",    "clipping", "unit",   "motion",    "gap",   "coverage", "rejected",
+      "outliers", "samples",  "offset", "soft_iron", "model", "radius",   "residual"};
   const int index = static_cast<int>(code);
   return index >= 0 && index < kCheckCodeCount ? kNames[index] : "unknown";
 }

@@ -8,6 +8,7 @@
 
 #include "constants.hpp"
 #include "fluxtrim/text.hpp"
+#include "sampleScreening.hpp"
 #include "sphereGeometry.hpp"
 #include "symmetricEigen.hpp"
 #include "unitJudgement.hpp"
@@ -45,9 +46,20 @@ constexpr double kOffsetWarn_G = 1.3;
 // Condition of the soft-iron matrix.
 constexpr double kConditionWarn = 1.5;
 constexpr double kConditionFail = 4.0;
-// Fitted field over the reference: relative distance from 1.
+// Fitted field over the reference: relative distance from 1. Within kRadiusWarn of the
+// reference the fit also vouches for the unit (judgeUnitOnFit).
 constexpr double kRadiusWarn = 0.15;
 constexpr double kRadiusFail = 0.30;
+// Fitted field without a reference, gauss: outside the Earth's range (kEarthFieldMin_G to
+// kEarthFieldMax_G) it warns; below half that range's floor, or above 0.9 G, no magnetometer
+// was recording the Earth's field in the unit taken: 0.9 G is a third above the strongest
+// field at the surface, and below the 1 G of an accelerometer logged in g.
+constexpr double kRangeFailLow_G = 0.5 * kEarthFieldMin_G;
+constexpr double kRangeFailHigh_G = 0.9;
+// Samples clipped at the sensor's limit, percent of all: any warns, since the directions that
+// reach the limit are lost; beyond a tenth the range is exceeded over a wide cap.
+constexpr double kClippedWarn_pct = 0.0;
+constexpr double kClippedFail_pct = 10.0;
 // Residual, percent of the field: 2 % is about 1 degree of heading where the field dips
 // steeply, 5 % several degrees.
 constexpr double kResidualWarn_pct = 2.0;
@@ -200,6 +212,35 @@ Check inputCheck(const SampleSet& samples) {
   return check;
 }
 
+Check clippingCheck(const CalibrationResult& r, const std::vector<ClippedExtreme>& extremes) {
+  const Figures& f = r.figures;
+  const double share = f.samples > 0 ? 100.0 * f.clipped / f.samples : 0.0;
+  Check check = graded(CheckCode::Clipping, share, kClippedWarn_pct, kClippedFail_pct,
+                       LimitKind::Maximum, "%");
+  if (extremes.empty()) {
+    check.message = "no column repeats its extreme value: nothing clipped";
+    return check;
+  }
+  std::string where;
+  for (const ClippedExtreme& e : extremes) {
+    where += (where.empty() ? "" : ", ") +
+             formatText("%zu at %s, the %c %s", e.count, shortestText(e.value).c_str(),
+                        kAxisNames[e.axis], e.maximum ? "maximum" : "minimum");
+  }
+  check.message = formatText(
+      "%zu of %zu samples (%.1f %%) have a component clipped at the sensor's limit (%s): %s",
+      f.clipped, f.samples, share, where.c_str(),
+      r.mode == Mode::FixedWindow ? "the fixed window fits those within it"
+                                  : "left out of the fit and of the unit check");
+  check.action =
+      "reduce the sensor's gain or widen its range, or mount it further from magnets and "
+      "steel: the directions that reach the limit are lost";
+  if (r.mode == Mode::FixedWindow) {
+    check.action += "; the automatic mode leaves clipped samples out";
+  }
+  return check;
+}
+
 Check unitCheck(const CalibrationResult& r, const UnitJudgement& judgement, bool haveReference) {
   const Figures& f = r.figures;
   const bool above = judgement.ratio > 1.0;
@@ -216,8 +257,14 @@ Check unitCheck(const CalibrationResult& r, const UnitJudgement& judgement, bool
   const std::string given = r.unit.name();
   if (judgement.matches) {
     check.severity = Severity::Ok;
-    check.message = formatText("scale %.4g G is %.2f times the field (%s): %s fits", f.scale_G,
-                               judgement.ratio, expected.c_str(), given.c_str());
+    check.message =
+        formatText("%s %.4g G is %.2f times the field (%s): %s fits",
+                   judgement.fitted ? "fitted field" : "scale", judgement.scale * f.gaussPerUnit,
+                   judgement.ratio, expected.c_str(), given.c_str());
+    if (judgement.fitted) {
+      check.message += formatText(
+          "; the scale of all samples, %.4g G, is pulled by samples off the sphere", f.scale_G);
+    }
     return check;
   }
   // A device turned about one axis shows only part of the field: its circle can be much smaller
@@ -270,7 +317,24 @@ Check unitCheck(const CalibrationResult& r, const UnitJudgement& judgement, bool
   return check;
 }
 
+Check notTurnedCheck(const Motion& motion) {
+  Check check = graded(CheckCode::Motion, motion.spread, kNotTurnedSpread, kNotTurnedSpread,
+                       LimitKind::Minimum, "ratio");
+  check.message = formatText(
+      "the device was not turned: the raw samples spread by %.2g %% of their magnitude (at least "
+      "%.0f %%; a turned device spreads by tens of per cent), so coverage, unit, fitted field "
+      "and residual are not judged",
+      100.0 * motion.spread, 100.0 * kNotTurnedSpread);
+  check.action =
+      "turn the device slowly through every orientation while recording, so that each face "
+      "points down once";
+  return check;
+}
+
 Check motionCheck(const Motion& motion) {
+  if (motion.pattern == MotionPattern::NotTurned) {
+    return notTurnedCheck(motion);
+  }
   Check check = graded(CheckCode::Motion, motion.planarity, kPlanarityWarn, kPlanarityFail,
                        LimitKind::Minimum, "ratio");
   const char axis = kAxisNames[motion.axisIndex];
@@ -278,6 +342,7 @@ Check motionCheck(const Motion& motion) {
   switch (motion.pattern) {
     case MotionPattern::Tumbled:
     case MotionPattern::NoSamples:
+    case MotionPattern::NotTurned:
       check.message = formatText(
           "directions spread in three dimensions (planarity %.2f; 0.33 for an "
           "even spread)",
@@ -352,10 +417,11 @@ Check rejectedCheck(const CalibrationResult& r, const CalibrationOptions& option
     // exceeds the window: the fit sees a band, however good the recording.
     const bool windowBias = f.offsetToField > options.tolerance;
     if (windowBias) {
-      check.message += formatText(
-          "; the offset, %.0f %% of the field, exceeds the %.0f %% window, so "
-          "samples pointing along it were dropped",
-          100.0 * f.offsetToField, 100.0 * options.tolerance);
+      check.message += "; the offset, " + figureText("%.0f %%", 100.0 * f.offsetToField) +
+                       formatText(
+                           " of the field, exceeds the %.0f %% window, so samples pointing "
+                           "along it were dropped",
+                           100.0 * options.tolerance);
       if (check.severity == Severity::Ok) {
         check.severity = Severity::Warn;
         check.limit = kRejectedWarn_pct;
@@ -420,10 +486,10 @@ Check offsetCheck(const CalibrationResult& r) {
   Check check =
       graded(CheckCode::Offset, f.offsetLargest_G, kOffsetWarn_G, kNaN, LimitKind::Maximum, "G");
   const std::string inGauss =
-      r.unit.unit == Unit::Gauss ? std::string() : formatText("%.3g G, ", f.offsetNorm_G);
-  check.message = formatText("offset %.4g %s (%s%.0f %% of the field); largest component %.3g G",
-                             f.offsetNorm, r.unit.symbol().c_str(), inGauss.c_str(),
-                             100.0 * f.offsetToField, f.offsetLargest_G);
+      r.unit.unit == Unit::Gauss ? std::string() : figureText("%.3g G", f.offsetNorm_G) + ", ";
+  check.message = "offset " + figureText("%.4g", f.offsetNorm) + " " + r.unit.symbol() + " (" +
+                  inGauss + figureText("%.0f %%", 100.0 * f.offsetToField) +
+                  " of the field); largest component " + figureText("%.3g G", f.offsetLargest_G);
   if (check.severity != Severity::Ok) {
     check.action =
         "a sensor this far off centre may saturate: check its range, or mount it away "
@@ -434,7 +500,8 @@ Check offsetCheck(const CalibrationResult& r) {
 
 Check softIronCheck(const Figures& f) {
   const Vec3& e = f.softIronEigenvalues;
-  const std::string values = formatText("eigenvalues %.3f %.3f %.3f", e[0], e[1], e[2]);
+  const std::string values = "eigenvalues " + figureText("%.3f", e[0]) + " " +
+                             figureText("%.3f", e[1]) + " " + figureText("%.3f", e[2]);
   if (!(e[0] > 0.0)) {
     Check check = graded(CheckCode::SoftIron, e[0], 0.0, 0.0, LimitKind::Minimum, "ratio");
     check.severity = Severity::Fail;
@@ -444,7 +511,7 @@ Check softIronCheck(const Figures& f) {
   }
   Check check = graded(CheckCode::SoftIron, f.softIronCondition, kConditionWarn, kConditionFail,
                        LimitKind::Maximum, "ratio");
-  check.message = values + formatText(", condition %.3f", f.softIronCondition);
+  check.message = values + ", condition " + figureText("%.3f", f.softIronCondition);
   if (check.severity != Severity::Ok) {
     check.action =
         "so strong a stretch is often a gap in the coverage: cover all orientations; "
@@ -470,8 +537,9 @@ Check modelCheck(const CalibrationResult& r) {
   check.limitKind = LimitKind::Maximum;
   check.unit = "coefficients";
   check.severity = check.value > check.limit ? Severity::Warn : Severity::Ok;
-  const std::string errors = formatText("errors: sphere %.3g, axis-aligned %.3g, general %.3g",
-                                        r.models[0].error, r.models[1].error, r.models[2].error);
+  const std::string errors = "errors: sphere " + figureText("%.3g", r.models[0].error) +
+                             ", axis-aligned " + figureText("%.3g", r.models[1].error) +
+                             ", general " + figureText("%.3g", r.models[2].error);
   if (check.severity == Severity::Ok) {
     check.message =
         formatText("%s kept; the motion supports it (%s)", modelName(r.model), errors.c_str());
@@ -498,6 +566,42 @@ Check modelCheck(const CalibrationResult& r) {
   return check;
 }
 
+// Without a reference: the fitted field against the Earth's range.
+Check rangeCheck(const CalibrationResult& r) {
+  const Figures& f = r.figures;
+  const bool above = f.radius_G > kEarthFieldMax_G;
+  Check check = graded(CheckCode::Radius, f.radius_G, above ? kEarthFieldMax_G : kEarthFieldMin_G,
+                       above ? kRangeFailHigh_G : kRangeFailLow_G,
+                       above ? LimitKind::Maximum : LimitKind::Minimum, "G");
+  const std::string symbol = r.unit.symbol();
+  std::string found = "fitted field " + figureText("%.4g", f.radius) + " " + symbol;
+  std::string range = formatText("%.2f to %.2f G", kEarthFieldMin_G, kEarthFieldMax_G);
+  if (r.unit.unit != Unit::Gauss) {
+    found += " (" + figureText("%.4g G", f.radius_G) + ")";
+    range += formatText(", %.4g to %.4g %s", r.unit.fromGauss(kEarthFieldMin_G),
+                        r.unit.fromGauss(kEarthFieldMax_G), symbol.c_str());
+  }
+  const char* const exact = "the place and date of the recording would make this check exact";
+  if (check.severity == Severity::Ok) {
+    check.message = found + " lies within the Earth's range (" + range + "); " + exact;
+    return check;
+  }
+  check.message = found + " lies outside the Earth's range (" + range + ")";
+  if (check.severity == Severity::Fail) {
+    check.message += above ? ": more than the Earth gives anywhere, even beside steel (an "
+                             "accelerometer logged in g reads 1)"
+                           : ": less than the Earth gives anywhere, even indoors";
+    check.action =
+        "check that these are a magnetometer's samples in the unit taken, and give the place "
+        "and date of the recording (or the field strength) to make this check exact";
+  } else {
+    check.action =
+        "give the place and date of the recording (or the field strength) to make this check "
+        "exact; steel nearby can weaken or strengthen the field";
+  }
+  return check;
+}
+
 Check radiusCheck(const Figures& f) {
   const double k = f.radiusToField;
   const bool above = k > 1.0;
@@ -506,8 +610,9 @@ Check radiusCheck(const Figures& f) {
   check.value = k;
   check.limit = above ? 1.0 + check.limit : 1.0 - check.limit;
   check.limitKind = above ? LimitKind::Maximum : LimitKind::Minimum;
-  check.message = formatText("fitted field %.4g G against %.4g G of the reference (%+.1f %%)",
-                             f.radius_G, f.field_G, 100.0 * (k - 1.0));
+  check.message =
+      formatText("fitted field %.4g G against %.4g G of the reference (", f.radius_G, f.field_G) +
+      figureText("%+.1f %%", 100.0 * (k - 1.0)) + ")";
   if (check.severity != Severity::Ok) {
     check.action =
         "look for interference where the device was turned, and check the position, "
@@ -516,15 +621,19 @@ Check radiusCheck(const Figures& f) {
   return check;
 }
 
-Check residualCheck(const Figures& f) {
+Check residualCheck(const CalibrationResult& r) {
+  const Figures& f = r.figures;
   Check check = graded(CheckCode::Residual, 100.0 * f.residualToField, kResidualWarn_pct,
                        kResidualFail_pct, LimitKind::Maximum, "%");
   const std::string where = std::isfinite(f.inclination_deg)
                                 ? formatText(" at inclination %.0f degrees", f.inclination_deg)
                                 : std::string(" or more: the inclination is unknown");
-  check.message =
-      formatText("residual %.2f %% of the field (%.3g mG, about %.2g degrees of heading%s)",
-                 100.0 * f.residualToField, f.residual_mG, f.heading_deg, where.c_str());
+  const std::string inUnit = r.unit.unit == Unit::Milligauss
+                                 ? std::string()
+                                 : figureText("%.3g", f.residual) + " " + r.unit.symbol() + ", ";
+  check.message = "residual " + figureText("%.2f %%", 100.0 * f.residualToField) +
+                  " of the field (" + inUnit + figureText("%.3g mG", f.residual_mG) + ", about " +
+                  figureText("%.2g", f.heading_deg) + " degrees of heading" + where + ")";
   if (check.severity != Severity::Ok) {
     check.action = "keep the device away from disturbances and turn it slowly";
   }
@@ -564,6 +673,18 @@ void referenceFigures(const Reference& reference, Figures& f) {
     f.horizontal_G = norm({{g[0], g[1], 0.0}});
     f.inclination_deg = reference.field().elements.inclination_deg;
   }
+}
+
+// Coverage and the motion of a device that was not turned: nothing judged.
+void leaveDirectionsUnjudged(CalibrationResult& r) {
+  Coverage& coverage = r.coverage;
+  coverage.samplesPerCell.assign(static_cast<std::size_t>(coverage.grid.cells()), 0);
+  coverage.fraction = kNaN;
+  coverage.largestGap_deg = kNaN;
+  r.motion.pattern = MotionPattern::NotTurned;
+  r.motion.planarity = kNaN;
+  r.motion.meanResultant = kNaN;
+  r.motion.arc_deg = kNaN;
 }
 
 // Coverage and the motion's shape from the survey.
@@ -641,11 +762,12 @@ struct OutlierCount {
   std::size_t base;
 };
 
+// The kept model must have been fitted.
 OutlierCount countOutliers(const CalibrationResult& r, const CorrectedMagnitudes& corrected,
-                           bool fitted, double outlierLimit) {
+                           double outlierLimit) {
   const Figures& f = r.figures;
   const std::size_t dropped = f.byStatus[static_cast<int>(SampleStatus::Outlier)];
-  if (r.mode != Mode::FixedWindow || !fitted) {
+  if (r.mode != Mode::FixedWindow) {
     return {dropped, f.kept() + dropped};
   }
   const MagnitudeBounds bounds = outlierBounds(corrected, outlierLimit);
@@ -658,50 +780,93 @@ OutlierCount countOutliers(const CalibrationResult& r, const CorrectedMagnitudes
   return {outliers, f.kept()};
 }
 
+// What the diagnosis could establish: whether the device was turned, and whether figures of a
+// fit can be judged (a fit was made, of a device that was turned).
+struct Judged {
+  bool turned;
+  bool fit;
+};
+
 // The checks, in CheckCode order; a check without the figures it needs is left out.
 std::vector<Check> runChecks(const SampleSet& samples, const CalibrationOptions& options,
                              const CalibrationResult& r, const UnitJudgement& judgement,
-                             bool fitted, const OutlierCount& outliers) {
+                             const FitStage& stage, Judged judged, const OutlierCount& outliers) {
   const Figures& f = r.figures;
   std::vector<Check> checks;
   checks.push_back(inputCheck(samples));
+  checks.push_back(clippingCheck(r, stage.clipping));
   if (std::isfinite(f.scale)) {
     checks.push_back(unitCheck(r, judgement, options.reference.kind() != Reference::Kind::None));
   }
-  if (fitted) {
+  if (judged.fit || !judged.turned) {
     checks.push_back(motionCheck(r.motion));
+  }
+  if (judged.fit) {
     checks.push_back(gapCheck(r.coverage));
     checks.push_back(coverageCheck(r.coverage));
   }
   checks.push_back(rejectedCheck(r, options));
-  if (fitted) {
+  if (judged.fit) {
     checks.push_back(outliersCheck(r, outliers.outliers, outliers.base));
   }
-  checks.push_back(samplesCheck(f));
-  if (fitted && std::isfinite(f.offsetLargest_G)) {
+  if (judged.turned) {
+    checks.push_back(samplesCheck(f));
+  }
+  if (judged.fit && std::isfinite(f.offsetLargest_G)) {
     checks.push_back(offsetCheck(r));
   }
-  if (fitted && !std::isnan(f.softIronEigenvalues[0])) {
+  if (judged.fit && !std::isnan(f.softIronEigenvalues[0])) {
     checks.push_back(softIronCheck(f));
   }
-  if (fitted) {
+  if (judged.fit) {
     checks.push_back(modelCheck(r));
   }
-  if (fitted && std::isfinite(f.radiusToField)) {
-    checks.push_back(radiusCheck(f));
+  if (judged.fit && std::isfinite(f.radius_G)) {
+    checks.push_back(std::isfinite(f.field_G) ? radiusCheck(f) : rangeCheck(r));
   }
-  if (fitted && std::isfinite(f.residualToField)) {
-    checks.push_back(residualCheck(f));
+  if (judged.fit && std::isfinite(f.residualToField)) {
+    checks.push_back(residualCheck(r));
   }
   return checks;
 }
 
-// Verdict and reasons: failures first, then warnings, each in cause order.
+// Marks the checks that only restate a failed unit: samples read in a wrong unit make the fitted
+// field (against the reference or the Earth's range), the residual against the reference and
+// the offset in gauss wrong by the same factor, and a fixed window placed by the reference
+// rejects what it should keep. The residual without a reference is a share of the fitted field,
+// which no unit changes.
+void markFollowOns(const CalibrationResult& r, std::vector<Check>& checks) {
+  const bool unitFailed = std::any_of(checks.begin(), checks.end(), [](const Check& c) {
+    return c.code == CheckCode::Unit && c.severity == Severity::Fail;
+  });
+  if (!unitFailed) {
+    return;
+  }
+  const bool fixed = r.mode == Mode::FixedWindow;
+  for (Check& check : checks) {
+    const CheckCode c = check.code;
+    const bool restates = c == CheckCode::Radius || c == CheckCode::Offset ||
+                          (c == CheckCode::Residual && std::isfinite(r.figures.field_G)) ||
+                          (fixed && (c == CheckCode::Rejected || c == CheckCode::Samples));
+    if (restates && check.severity != Severity::Ok) {
+      check.followsFrom = CheckCode::Unit;
+    }
+  }
+}
+
+// Verdict and reasons: failures first, then warnings, each in cause order, and each followed by
+// the reasons that follow from it.
 void judge(Diagnostics& d) {
   for (Severity severity : {Severity::Fail, Severity::Warn}) {
     for (const Check& check : d.checks) {
-      if (check.severity == severity) {
-        d.reasons.push_back(check);
+      if (check.severity != severity || check.followsFrom) {
+        continue;
+      }
+      d.reasons.push_back(check);
+      for (const Check& followOn : d.checks) {
+        if (followOn.followsFrom == check.code) {
+          d.reasons.push_back(followOn);
+        }
       }
     }
   }
@@ -728,38 +893,48 @@ CalibrationResult diagnose(const SampleSet& samples, const CalibrationOptions& o
 
   Figures& f = r.figures;
   f.samples = values.size();
+  f.clipped = stage.clipped;
   const SampleRows rows = countStatuses(r.status, f);
   f.gaussPerUnit = r.unit.gaussPerUnit();
   referenceFigures(options.reference, f);
+  const bool fitted = r.models[stage.chosen].decision != ModelDecision::NotFitted;
+  const bool turned = !(stage.spread < kNotTurnedSpread);
+  const Judged judged{turned, fitted && turned};
 
   // The motion's directions are seen from the centre of a sphere, not from the fit being judged:
   // the sphere through the kept samples, or in the fixed-window mode the one through all valid
   // samples, since the window's band would make a poor centre.
-  const Vec3 centre = r.mode == Mode::FixedWindow && std::isfinite(stage.preliminary.radius)
-                          ? stage.preliminary.centre
-                          : r.models[0].calibration.offset;
-  const DirectionSurvey survey =
-      surveyDirections(values, rows.kept, rows.moved, r.calibration, centre);
-  judgeDirections(survey, r);
-  modelResiduals(values, rows.kept, survey.corrected, stage.chosen, f.gaussPerUnit, r.models);
+  DirectionSurvey survey;
+  if (turned) {
+    const Vec3 centre = r.mode == Mode::FixedWindow && std::isfinite(stage.preliminary.radius)
+                            ? stage.preliminary.centre
+                            : r.models[0].calibration.offset;
+    survey = surveyDirections(values, rows.kept, rows.moved, r.calibration, centre);
+    judgeDirections(survey, r);
+    modelResiduals(values, rows.kept, survey.corrected, stage.chosen, f.gaussPerUnit, r.models);
+  } else {
+    leaveDirectionsUnjudged(r);
+  }
+  r.motion.spread = stage.spread;
 
-  if (std::isfinite(stage.preliminary.radius)) {
+  if (turned && std::isfinite(stage.preliminary.radius)) {
     f.scale = stage.preliminary.radius;
     f.scale_G = f.scale * f.gaussPerUnit;
   }
-  const bool fitted = r.models[stage.chosen].decision != ModelDecision::NotFitted;
-  if (fitted) {
+  if (judged.fit) {
     keptModelFigures(r.models[stage.chosen], f);
   }
   UnitJudgement judgement;
   if (std::isfinite(f.scale)) {
-    judgement = judgeUnit(f.scale, r.unit, f.field_G);
+    judgement = judgeUnitOnFit(f.scale, f.radius, r.unit, f.field_G, kRadiusWarn);
     f.apparentUnit = judgement.apparent;
     f.unitMatches = judgement.matches;
   }
 
-  const OutlierCount outliers = countOutliers(r, survey.corrected, fitted, options.outlierLimit);
-  r.diagnostics.checks = runChecks(samples, options, r, judgement, fitted, outliers);
+  const OutlierCount outliers =
+      judged.fit ? countOutliers(r, survey.corrected, options.outlierLimit) : OutlierCount{0, 0};
+  r.diagnostics.checks = runChecks(samples, options, r, judgement, stage, judged, outliers);
+  markFollowOns(r, r.diagnostics.checks);
   judge(r.diagnostics);
   return r;
 }

@@ -9,6 +9,7 @@
 #include "constants.hpp"
 #include "magcal.h"
 #include "robustStatistics.hpp"
+#include "sampleScreening.hpp"
 #include "sphereGeometry.hpp"
 #include "streamingFit.hpp"
 #include "symmetricEigen.hpp"
@@ -289,11 +290,69 @@ std::vector<std::size_t> validRows(const std::vector<Vec3>& values) {
   return rows;
 }
 
+// Takes the clipped rows out of the valid ones, in place; their status becomes Clipped in status,
+// and the clipped extremes and their count go to stage.
+void setClippedAside(const std::vector<Vec3>& values, std::vector<std::size_t>& valid,
+                     std::vector<SampleStatus>& status, FitStage& stage) {
+  stage.clipping = findClipping(values, valid);
+  if (stage.clipping.empty()) {
+    return;
+  }
+  const auto clipped = [&](std::size_t row) { return isClipped(values[row], stage.clipping); };
+  for (std::size_t row : valid) {
+    if (clipped(row)) {
+      status[row] = SampleStatus::Clipped;
+      ++stage.clipped;
+    }
+  }
+  valid.erase(std::remove_if(valid.begin(), valid.end(), clipped), valid.end());
+}
+
+// The models of a recording that is not fitted, each with the reason.
+void leaveUnfitted(const std::vector<Vec3>& values, const char* reason, FitStage& stage) {
+  fitCore(values, {}, true, stage.models, stage.chosen);
+  for (ModelFit& model : stage.models) {
+    model.reason = reason;
+  }
+}
+
+// The automatic mode's refinement of the fit of the kept rows (not empty): the rows whose
+// corrected magnitude is an outlier become Outlier, and the rest are fitted again.
+void refineOnce(const std::vector<Vec3>& values, double outlierLimit,
+                std::vector<std::size_t>& kept, FitStage& stage) {
+  const Calibration first = stage.models[stage.chosen].calibration;
+  const CorrectedMagnitudes corrected = correctedMagnitudes(values, kept, first, coverageGrid());
+  const MagnitudeBounds bounds = outlierBounds(corrected, outlierLimit);
+  if (!std::isfinite(bounds.lower) || !std::isfinite(bounds.upper)) {
+    return;
+  }
+  AcceptanceWindow window;
+  window.measure = AcceptanceWindow::Measure::CorrectedMagnitude;
+  window.calibration = first;
+  window.lower = bounds.lower;
+  window.upper = bounds.upper;
+  window.rejectedAs = SampleStatus::Outlier;
+  std::vector<std::size_t> refined;
+  refined.reserve(kept.size());
+  for (std::size_t k = 0; k < kept.size(); ++k) {
+    if (window.accepts(corrected.magnitude[k])) {
+      refined.push_back(kept[k]);
+    } else {
+      stage.status[kept[k]] = SampleStatus::Outlier;
+    }
+  }
+  stage.windows.push_back(window);
+  if (refined.size() != kept.size()) {
+    kept.swap(refined);
+    fitCore(values, kept, true, stage.models, stage.chosen);
+  }
+}
+
 FitStage fitAutomatic(const SampleSet& samples, const CalibrationOptions& options) {
   const std::vector<Vec3>& values = samples.values;
   FitStage stage;
   stage.status.assign(values.size(), SampleStatus::Kept);
-  const std::vector<std::size_t> valid = validRows(values);
+  std::vector<std::size_t> valid = validRows(values);
   {
     std::size_t next = 0;
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -305,12 +364,21 @@ FitStage fitAutomatic(const SampleSet& samples, const CalibrationOptions& option
     }
   }
 
-  // (b) The offset and radius of a sphere through all valid samples, gross spikes aside.
+  // (a) Samples clipped at the sensor's limit are left out before anything is measured on them.
+  setClippedAside(values, valid, stage.status, stage);
+
+  // (b) The offset and radius of a sphere through all valid samples, gross spikes aside; a
+  // device that was not turned gives nothing to fit but noise.
   std::vector<std::size_t> kept = valid;
   if (!valid.empty()) {
     const AcceptanceWindow spikes = spikeWindow(values, valid);
     kept = applyWindow(values, valid, spikes, stage.status);
     stage.windows.push_back(spikes);
+  }
+  stage.spread = spreadRatio(values, kept);
+  if (stage.spread < kNotTurnedSpread) {
+    leaveUnfitted(values, "not fitted: the device was not turned", stage);
+    return stage;
   }
   stage.preliminary = fitSphere(values, kept);
 
@@ -335,31 +403,7 @@ FitStage fitAutomatic(const SampleSet& samples, const CalibrationOptions& option
   // (e) One refinement: samples whose corrected magnitude is an outlier are dropped and the
   // rest fitted again.
   if (!kept.empty()) {
-    const Calibration first = stage.models[stage.chosen].calibration;
-    const CorrectedMagnitudes corrected = correctedMagnitudes(values, kept, first, coverageGrid());
-    const MagnitudeBounds bounds = outlierBounds(corrected, options.outlierLimit);
-    if (std::isfinite(bounds.lower) && std::isfinite(bounds.upper)) {
-      AcceptanceWindow window;
-      window.measure = AcceptanceWindow::Measure::CorrectedMagnitude;
-      window.calibration = first;
-      window.lower = bounds.lower;
-      window.upper = bounds.upper;
-      window.rejectedAs = SampleStatus::Outlier;
-      std::vector<std::size_t> refined;
-      refined.reserve(kept.size());
-      for (std::size_t k = 0; k < kept.size(); ++k) {
-        if (window.accepts(corrected.magnitude[k])) {
-          refined.push_back(kept[k]);
-        } else {
-          stage.status[kept[k]] = SampleStatus::Outlier;
-        }
-      }
-      stage.windows.push_back(window);
-      if (refined.size() != kept.size()) {
-        kept.swap(refined);
-        fitCore(values, kept, true, stage.models, stage.chosen);
-      }
-    }
+    refineOnce(values, options.outlierLimit, kept, stage);
   }
   stage.meanCorrectedMagnitude =
       meanCorrected(values, kept, stage.models[stage.chosen].calibration);
@@ -400,12 +444,16 @@ FitStage fitFixedWindow(const SampleSet& samples, const CalibrationOptions& opti
   stage.meanCorrectedMagnitude =
       meanCorrected(values, kept, stage.models[stage.chosen].calibration);
 
-  // The samples' scale for the unit check, as the automatic mode finds it.
-  const std::vector<std::size_t> valid = validRows(values);
+  // The samples' scale for the unit check and their spread, as the automatic mode finds them;
+  // clipped samples are only counted, since the window's fit is fluxtrim.out's.
+  std::vector<SampleStatus> scratch = stage.status;
+  std::vector<std::size_t> valid = validRows(values);
+  setClippedAside(values, valid, scratch, stage);
   if (!valid.empty()) {
-    std::vector<SampleStatus> scratch = stage.status;
-    stage.preliminary =
-        fitSphere(values, applyWindow(values, valid, spikeWindow(values, valid), scratch));
+    const std::vector<std::size_t> screened =
+        applyWindow(values, valid, spikeWindow(values, valid), scratch);
+    stage.spread = spreadRatio(values, screened);
+    stage.preliminary = fitSphere(values, screened);
   }
   return stage;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fluxtrim/calibration.hpp"
+#include "sampleScreening.hpp"
 
 namespace fluxtrim {
 namespace detail {
@@ -27,9 +28,17 @@ struct FitStage {
   std::array<ModelFit, 3> models;         // residuals not yet filled in
   int chosen = 0;                         // the kept model, by the core's rule
   double meanCorrectedMagnitude = std::numeric_limits<double>::quiet_NaN();
-  // The sphere through all valid samples (finite, not all zero), gross spikes aside: the
-  // samples' scale for the unit check, before any window has shaped the set.
+  // The sphere through all valid samples (finite, not all zero), gross spikes and clipped
+  // samples aside: the samples' scale for the unit check, before any window has shaped the set.
+  // Not fitted in the automatic mode when the device was not turned.
   Sphere preliminary;
+  // The clipped extremes of the valid samples, and how many valid samples have a clipped
+  // component (the automatic mode's Clipped ones).
+  std::vector<ClippedExtreme> clipping;
+  std::size_t clipped = 0;
+  // Motion::spread of the samples the preliminary sphere is fitted to. Below kNotTurnedSpread
+  // the automatic mode fits nothing; the fixed window fits as fluxtrim.out does.
+  double spread = std::numeric_limits<double>::quiet_NaN();
 };
 
 // Runs the mode's fit: the windows, the core's fits, and in the automatic mode the refinement.

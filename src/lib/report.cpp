@@ -8,6 +8,7 @@
 
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/field.hpp"
+#include "fluxtrim/text.hpp"
 #include "fluxtrim/version.hpp"
 #include "reportPlots.hpp"
 #include "reportSections.hpp"
@@ -17,6 +18,7 @@ namespace fluxtrim {
 
 namespace {
 
+using detail::figure;
 using detail::fixed;
 using detail::html;
 using detail::shortest;
@@ -51,6 +53,7 @@ ol.reasons li{display:grid;grid-template-columns:5em 6.5em 1fr;column-gap:12px;p
 .sev-ok .sev{color:#00785a}
 .reasons .code{color:#4d5661}
 .action{grid-column:3;color:#1b1f24;font-weight:600}
+ol.reasons li.also{border-top:none;padding-top:0}
 .two{display:grid;grid-template-columns:minmax(0,1fr) minmax(0,1fr);gap:0 28px;margin-top:12px}
 .calwrap{position:relative}
 pre{background:#f5f7f9;border:1px solid #d5dae0;border-radius:6px;padding:10px 12px;margin:0;overflow-x:auto;font-size:12.5px;line-height:1.5;white-space:pre}
@@ -83,6 +86,7 @@ footer{font-size:12.5px;color:#4d5661;margin:14px 4px}
 .pt-other{fill:none;stroke:#c4c9cf;stroke-width:2.4;stroke-linecap:round}
 .pt-rejected{fill:none;stroke:#d55e00;stroke-width:1.4}
 .pt-outlier{fill:none;stroke:#cc79a7;stroke-width:1.4}
+.pt-clipped{fill:none;stroke:#000;stroke-width:1.4}
 .fit{fill:none;stroke:#000;stroke-width:1.4;stroke-dasharray:6 4}
 .centre{fill:none;stroke:#000;stroke-width:1.4}
 .bar-kept{fill:#0072b2}
@@ -180,7 +184,8 @@ const char* severitySymbol(Severity severity) {
 }
 
 std::string checkValue(const Check& check) {
-  return significant(check.value, 4) + " " + html(check.unit);
+  return judgeable(check.value) ? significant(check.value, 4) + " " + html(check.unit)
+                                : figure(check.value, 0);
 }
 
 std::string checkLimit(const Check& check) {
@@ -213,12 +218,15 @@ void verdictSection(std::string& page, const CalibrationResult& r) {
     page += "<p class=\"muted\">Every check passed; nothing needs doing.</p>";
   } else {
     page += "<ol class=\"reasons\">";
+    // A reason that follows from the one before it sits under it, marked "also".
     for (const Check& check : r.diagnostics.reasons) {
+      const bool also = check.followsFrom.has_value();
       page += "<li class=\"sev-" + std::string(severityName(check.severity)) +
-              "\"><span class=\"sev\">" + severitySymbol(check.severity) + " " +
+              (also ? " also" : "") + "\"><span class=\"sev\">" +
+              (also ? std::string("also ") : severitySymbol(check.severity) + std::string(" ")) +
               severityName(check.severity) + "</span><span class=\"code\">" +
               checkCodeName(check.code) + "</span><span>" + html(check.message) + "</span>";
-      if (!check.action.empty()) {
+      if (!check.action.empty() && !also) {
         page += "<span class=\"action\">\xE2\x86\x92 " + html(check.action) + "</span>";
       }
       page += "</li>";
@@ -253,51 +261,20 @@ void sourceTable(std::string& page, const CalibrationOptions& options, const Cal
     }
   }
   tableRow(page, "Rejected", rejected.empty() ? "none" : rejected);
-  tableRow(
-      page, "Unit",
-      html(r.unit.name()) + (r.unitGiven ? ", given" : ", assumed") +
-          (f.unitMatches ? ""
-                         : kMiddleDot + ("the data look like " + html(f.apparentUnit.name()))));
+  tableRow(page, "Unit",
+           html(r.unit.name()) + (r.unitGiven ? ", given" : ", assumed") +
+               (f.unitMatches || !std::isfinite(f.scale)
+                    ? ""
+                    : kMiddleDot + ("the data look like " + html(f.apparentUnit.name()))));
 }
 
-// The right table of the calibration: what the fit gave.
-void fitTable(std::string& page, const CalibrationResult& r, const detail::PlotContext& context) {
-  const Figures& f = r.figures;
-  const std::string u = " " + context.unit;
-  const int d = context.decimals;
-  const bool gauss = r.unit.unit == Unit::Gauss;
-  const auto inGauss = [&](double value, double value_G) {
-    return fixed(value, d) + u + (gauss ? "" : " (" + significant(value_G, 4) + " G)");
-  };
-  // A row whose first figure cannot be had says so once.
-  const auto unless = [](double value, const std::string& text) {
-    return std::isfinite(value) ? text : std::string("n/a");
-  };
-  tableRow(page, "Fitted field",
-           unless(f.radius, inGauss(f.radius, f.radius_G) +
-                                (std::isfinite(f.radiusToField)
-                                     ? kMiddleDot + fixed(f.radiusToField, 3) + " of the reference"
-                                     : std::string())));
-  tableRow(page, "Residual",
-           unless(f.residual_mG, fixed(f.residual_mG, 2) + " mG" + kMiddleDot +
-                                     fixed(100.0 * f.residualToField, 2) + " % of the field" +
-                                     kMiddleDot + "about " + significant(f.heading_deg, 2) +
-                                     kDegree + " of heading"));
-  tableRow(page, "Offset",
-           unless(f.offsetNorm, "|offset| " + inGauss(f.offsetNorm, f.offsetNorm_G) + kMiddleDot +
-                                    fixed(f.offsetToField, 2) + " of the field"));
-  tableRow(page, "Soft iron",
-           unless(f.softIronCondition, "eigenvalues " + fixed(f.softIronEigenvalues[0], 4) + ", " +
-                                           fixed(f.softIronEigenvalues[1], 4) + ", " +
-                                           fixed(f.softIronEigenvalues[2], 4) + kMiddleDot +
-                                           "condition " + fixed(f.softIronCondition, 3)));
-  tableRow(page, "Coverage",
-           std::to_string(r.coverage.occupiedCells) + " of " +
-               std::to_string(r.coverage.grid.cells()) + " cells (" +
-               fixed(100.0 * r.coverage.fraction, 0) + " %)" + kMiddleDot + "largest gap " +
-               fixed(r.coverage.largestGap_deg, 0) + kDegree);
-  const Motion& m = r.motion;
+// The motion's shape in a few words, with its figures.
+std::string motionText(const Motion& m) {
   std::string motion = motionPatternName(m.pattern);
+  if (m.pattern == MotionPattern::NotTurned) {
+    return motion + kMiddleDot + "raw samples spread by " + significant(100.0 * m.spread, 2) +
+           " % of their magnitude";
+  }
   if (m.pattern != MotionPattern::NoSamples) {
     motion += kMiddleDot + ("planarity " + fixed(m.planarity, 3) + " (1/3 for a full tumble)");
   }
@@ -308,7 +285,50 @@ void fitTable(std::string& page, const CalibrationResult& r, const detail::PlotC
   if (m.pattern == MotionPattern::ShortArc) {
     motion += kMiddleDot + ("arc " + fixed(m.arc_deg, 0) + kDegree);
   }
-  tableRow(page, "Motion", motion);
+  return motion;
+}
+
+// The right table of the calibration: what the fit gave.
+void fitTable(std::string& page, const CalibrationResult& r, const detail::PlotContext& context) {
+  const Figures& f = r.figures;
+  const std::string u = " " + context.unit;
+  const int d = context.decimals;
+  const bool gauss = r.unit.unit == Unit::Gauss;
+  const auto inGauss = [&](double value, double value_G) {
+    return figure(value, d) + u + (gauss ? "" : " (" + significant(value_G, 4) + " G)");
+  };
+  // A row whose first figure cannot be had says so once.
+  const auto unless = [](double value, const std::string& text) {
+    return std::isfinite(value) ? text : std::string("not judged");
+  };
+  tableRow(page, "Fitted field",
+           unless(f.radius, inGauss(f.radius, f.radius_G) +
+                                (std::isfinite(f.radiusToField)
+                                     ? kMiddleDot + figure(f.radiusToField, 3) + " of the reference"
+                                     : std::string())));
+  const std::string residual =
+      r.unit.unit == Unit::Milligauss
+          ? figure(f.residual_mG, 2) + " mG"
+          : figure(f.residual, d) + u + " (" + figure(f.residual_mG, 2) + " mG)";
+  tableRow(page, "Residual",
+           unless(f.residual_mG, residual + kMiddleDot + figure(100.0 * f.residualToField, 2) +
+                                     " % of the field" + kMiddleDot + "about " +
+                                     significant(f.heading_deg, 2) + kDegree + " of heading"));
+  tableRow(page, "Offset",
+           unless(f.offsetNorm, "|offset| " + inGauss(f.offsetNorm, f.offsetNorm_G) + kMiddleDot +
+                                    figure(f.offsetToField, 2) + " of the field"));
+  tableRow(page, "Soft iron",
+           unless(f.softIronCondition, "eigenvalues " + figure(f.softIronEigenvalues[0], 4) + ", " +
+                                           figure(f.softIronEigenvalues[1], 4) + ", " +
+                                           figure(f.softIronEigenvalues[2], 4) + kMiddleDot +
+                                           "condition " + figure(f.softIronCondition, 3)));
+  tableRow(page, "Coverage",
+           unless(r.coverage.fraction, std::to_string(r.coverage.occupiedCells) + " of " +
+                                           std::to_string(r.coverage.grid.cells()) + " cells (" +
+                                           fixed(100.0 * r.coverage.fraction, 0) + " %)" +
+                                           kMiddleDot + "largest gap " +
+                                           fixed(r.coverage.largestGap_deg, 0) + kDegree));
+  tableRow(page, "Motion", motionText(r.motion));
 }
 
 void calibrationSection(std::string& page, const SampleSet& samples,
@@ -352,19 +372,25 @@ void projectionSection(std::string& page, const detail::PlotSelection& selection
   legendItem(page, "<path class=\"pt-kept\" d=\"M9 6h0\"/>", "kept, direction near the plane");
   legendItem(page, "<path class=\"pt-other\" d=\"M9 6h0\"/>", "kept, other directions");
   std::size_t outliers = 0;
+  std::size_t clipped = 0;
   for (const detail::PlotSample& s : selection.rejected) {
     outliers += s.status == SampleStatus::Outlier ? 1 : 0;
+    clipped += s.status == SampleStatus::Clipped ? 1 : 0;
   }
-  if (outliers < selection.rejected.size()) {
+  if (outliers + clipped < selection.rejected.size()) {
     legendItem(page, "<path class=\"pt-rejected\" d=\"M6.5 3.5l5 5m0 -5l-5 5\"/>",
                "rejected before the fit");
+  }
+  if (clipped > 0) {
+    legendItem(page, "<path class=\"pt-clipped\" d=\"M6.5 3.5l5 5m0 -5l-5 5\"/>",
+               "clipped at the sensor's limit, left out");
   }
   if (outliers > 0) {
     legendItem(page, "<path class=\"pt-outlier\" d=\"M9 3l3 3l-3 3l-3 -3z\"/>",
                "rejected as outlier");
   }
   legendItem(page, "<path class=\"fit\" d=\"M1 6h16\"/>",
-             "fitted radius " + fixed(r.figures.radius, context.decimals) + " " + context.unit);
+             "fitted radius " + figure(r.figures.radius, context.decimals) + " " + context.unit);
   legendItem(page, "<path class=\"centre\" d=\"M3 6h12M9 1v10\"/>",
              "offset (raw) and origin (corrected)");
   page += "</ul><p class=\"caption\">Drawn: " + std::to_string(selection.kept.size()) + " of " +
@@ -465,8 +491,8 @@ void modelsSection(std::string& page, const CalibrationResult& r,
             (fit.decision == ModelDecision::Kept ? "<b>kept</b>"
                                                  : std::string(modelDecisionName(fit.decision))) +
             "</td><td class=\"num\">" + significant(fit.error, 4) + "</td><td class=\"num\">" +
-            fixed(fit.radius, context.decimals) + "</td><td class=\"num\">" +
-            fixed(fit.residual_mG, 2) + "</td><td>" + html(fit.reason) + "</td></tr>";
+            figure(fit.radius, context.decimals) + "</td><td class=\"num\">" +
+            figure(fit.residual_mG, 2) + "</td><td>" + html(fit.reason) + "</td></tr>";
   }
   page += "</tbody></table></section>";
 }
@@ -504,7 +530,7 @@ void inputSection(std::string& page, const SampleSet& samples, const Calibration
   }
   tableRow(page, "Mode", mode);
   tableRow(page, "Mean |corrected|",
-           fixed(r.meanCorrectedMagnitude, 6) + " " + html(r.unit.symbol()) +
+           figure(r.meanCorrectedMagnitude, 6) + " " + html(r.unit.symbol()) +
                " (the magNormRef of fluxtrim.out)");
   page += "</table>";
   if (s.skippedLines > 0) {

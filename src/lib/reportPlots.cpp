@@ -110,19 +110,22 @@ std::string projection(const PlotSelection& selection, const CalibrationResult& 
     }
     return p;
   };
-  std::vector<Point> inPlane, other, crosses, diamonds;
+  std::vector<Point> inPlane, other, crosses, diamonds, clipped;
   for (const PlotSample& s : selection.kept) {
     const double m = norm(s.corrected);
     const bool near = m > 0.0 && std::fabs(s.corrected[normal]) <= kBandSine * m;
     (near ? inPlane : other).push_back(place(corrected ? s.corrected : s.raw));
   }
   for (const PlotSample& s : selection.rejected) {
-    (s.status == SampleStatus::Outlier ? diamonds : crosses)
+    (s.status == SampleStatus::Outlier   ? diamonds
+     : s.status == SampleStatus::Clipped ? clipped
+                                         : crosses)
         .push_back(place(corrected ? s.corrected : s.raw));
   }
   drawMarks(svg, other, Mark::Dot, 0.0, "pt-other");
   drawMarks(svg, inPlane, Mark::Dot, 0.0, "pt-kept");
   drawMarks(svg, crosses, Mark::Cross, 2.2, "pt-rejected");
+  drawMarks(svg, clipped, Mark::Cross, 2.2, "pt-clipped");
   drawMarks(svg, diamonds, Mark::Diamond, 2.8, "pt-outlier");
 
   const double radius = result.figures.radius;
@@ -432,7 +435,7 @@ Range setRanges(const PlotSelection& selection, const CalibrationResult& result,
     Row closeUp;
     closeUp.corrected = true;
     closeUp.title = "|corrected| close up: the spread about the fitted radius, residual " +
-                    fixed(result.figures.residual_mG, 2) + " mG";
+                    figure(result.figures.residual_mG, 2) + " mG";
     const bool fieldNear =
         std::isfinite(context.field) && std::fabs(context.field / radius - 1.0) < kCloseUpField;
     const Range near =

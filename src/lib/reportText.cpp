@@ -48,6 +48,10 @@ std::string fixed(double value, int decimals) {
   return withoutNegativeZero(std::string(text, end.ptr));
 }
 
+std::string figure(double value, int decimals) {
+  return judgeable(value) ? fixed(value, decimals) : figureText("%f", value);
+}
+
 std::string shortest(double value) {
   return std::isfinite(value) ? shortestText(value) : nonFinite(value);
 }

@@ -13,6 +13,11 @@ namespace detail {
 // ("-0.0001" at 2 decimals is "0.00"). "n/a" for NaN, "inf" and "-inf" for infinities.
 std::string fixed(double value, int decimals);
 
+// A figure of the calibration: fixed(value, decimals), or "not judged" for NaN and "beyond
+// judgement" for a value that is not judgeable (fluxtrim/text.hpp), whose fixed form could run to
+// hundreds of digits.
+std::string figure(double value, int decimals);
+
 // The shortest decimal text that reads back to the same double ("0.059798231", "1e-05"), for
 // numbers meant to be copied; formatted as fixed() formats NaN and infinities.
 std::string shortest(double value);

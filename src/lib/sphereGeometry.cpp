@@ -64,6 +64,8 @@ const char* motionPatternName(MotionPattern pattern) {
       return "short arc";
     case MotionPattern::NoSamples:
       return "no samples";
+    case MotionPattern::NotTurned:
+      return "not turned";
   }
   return "no samples";
 }

@@ -102,4 +102,25 @@ std::string formatText(const char* pattern, ...) {
   return text;
 }
 
+namespace {
+
+// The magnitude from which a figure is beyond judgement (see judgeable).
+constexpr double kBeyondJudgement = 1e9;
+
+}  // namespace
+
+bool judgeable(double value) {
+  return std::fabs(value) < kBeyondJudgement;
+}
+
+std::string figureText(const char* pattern, double value) {
+  if (std::isnan(value)) {
+    return "not judged";
+  }
+  if (!judgeable(value)) {
+    return "beyond judgement";
+  }
+  return formatText(pattern, value);
+}
+
 }  // namespace fluxtrim

@@ -12,6 +12,7 @@ UnitJudgement judgeUnit(double scale, const SampleUnit& unit, double field_G) {
   const double halfDecade = std::sqrt(10.0);
   judgement.bandLow = 1.0 / halfDecade;
   judgement.bandHigh = halfDecade;
+  judgement.scale = scale;
   const double scale_G = scale * unit.gaussPerUnit();
   judgement.ratio = scale_G / judgement.expected_G;
   judgement.matches = judgement.ratio >= judgement.bandLow && judgement.ratio <= judgement.bandHigh;
@@ -32,6 +33,21 @@ UnitJudgement judgeUnit(double scale, const SampleUnit& unit, double field_G) {
   // No unit fits: raw counts at the scale that maps the samples onto the field.
   judgement.apparent = SampleUnit::counts(scale / judgement.expected_G);
   return judgement;
+}
+
+UnitJudgement judgeUnitOnFit(double scale, double radius, const SampleUnit& unit, double field_G,
+                             double fittedTolerance) {
+  const UnitJudgement judgement = judgeUnit(scale, unit, field_G);
+  const double radius_G = radius * unit.gaussPerUnit();
+  const bool fitMatches = std::isfinite(field_G)
+                              ? std::fabs(radius_G / field_G - 1.0) <= fittedTolerance
+                              : radius_G >= kEarthFieldMin_G && radius_G <= kEarthFieldMax_G;
+  if (judgement.matches || !fitMatches) {
+    return judgement;
+  }
+  UnitJudgement onFit = judgeUnit(radius, unit, field_G);
+  onFit.fitted = true;
+  return onFit;
 }
 
 }  // namespace detail

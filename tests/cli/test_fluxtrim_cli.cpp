@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -412,6 +413,54 @@ TEST_F(FluxtrimTest, CalibrateRecoversTheExampleAndJudgesTheUnit) {
   const std::string html = test_support::readFile(report);
   EXPECT_EQ(html.rfind("<!DOCTYPE html>", 0), 0u);
   EXPECT_NE(html.find("PASS"), std::string::npos);
+}
+
+// What the command cannot judge it says in words. A device held still: the motion reason first,
+// no calibration, coverage "not judged", null figures in the JSON. Microtesla read as gauss: the
+// reasons that only restate the unit indented after it as "also", follows_from "unit" in the
+// JSON. A scale off by a factor 1e9: figures beyond judgement in words and null, never "nan",
+// "inf" or a number of dozens of digits. Every document valid against the schema.
+TEST_F(FluxtrimTest, CalibrateSaysWhatItCannotJudge) {
+  std::string held = "x,y,z\n";
+  for (int k = 0; k < 400; ++k) held += k % 2 == 0 ? "20.01,-5.00,42.00\n" : "20.00,-5.01,41.99\n";
+  const std::vector<std::vector<std::string>> cases = {
+      {"calibrate", writeFile("still.csv", held), "--units", "uT"},
+      {"calibrate", writeFile("mag100.csv", scaledExample(100.0)), "--lat", "48.5578", "--lon",
+       "3.2914"},
+      {"calibrate", kExample, "--units", "counts:1e-9", "--field-strength", "0.48G"}};
+  std::vector<std::string> documents;
+  for (std::size_t k = 0; k < cases.size(); ++k) {
+    SCOPED_TRACE(cases[k][1]);
+    std::vector<std::string> args = cases[k];
+    const RunResult text = run(args);
+    EXPECT_EQ(text.status, 1) << text.err;
+    EXPECT_NE(text.out.find(k == 0 ? "Reasons\n  fail motion: the device was not turned"
+                                   : "Reasons\n  fail unit: samples look like"),
+              std::string::npos)
+        << text.out;
+    for (const char* word : {"nan", "inf", "0000000000"}) {
+      EXPECT_EQ(text.out.find(word), std::string::npos) << word << "\n" << text.out;
+    }
+    args.insert(args.end(), {"--format", "json"});
+    const nlohmann::json d = nlohmann::json::parse(run(args).out);
+    documents.push_back(writeFile("doc" + std::to_string(k) + ".json", d.dump()));
+    if (k == 0) {
+      EXPECT_NE(text.out.find("none: the device was not turned"), std::string::npos);
+      EXPECT_NE(text.out.find("coverage          not judged"), std::string::npos) << text.out;
+      EXPECT_TRUE(d.at("calibration").is_null());
+      EXPECT_EQ(d.at("metrics").at("motion"), "not_turned");
+      EXPECT_TRUE(d.at("metrics").at("coverage_percent").is_null());
+      continue;
+    }
+    EXPECT_NE(text.out.find("\n    also fail radius: fitted field"), std::string::npos) << text.out;
+    EXPECT_TRUE(d.at("reasons").at(0).at("follows_from").is_null());
+    for (const nlohmann::json& reason : d.at("reasons")) {
+      EXPECT_TRUE(reason.at("code") != "radius" || reason.at("follows_from") == "unit");
+    }
+    EXPECT_EQ(text.out.find("beyond judgement") != std::string::npos, k == 2) << text.out;
+    EXPECT_EQ(d.at("metrics").at("residual_mG").is_null(), k == 2);
+  }
+  expectValid("calibration.schema.json", documents);
 }
 
 // Several inputs on two threads, standard input among them: one JSON line per input in the order

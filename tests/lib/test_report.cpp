@@ -103,6 +103,35 @@ TEST_F(Report, UntrustedTextCannotAddMarkup) {
   EXPECT_NE(page.find("1,&lt;img&gt;,3"), std::string::npos);
 }
 
+// Faults caught: clipped samples drawn as merely rejected, without a legend; a reason that only
+// restates the unit shown as a reason of its own, with its own action; figures of a device that
+// was not turned shown as numbers, or as "nan".
+TEST_F(Report, ClippedSamplesFollowOnsAndWhatIsNotJudgedAreShown) {
+  report_test::Calibrated c = report_test::calibrated(Recording::kTumble, 1500);
+  for (std::size_t k = 0; k < c.samples.values.size(); ++k) {
+    for (double& v : c.samples.values[k]) v *= 100.0;  // microtesla, taken for gauss
+    if (k % 33 == 5) c.samples.values[k][2] = -4096.0;
+  }
+  c.result = fluxtrim::calibrate(c.samples, c.options);
+  std::string page = fluxtrim::reportHtml(c.samples, c.options, c.result);
+  EXPECT_NE(page.find("class=\"pt-clipped\""), std::string::npos);
+  EXPECT_NE(page.find("clipped at the sensor's limit, left out"), std::string::npos);
+  const std::size_t also = page.find("<li class=\"sev-fail also\">");
+  ASSERT_NE(also, std::string::npos);
+  const std::string item = page.substr(also, page.find("</li>", also) - also);
+  EXPECT_NE(item.find("radius"), std::string::npos) << item;
+  EXPECT_EQ(item.find("class=\"action\""), std::string::npos) << item;
+
+  c.samples.values.assign(500, {{20.0, -5.0, 42.0}});
+  c.samples.unit = fluxtrim::SampleUnit{fluxtrim::Unit::Microtesla};
+  c.result = fluxtrim::calibrate(c.samples, c.options);
+  page = fluxtrim::reportHtml(c.samples, c.options, c.result);
+  EXPECT_NE(page.find("<th>Coverage</th><td>not judged</td>"), std::string::npos);
+  EXPECT_NE(page.find("not turned"), std::string::npos);
+  EXPECT_EQ(page.find(">nan"), std::string::npos);
+  EXPECT_EQ(page.find("the data look like"), std::string::npos);
+}
+
 // Fault caught: reading statuses past the end of a result computed from other samples, and a
 // write failure reported as success.
 TEST_F(Report, RefusesMismatchedResultAndUnwritablePath) {

@@ -1,5 +1,5 @@
-// The library's text helpers, which the command prints with too: numbers that read back exactly
-// and untrusted text made safe for a terminal.
+// The library's text helpers, which the command prints with too: numbers that read back exactly,
+// untrusted text made safe for a terminal, and figures beyond judgement said in words.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -99,6 +99,21 @@ TEST(Text, VisibleTextEscapesWhatReordersOrSplitsText) {
                            "\xE2\x81\xAA", "\xE2\x80", "{\"k\": \"\xC3\xA9\"}"}) {
     EXPECT_EQ(fluxtrim::visibleText(kept), kept);
   }
+}
+
+// A figure prints as its pattern says while it means something, and in words where it does not:
+// never "nan", "-nan", "inf" or the hundreds of digits of %f on 3e300. Catches a limit applied to
+// the wrong side and a NaN taken for a number.
+TEST(Text, FiguresBeyondJudgementAreSaidInWords) {
+  EXPECT_EQ(fluxtrim::figureText("%+.1f %%", -12.34), "-12.3 %");
+  EXPECT_EQ(fluxtrim::figureText("%.2f", -9.9e8), "-990000000.00");
+  EXPECT_EQ(fluxtrim::figureText("%.2f", std::nan("")), "not judged");
+  EXPECT_EQ(fluxtrim::figureText("%.2f", -std::nan("")), "not judged");
+  for (double beyond : {1e9, -1e9, 3e300, std::numeric_limits<double>::infinity()}) {
+    EXPECT_EQ(fluxtrim::figureText("%.2f %%", beyond), "beyond judgement") << beyond;
+    EXPECT_FALSE(fluxtrim::judgeable(beyond));
+  }
+  EXPECT_TRUE(fluxtrim::judgeable(0.0));
 }
 
 }  // namespace

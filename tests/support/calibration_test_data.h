@@ -128,6 +128,39 @@ inline std::vector<Vec3> generate(const Truth& truth, int count, Coverage covera
   return samples;
 }
 
+// count samples of a device held in one pose and never turned: the field vector `held`, its
+// direction wobbling by about wobble_rad on each axis (a hand that holds the device still), with
+// Gaussian noise of noiseSigma on each axis. Deterministic for a given seed.
+inline std::vector<Vec3> heldStill(const Vec3& held, int count, double wobble_rad,
+                                   double noiseSigma, unsigned seed) {
+  std::mt19937_64 random(seed);
+  std::normal_distribution<double> gauss(0.0, 1.0);
+  std::vector<Vec3> samples;
+  for (int k = 0; k < count; ++k) {
+    const Mat3 turn = rotation(wobble_rad * gauss(random), wobble_rad * gauss(random),
+                               wobble_rad * gauss(random));
+    Vec3 m{};
+    for (int c = 0; c < 3; ++c) {
+      for (int j = 0; j < 3; ++j) {
+        m[c] += turn[c][j] * held[j];
+      }
+      m[c] += noiseSigma * gauss(random);
+    }
+    samples.push_back(m);
+  }
+  return samples;
+}
+
+// The samples as a sensor's integer counts: each component times countsPerUnit, rounded.
+inline std::vector<Vec3> toCounts(std::vector<Vec3> samples, double countsPerUnit) {
+  for (Vec3& v : samples) {
+    for (double& c : v) {
+      c = std::round(c * countsPerUnit);
+    }
+  }
+  return samples;
+}
+
 // The samples as the core's N-by-3 column-major sample matrix: sample i is row i.
 inline coder::array<double, 2> sampleMatrix(const std::vector<Vec3>& rows) {
   coder::array<double, 2> m;

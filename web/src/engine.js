@@ -105,7 +105,8 @@ class FitSession {
   // validityWarning, points}: the command's JSON document, the report's sections as HTML,
   // whether there is a calibration to apply, the model's validity warning (empty when none),
   // and the report's drawn samples as a Float64Array of seven numbers each (raw X, Y, Z,
-  // corrected X, Y, Z, status: 0 kept, 1 invalid, 2 outside window, 3 disturbed, 4 outlier).
+  // corrected X, Y, Z, status: 0 kept, 1 invalid, 2 outside window, 3 disturbed, 4 outlier,
+  // 5 clipped).
   // Throws EngineError with the library's message when nothing could be fitted.
   refit(settings) {
     const e = this.engine;

@@ -98,7 +98,8 @@ int runApply(const ApplyArgs& args) {
                  calibration.verdict.c_str());
     return kExitUnusable;
   }
-  if (!options.unit) options.unit = calibration.unit;
+  // Samples whose unit neither --units nor the input states are taken in the calibration's.
+  options.assumedUnit = calibration.unit;
 
   fluxtrim::SampleSet samples;
   {
@@ -107,11 +108,15 @@ int runApply(const ApplyArgs& args) {
     samples = fluxtrim::readSamples(args.input, options);
   }
   reportSkipped(samples);
+  for (const std::string& warning : samples.summary.warnings) {
+    std::fprintf(stderr, "%swarning: %s\n", kPrefix, warning.c_str());
+  }
   if (samples.values.empty()) {
     throw fluxtrim::IoError("no samples in " +
                             (args.input == "-"
                                  ? std::string("standard input")
-                                 : "'" + fluxtrim::printableText(args.input, 60) + "'"));
+                                 : "'" + fluxtrim::printableText(args.input, 60) + "'") +
+                            " (" + fluxtrim::noSamplesText(samples) + ")");
   }
   // Samples in another unit are brought to the calibration's unit through gauss; in the same unit
   // they are used as read, to the bit.

@@ -22,6 +22,7 @@
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/report.hpp"
 #include "fluxtrim/text.hpp"
+#include "input_text.hpp"
 #include "output.hpp"
 #include "terminal.hpp"
 
@@ -113,9 +114,11 @@ InputOutcome calibrateInput(const CalibrateSettings& settings, const std::string
                             const Style& style) {
   const InputReading reading = readInput(settings, source, settings.inputs.size() == 1);
   if (!reading.samples) {
-    return failedInput(settings, source,
-                       reading.unreadable ? InputError::Unreadable : InputError::Bad,
-                       reading.error);
+    InputOutcome outcome =
+        failedInput(settings, source, reading.unreadable ? InputError::Unreadable : InputError::Bad,
+                    reading.error);
+    outcome.messages += reading.details;
+    return outcome;
   }
   try {
     fluxtrim::CalibrationOptions options;
@@ -237,15 +240,18 @@ InputReading readInput(const CalibrateSettings& settings, const std::string& sou
   } catch (const fluxtrim::IoError& e) {
     reading.error = e.what();
     reading.unreadable = true;
+  } catch (const fluxtrim::AmbiguousInput& e) {
+    const Question question = ambiguityQuestion(e);
+    reading.error = question.message;
+    reading.details = question.details;
   } catch (const fluxtrim::Error& e) {
     reading.error = e.what();
   } catch (const std::bad_alloc&) {
     reading.error = "out of memory while reading " + inputName(source);
   }
   if (reading.samples && reading.samples->values.empty()) {
-    const fluxtrim::ReadSummary& s = reading.samples->summary;
-    reading.error = "no samples in " + inputName(source) + " (" + std::to_string(s.lines) +
-                    " lines, " + std::to_string(s.skippedLines) + " of them not samples)";
+    reading.error = "no samples in " + inputName(source) + " (" +
+                    fluxtrim::noSamplesText(*reading.samples) + ")";
     reading.samples.reset();
   }
   return reading;

@@ -16,6 +16,7 @@
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
 #include "fluxtrim/version.hpp"
+#include "input_text.hpp"
 #include "terminal.hpp"
 
 namespace fluxtrim_cli {
@@ -55,6 +56,8 @@ void addReadOptions(CLI::App& command, ReadArgs& args) {
       .add_option("--delimiter", args.delimiter, "auto (default), comma, semicolon, tab, blanks")
       ->type_name("NAME");
   command.add_option("--header", args.header, "auto (default), yes or no")->type_name("WHEN");
+  command.add_option("--match", args.match, "Read only the lines that hold TEXT")
+      ->type_name("TEXT");
 }
 
 CLI::App* addCalibrateCommand(CLI::App& app, CalibrateArgs& calibrate) {
@@ -189,6 +192,12 @@ int runCommandLine(int argc, char** argv) {
     if (fieldCommand->parsed()) return runField(field);
     if (applyCommand->parsed()) return runApply(apply);
     return usageFailure("", "give a command: calibrate, field or apply");
+  } catch (const fluxtrim::AmbiguousInput& e) {
+    // An input that does not say which of its columns or lines to read: the choices, no usage.
+    const Question question = ambiguityQuestion(e);
+    runFailure(command, question.message);
+    std::fputs(question.details.c_str(), stderr);
+    return kExitNoRun;
   } catch (const fluxtrim::UsageError& e) {
     return usageFailure(command, e.what());
   } catch (const fluxtrim::Error& e) {

@@ -19,7 +19,8 @@ std::string readingText(const fluxtrim::SampleSet& samples, const Style& style) 
   const std::string kinds = fluxtrim::lineKindsText(s);
   if (!kinds.empty()) text += indented("lines: " + kinds);
   for (const std::string& warning : s.warnings) {
-    text += "  " + style.warn("warning:") + wrapped(" " + warning, kLineWidth - 10, "    ") + "\n";
+    // The first line holds the 11 columns of "  warning: " before the text.
+    text += "  " + style.warn("warning:") + " " + wrapped(warning, kLineWidth - 11, "    ") + "\n";
   }
   return text;
 }

@@ -201,12 +201,10 @@ class BlockedColumn {
 // accelerometer's samples.
 class SampleStore {
  public:
-  explicit SampleStore(bool accelerometer) : withAccelerometer_(accelerometer) {}
-
-  void expect(std::size_t count) {
+  void expect(std::size_t count, bool accelerometer) {
     values_.expect(count);
     lines_.expect(count);
-    if (withAccelerometer_) {
+    if (accelerometer) {
       accelerometer_.expect(count);
     }
   }
@@ -215,13 +213,11 @@ class SampleStore {
     lines_.useBlocks();
     accelerometer_.useBlocks();
   }
-  void add(const Vec3& value, std::uint64_t line, const Vec3& accelerometer) {
+  void add(const Vec3& value, std::uint64_t line) {
     values_.add(value);
     lines_.add(line);
-    if (withAccelerometer_) {
-      accelerometer_.add(accelerometer);
-    }
   }
+  void addAccelerometer(const Vec3& value) { accelerometer_.add(value); }
   void moveTo(SampleSet& set) {
     values_.moveTo(set.values);
     lines_.moveTo(set.lineNumbers);
@@ -229,7 +225,6 @@ class SampleStore {
   }
 
  private:
-  bool withAccelerometer_;
   BlockedColumn<Vec3> values_;
   BlockedColumn<std::uint64_t> lines_;
   BlockedColumn<Vec3> accelerometer_;
@@ -275,7 +270,7 @@ class Reader {
       options_.progress(summary_.bytes, input_.totalBytes());
     }
     checkIndicesReached();
-    store_->moveTo(set_);
+    store_.moveTo(set_);
   }
 
  private:
@@ -326,11 +321,13 @@ class Reader {
       columns_[k] = layout_.columns[k];
       columns_[k + 3] = layout_.accelerometerColumns[k];
     }
+    cellsRead_ = layout_.accelerometerColumns[0] >= 0 ? 6 : 3;
+    matching_ = !options_.match.empty();
+    ofKinds_ = !layout_.kinds.empty();
     for (std::size_t k = 0; k < 6; ++k) {
       maxColumn_ = k < 3 ? std::max(maxColumn_, columns_[k]) : maxColumn_;
       scanEnd_ = std::max(scanEnd_, columns_[k]);
     }
-    store_ = std::make_unique<SampleStore>(layout_.accelerometerColumns[0] >= 0);
     separator_ = layout_.delimiter == Delimiter::Semicolon ? ';'
                  : layout_.delimiter == Delimiter::Tab     ? '\t'
                                                            : ',';
@@ -445,7 +442,7 @@ class Reader {
     const std::uint64_t samples = summary_.sampleLines;
     const std::uint64_t consumed = pos_;
     if (total <= consumed || samples == 0) {
-      store_->useBlocks();
+      store_.useBlocks();
       return;
     }
     // A sample line has at least six bytes: "1,2,3" and a line end.
@@ -454,7 +451,7 @@ class Reader {
                             1024.0;
     const std::uint64_t mostLines = total / 6 + 1;  // whole lines of six bytes
     const double most = static_cast<double>(mostLines);
-    store_->expect(static_cast<std::size_t>(estimate < most ? estimate : most));
+    store_.expect(static_cast<std::size_t>(estimate < most ? estimate : most), cellsRead_ == 6);
   }
 
   // One line [first, last) without its line end; cut when it is the first kBufferBytes bytes of a
@@ -476,7 +473,7 @@ class Reader {
       ++summary_.commentLines;
       return;
     }
-    if (!matches(first, last)) {
+    if (matching_ && !matches(first, last)) {
       ++summary_.leftOutLines;
       return;
     }
@@ -484,7 +481,7 @@ class Reader {
       ++summary_.headerLines;
       return;
     }
-    if (!summary_.kinds.empty() && !ofKeptKind(first, last)) {
+    if (ofKinds_ && !ofKeptKind(first, last)) {
       ++summary_.leftOutLines;
       return;
     }
@@ -545,19 +542,22 @@ class Reader {
              columns_[axis]);
         return;
       }
-      if (tenths_) {
-        value[axis] /= 10.0;
-      }
+    }
+    if (tenths_) {
+      value = {{value[0] / 10.0, value[1] / 10.0, value[2] / 10.0}};
     }
     ++summary_.sampleLines;
-    store_->add(value, summary_.lines, accelerometerOf(cells, last, cut));
+    store_.add(value, summary_.lines);
+    if (cellsRead_ == 6) {
+      store_.addAccelerometer(accelerometerOf(cells, last, cut));
+    }
   }
 
   // The accelerometer's values in the line, NaN where a cell is missing or holds no finite
-  // number; NaN everywhere without accelerometer columns.
+  // number.
   Vec3 accelerometerOf(const Cell cells[6], const char* last, bool cut) const {
     Vec3 value{{detail::kNaN, detail::kNaN, detail::kNaN}};
-    for (int axis = 0; axis < 3 && columns_[3] >= 0; ++axis) {
+    for (int axis = 0; axis < 3; ++axis) {
       const Cell raw = cells[axis + 3];
       double number = 0.0;
       if (raw.first != nullptr && !(cut && raw.last == last) &&
@@ -590,7 +590,12 @@ class Reader {
         const void* found = std::memchr(p, separator_, static_cast<std::size_t>(last - p));
         end = found != nullptr ? static_cast<const char*>(found) : last;
       }
-      for (int k = 0; k < 6; ++k) {
+      for (int k = 0; k < 3; ++k) {
+        if (columns_[k] == column) {
+          cells[k] = Cell{p, end};
+        }
+      }
+      for (int k = 3; k < cellsRead_; ++k) {
         if (columns_[k] == column) {
           cells[k] = Cell{p, end};
         }
@@ -631,12 +636,15 @@ class Reader {
   const std::string& name_;
   SampleSet& set_;
   ReadSummary& summary_;
-  std::unique_ptr<SampleStore> store_;
+  SampleStore store_;
   detail::Layout layout_;
   std::array<int, 6> columns_{};  // the magnetometer's X, Y, Z, then the accelerometer's or -1
+  int cellsRead_ = 3;             // 6 with the accelerometer's columns
   int maxColumn_ = 0;             // the highest of the magnetometer's columns
   int scanEnd_ = 0;               // the highest column read
   bool tenths_ = false;           // values in tenths of the unit, divided by 10
+  bool matching_ = false;         // only lines holding options_.match are read
+  bool ofKinds_ = false;          // lines are told apart by kind
   char separator_ = ',';
   char lineEnd_ = '\n';
 

@@ -34,14 +34,14 @@
 /// - Kinds of line. Serial logs interleave the lines of several sensors ("Mag X: 12.3 Y: -4.1
 ///   Z: 40.0 uT", "Accel X: 0.12 Y: 0.03 Z: 9.79 m/s^2", "Raw:12,-3,980,..."). A data line's kind
 ///   is its label, a leading word followed by ':' or '=' (after at most an axis letter: "Mag X:")
-///   or a word that names a sensor ("mag 1 2 3"), and the unit written after its values (uT, µT,
-///   mG, G, gauss, nT; m/s^2, g; dps, deg/s, rad/s); a time of day before the label is passed
-///   over ("12:00:01.123 -> Mag X: ..."). The cell count alone makes no kind, so that a cut line
-///   stays a skipped line of its kind. When no data line carries a label or a unit, the input is
-///   one plain kind and ReadSummary::kinds stays empty. Otherwise the lines of one kind are kept:
-///   the one kind whose label or unit names a magnetometer (Mag, M, Compass; uT, G, ...); else
-///   the Raw: layout; else, with the kinds that name an accelerometer or another sensor set
-///   aside, the one kind left. Several kinds that name a magnetometer, or several left, are an
+///   or a word of two letters or more that names a sensor ("mag 1 2 3"), and the unit written after
+///   its values (uT, µT, mG, G, gauss, nT; m/s^2, g; dps, deg/s, rad/s); a time of day before the
+///   label is passed over ("12:00:01.123 -> Mag X: ..."). The cell count alone makes no kind, so
+///   that a cut line stays a skipped line of its kind. When no data line carries a label or a unit,
+///   the input is one plain kind and ReadSummary::kinds stays empty. Otherwise the lines of one
+///   kind are kept: the one kind whose label or unit names a magnetometer (Mag, M, Compass; uT, G,
+///   ...); else the Raw: layout; else, with the kinds that name an accelerometer or another sensor
+///   set aside, the one kind left. Several kinds that name a magnetometer, or several left, are an
 ///   AmbiguousInput. The lines of the other kinds are left out and counted per kind
 ///   (ReadSummary::kinds, leftOutLines); a labelled kind first met after the first lines is left
 ///   out too.
@@ -210,6 +210,7 @@ struct ReadSummary {
   std::uint64_t skippedLines = 0;  ///< lines of the kept kind that gave no sample
   /// Lines left out by choice: those of kinds not kept, and those without ReadOptions::match.
   std::uint64_t leftOutLines = 0;
+  std::uint64_t unmatchedLines = 0;  ///< of which those without ReadOptions::match
   std::array<std::uint64_t, kLineProblemCount> skippedByProblem{};  ///< indexed by LineProblem
   std::vector<SkippedLine> skipped;  ///< the first maxListedLines skipped lines, in file order
   std::uint64_t bytes = 0;           ///< bytes read, a byte order mark included

@@ -51,7 +51,8 @@ const char* afterTimeOfDay(const char* p, const char* last) {
 }
 
 // The leading word of a line when it labels the line: followed by ':' or '=' (after at most one
-// axis letter, "Mag X:"), or naming a sensor. Words that strtod reads (nan, inf) are values.
+// axis letter, "Mag X:"), or a word of two letters or more naming a sensor ("mag 1 2 3"). Words
+// that strtod reads (nan, inf) are values.
 std::string_view labelOf(const char* first, const char* last) {
   const char* p = afterTimeOfDay(skipBlanks(first, last), last);
   const char* end = p;
@@ -72,7 +73,9 @@ std::string_view labelOf(const char* first, const char* last) {
   if (q != last && (*q == ':' || *q == '=')) {
     return word;
   }
-  return classifyName(word).sensor != Sensor::Unknown ? word : std::string_view{};
+  // Without ':' a single letter (a, b, m) is too common in text columns to name a sensor.
+  return word.size() > 1 && classifyName(word).sensor != Sensor::Unknown ? word
+                                                                         : std::string_view{};
 }
 
 // The last word of a line when it is a unit.

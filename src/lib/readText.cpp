@@ -1,6 +1,5 @@
 // What the reader chose and why, in the words every message, the command and the report use.
 #include <array>
-#include <cstdint>
 #include <string>
 
 #include "fluxtrim/samples.hpp"
@@ -61,23 +60,17 @@ std::string lineKindText(const LineKind& kind) {
 
 std::string lineKindsText(const ReadSummary& s) {
   std::string text;
-  std::uint64_t ofKinds = 0;
-  bool leftOut = false;
   for (const LineKind& kind : s.kinds) {
-    if (kind.lines == 0) {
-      continue;
+    if (kind.lines > 0) {
+      text += (text.empty() ? "" : ", ") + std::to_string(kind.lines) + " " + lineKindText(kind) +
+              (kind.kept ? " kept" : " left out");
     }
-    text += (text.empty() ? "" : ", ") + std::to_string(kind.lines) + " " + lineKindText(kind) +
-            (kind.kept ? " kept" : " left out");
-    ofKinds += kind.kept ? 0 : kind.lines;
-    leftOut = leftOut || !kind.kept;
   }
-  if (s.leftOutLines > ofKinds) {
-    text += (text.empty() ? "" : ", ") + std::to_string(s.leftOutLines - ofKinds) +
+  if (s.unmatchedLines > 0) {
+    text += (text.empty() ? "" : ", ") + std::to_string(s.unmatchedLines) +
             " lines without the text matched left out";
-    leftOut = true;
   }
-  return leftOut ? text : std::string();
+  return s.leftOutLines > 0 ? text : std::string();
 }
 
 std::string readChoiceText(const SampleSet& set) {

@@ -475,6 +475,7 @@ class Reader {
     }
     if (matching_ && !matches(first, last)) {
       ++summary_.leftOutLines;
+      ++summary_.unmatchedLines;
       return;
     }
     if (contentLines_++ < layout_.headerLines) {
@@ -488,15 +489,15 @@ class Reader {
     readSample(first, last, cut);
   }
 
-  // Whether a line is of the kind kept, counted under its kind. A labelled line of a kind not met
-  // in the first lines is a kind of its own, left out; a plain one is read, and most likely
-  // skipped for its cells.
+  // Whether a line is of the kind kept, counted under its kind. A line of a kind not met in the
+  // first lines is a kind of its own, left out; but a plain one beside a kind kept, or one beyond
+  // the kinds counted, is read, and most likely skipped for its cells.
   bool ofKeptKind(const char* first, const char* last) {
     const detail::LineSignature signature = detail::lineSignature(first, last);
     int index = detail::findKind(summary_.kinds, signature);
     if (index < 0) {
-      if (signature.plain() || summary_.kinds.size() >= kMostKinds) {
-        return layout_.keptKind >= 0;
+      if ((signature.plain() && layout_.keptKind >= 0) || summary_.kinds.size() >= kMostKinds) {
+        return true;
       }
       index = static_cast<int>(summary_.kinds.size());
       summary_.kinds.push_back(detail::kindOf(signature));

@@ -223,6 +223,9 @@ TEST(LoggerLayoutTest, LinesOfOtherKindsAreLeftOutAndCounted) {
   EXPECT_EQ(s.skipped[0].text, "calibrating...");
   expectLinesAddUp(s);
 
+  // A text column of single letters labels nothing: every line is read.
+  EXPECT_EQ(readText("A,1,2,3\nB,4,5,6\nM,7,8,9\n").values.size(), 3u);
+
   std::string accelerometer;
   for (int k = 0; k < 5; ++k) accelerometer += "Accel X: 0.1 Y: 0.2 Z: 9.8 m/s^2\n";
   const SampleSet none = readText(accelerometer);

@@ -41,10 +41,10 @@
 ///   the input is one plain kind and ReadSummary::kinds stays empty. Otherwise the lines of one
 ///   kind are kept: the one kind whose label or unit names a magnetometer (Mag, M, Compass; uT, G,
 ///   ...); else the Raw: layout; else, with the kinds that name an accelerometer or another sensor
-///   set aside, the one kind left. Several kinds that name a magnetometer, or several left, are an
-///   AmbiguousInput. The lines of the other kinds are left out and counted per kind
-///   (ReadSummary::kinds, leftOutLines); a labelled kind first met after the first lines is left
-///   out too.
+///   set aside, the one kind left (none when none is left). Several kinds that name a magnetometer,
+///   or several left, are an AmbiguousInput. The lines of the other kinds are left out and counted
+///   per kind (ReadSummary::kinds, leftOutLines); a labelled kind first met after the first lines
+///   is left out too.
 /// - Columns, when ReadOptions names none, from the kept kind's lines. The numeric columns are
 ///   those holding a number on most first lines with three or more numbers and the most common
 ///   cell count; a first cell "Raw:12" labelled as its line is read as 12.
@@ -71,12 +71,13 @@
 ///   ReadSummary::columns and columnRule say what was chosen and why.
 /// - Unit. A unit given in ReadOptions wins. Otherwise the unit the input states: the same unit
 ///   in the names of the X, Y and Z columns ("Magnetometer X (uT)", "mag_x_uT"), the unit written
-///   after the values of the kept kind, or the Raw: layout's; else gauss is assumed. A given unit
-///   that differs from the stated one is used, with a warning in ReadSummary::warnings.
+///   after the values of the kept kind, or the Raw: layout's; else ReadOptions::assumedUnit, or
+///   gauss, is assumed. A given unit that differs from the stated one is used, with a warning in
+///   ReadSummary::warnings.
 /// - Accelerometer columns beside the magnetometer's, when ReadOptions gives them, when the
 ///   header names accelerometer axes as it names magnetometer axes (ax, acc_x, AccX,
 ///   "Accelerometer X (m/s^2)", accel.x), or the first three values of Raw: lines. Their unit is
-///   m/s^2 or g when their names or the kept lines say so, otherwise unknown. Lines of a separate
+///   m/s^2 or g when their names say so ("AccX (g)"), otherwise unknown. Lines of a separate
 ///   accelerometer kind are not paired with the magnetometer's.
 #ifndef FLUXTRIM_SAMPLES_HPP
 #define FLUXTRIM_SAMPLES_HPP
@@ -254,7 +255,7 @@ struct SampleSet {
   /// columns: one per entry of values, of the same line, in its unit; NaN in a row whose
   /// accelerometer cells do not all convert. Empty when it has none.
   std::vector<Vec3> accelerometer;
-  /// The accelerometer's unit, when its column names or the lines state it; else unknown.
+  /// The accelerometer's unit, when the names of its columns state it; else unknown.
   std::optional<AccelerometerUnit> accelerometerUnit;
   std::string source;  ///< the path, or "-" for standard input
   ReadSummary summary;

@@ -662,7 +662,7 @@ class LayoutChooser {
     axes.header = lastHeader();
     if (numeric_.size() < 3) {
       axes.columns = {{0, 1, 2}};
-      axes.rule = "columns 1, 2 and 3: the first lines hold fewer than three numeric columns";
+      axes.rule = "the first lines hold fewer than three numeric columns";
       return axes;
     }
     if (columnsByAxisNames(Sensor::Magnetometer, axes)) {

@@ -338,7 +338,6 @@ int runApply(const ApplyArgs& args) {
                 {"the input", args.input}},
                {{"-o", args.output}});
   fluxtrim::ReadOptions options = readOptions(args.read);
-  const bool unitGiven = options.unit.has_value();
   const StoredCalibration calibration = readCalibrationFile(args.calibration);
   if (!calibration.hasCalibration) {
     std::fprintf(stderr, "%s%s holds no calibration (verdict %s): nothing to apply\n", kPrefix,
@@ -346,7 +345,8 @@ int runApply(const ApplyArgs& args) {
                  calibration.verdict.c_str());
     return kExitUnusable;
   }
-  if (!unitGiven) options.unit = calibration.unit;
+  // Samples whose unit neither --units nor the input states are taken in the calibration's.
+  options.assumedUnit = calibration.unit;
 
   // With --keep-columns the text is kept to copy the other columns from.
   const std::string text = args.keepColumns ? inputText(args.input) : std::string();
@@ -362,11 +362,21 @@ int runApply(const ApplyArgs& args) {
     }
   }
   reportSkipped(samples);
-  if (samples.values.empty()) throw fluxtrim::IoError("no samples in " + inputName(args.input));
+  for (const std::string& warning : samples.summary.warnings) {
+    std::fprintf(stderr, "%swarning: %s\n", kPrefix, warning.c_str());
+  }
+  if (samples.values.empty()) {
+    throw fluxtrim::IoError("no samples in " +
+                            (args.input == "-"
+                                 ? std::string("standard input")
+                                 : "'" + fluxtrim::printableText(args.input, 60) + "'") +
+                            " (" + fluxtrim::noSamplesText(samples) + ")");
+  }
   // Scaled and in the unit the file records for the corrected samples.
   const TargetCalibration target = targetCalibration(calibration, calibration.unit);
   const Corrected result = corrected(calibration, target, samples);
-  checkUnit(calibration, result, unitGiven);
+  // A unit given with --units or stated by the input is known: the magnitudes are not questioned.
+  checkUnit(calibration, result, samples.unitGiven);
 
   Output out(args.output);
   const std::string unit = target.output.symbol();

@@ -212,6 +212,7 @@ fluxtrim::ReadOptions readOptions(const ReadArgs& args) {
   if (!args.columns.empty()) parseColumns(args.columns, options);
   if (!args.delimiter.empty()) options.delimiter = parseDelimiter(args.delimiter);
   if (!args.header.empty()) options.header = parseHeader(args.header);
+  options.match = args.match;
   return options;
 }
 

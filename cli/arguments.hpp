@@ -28,6 +28,7 @@ struct ReadArgs {
   std::string columns;    // --columns, three names or three 1-based numbers, comma-separated
   std::string delimiter;  // --delimiter, auto, comma, semicolon, tab or blanks
   std::string header;     // --header, auto, yes or no
+  std::string match;      // --match, a text the lines to read hold
 };
 
 // The whole text as one finite number, as strtod reads it in the "C" locale: no blank around it.

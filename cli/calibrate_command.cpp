@@ -22,6 +22,7 @@
 #include "fluxtrim/report.hpp"
 #include "fluxtrim/text.hpp"
 #include "interrupt.hpp"
+#include "input_text.hpp"
 #include "output.hpp"
 #include "terminal.hpp"
 
@@ -211,6 +212,7 @@ InputOutcome calibrateInput(const CalibrateSettings& settings, const std::string
         failedInput(settings, source, reading.unreadable ? InputError::Unreadable : InputError::Bad,
                     reading.error);
     outcome.messages = interrupted + outcome.messages;
+    outcome.messages += reading.details;
     return outcome;
   }
   try {
@@ -375,6 +377,10 @@ InputReading readInput(const CalibrateSettings& settings, const std::string& sou
   } catch (const fluxtrim::IoError& e) {
     reading.error = e.what();
     reading.unreadable = true;
+  } catch (const fluxtrim::AmbiguousInput& e) {
+    const Question question = ambiguityQuestion(e);
+    reading.error = question.message;
+    reading.details = question.details;
   } catch (const fluxtrim::Error& e) {
     reading.error = e.what();
   } catch (const std::bad_alloc&) {
@@ -382,9 +388,8 @@ InputReading readInput(const CalibrateSettings& settings, const std::string& sou
   }
   reading.interrupted = interrupt && interrupt->interrupted();
   if (reading.samples && reading.samples->values.empty()) {
-    const fluxtrim::ReadSummary& s = reading.samples->summary;
-    reading.error = "no samples in " + inputName(source) + " (" + std::to_string(s.lines) +
-                    " lines, " + std::to_string(s.skippedLines) + " of them not samples)";
+    reading.error = "no samples in " + inputName(source) + " (" +
+                    fluxtrim::noSamplesText(*reading.samples) + ")";
     reading.samples.reset();
   }
   return reading;

@@ -63,6 +63,7 @@ struct InputReading {
   std::string source;
   std::optional<fluxtrim::SampleSet> samples;
   std::string error;         // empty when samples were read
+  std::string details;       // lines below the error: the choices of an ambiguous input
   bool unreadable = false;   // the error is the input's (cannot be opened or read), not the
                              // options' or the content's
   bool interrupted = false;  // standard input ended by an interrupt (Ctrl-C): samples holds

@@ -1,6 +1,7 @@
 // Writing and reading the command's JSON documents.
 #include "calibration_json.hpp"
 
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <limits>
@@ -316,6 +317,21 @@ void readDescription(const Checker& check, const Json& document, StoredCalibrati
   }
 }
 
+// How the samples' unit was chosen, as the file words it.
+const char* unitSourceKey(fluxtrim::UnitSource source) {
+  switch (source) {
+    case fluxtrim::UnitSource::Given:
+      return "given";
+    case fluxtrim::UnitSource::Header:
+      return "header";
+    case fluxtrim::UnitSource::Detected:
+      return "detected";
+    case fluxtrim::UnitSource::Default:
+      break;
+  }
+  return "default";
+}
+
 }  // namespace
 
 Json generatorJson() {
@@ -336,14 +352,29 @@ Json sampleUnitJson(const fluxtrim::SampleUnit& unit, bool given) {
 
 Json inputJson(const fluxtrim::SampleSet& samples) {
   const fluxtrim::ReadSummary& s = samples.summary;
-  return Json{{"source", samples.source},
-              {"line_count", s.lines},
-              {"header_line_count", s.headerLines},
-              {"blank_line_count", s.blankLines},
-              {"sample_count", s.sampleLines},
-              {"skipped_line_count", s.skippedLines},
-              {"delimiter", fluxtrim::delimiterName(s.delimiter)},
-              {"column_numbers", {s.columns[0] + 1, s.columns[1] + 1, s.columns[2] + 1}}};
+  Json input{{"source", samples.source},
+             {"line_count", s.lines},
+             {"header_line_count", s.headerLines},
+             {"blank_line_count", s.blankLines},
+             {"sample_count", s.sampleLines},
+             {"skipped_line_count", s.skippedLines},
+             {"left_out_line_count", s.leftOutLines},
+             {"delimiter", fluxtrim::delimiterName(s.delimiter)},
+             {"column_numbers", {s.columns[0] + 1, s.columns[1] + 1, s.columns[2] + 1}},
+             {"column_rule", s.columnRule}};
+  const std::array<int, 3>& a = s.accelerometerColumns;
+  if (a[0] >= 0) input["accelerometer_column_numbers"] = {a[0] + 1, a[1] + 1, a[2] + 1};
+  Json kinds = Json::array();
+  for (const fluxtrim::LineKind& kind : s.kinds) {
+    kinds.push_back(Json{{"label", kind.label},
+                         {"unit", kind.unit},
+                         {"sensor", fluxtrim::sensorName(kind.sensor)},
+                         {"line_count", kind.lines},
+                         {"kept", kind.kept}});
+  }
+  input["line_kinds"] = kinds;
+  input["warnings"] = s.warnings;
+  return input;
 }
 
 Json vectorJson(const fluxtrim::Vec3& v) {
@@ -434,6 +465,8 @@ Json calibrationDocument(const fluxtrim::SampleSet& samples, const fluxtrim::Ref
                 {"reference", referenceJson(reference)},
                 {"settings", {{"tolerance", tolerance ? Json(*tolerance) : Json("auto")}}},
                 {"verdict", fluxtrim::verdictName(result.diagnostics.verdict)}};
+  document["sample_unit"]["source"] = unitSourceKey(samples.unitSource);
+  document["sample_unit"]["rule"] = samples.summary.unitRule;
   Json reasons = Json::array();
   for (const fluxtrim::Check& check : result.diagnostics.reasons) {
     reasons.push_back(reasonJson(check));

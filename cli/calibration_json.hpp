@@ -42,7 +42,8 @@ std::string unitKey(const std::string& stem, const fluxtrim::SampleUnit& unit);
 // The unit block: symbol, name, gauss_per_unit, counts_per_gauss (counts only) and given.
 Json sampleUnitJson(const fluxtrim::SampleUnit& unit, bool given);
 
-// The input block of a read: source, line counts, delimiter and 1-based column numbers.
+// The input block of a read: source, line counts, delimiter, 1-based column numbers and why,
+// the kinds of line and the reader's warnings.
 Json inputJson(const fluxtrim::SampleSet& samples);
 
 // A vector or matrix by rows; a value that is not finite becomes null, the whole then being

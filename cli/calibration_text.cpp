@@ -5,6 +5,7 @@
 
 #include "calibration_json.hpp"
 #include "fluxtrim/text.hpp"
+#include "input_text.hpp"
 
 namespace fluxtrim_cli {
 
@@ -163,6 +164,7 @@ std::string calibrationText(const fluxtrim::SampleSet& samples,
       fluxtrim::printableText(samples.source == "-" ? "standard input" : samples.source, 200) +
           formatText(", %zu samples", samples.values.size()),
       2);
+  text += readingText(samples, style);
   text += reasonsText(result.diagnostics, style);
   text += calibrationPart(result, tolerance, output, style);
   text += figuresPart(result, reference, style);

@@ -18,6 +18,7 @@
 #include "fluxtrim/text.hpp"
 #include "fluxtrim/version.hpp"
 #include "interrupt.hpp"
+#include "input_text.hpp"
 #include "terminal.hpp"
 
 namespace fluxtrim_cli {
@@ -57,6 +58,8 @@ void addReadOptions(CLI::App& command, ReadArgs& args) {
       .add_option("--delimiter", args.delimiter, "auto (default), comma, semicolon, tab, blanks")
       ->type_name("NAME");
   command.add_option("--header", args.header, "auto (default), yes or no")->type_name("WHEN");
+  command.add_option("--match", args.match, "Read only the lines that hold TEXT")
+      ->type_name("TEXT");
 }
 
 // The options of the firmware formats, shared by calibrate and export.
@@ -238,6 +241,12 @@ int runCommandLine(int argc, char** argv) {
     if (applyCommand->parsed()) return runApply(apply);
     if (exportCommand->parsed()) return runExport(exported);
     return usageFailure("", "give a command: calibrate, field, apply or export");
+  } catch (const fluxtrim::AmbiguousInput& e) {
+    // An input that does not say which of its columns or lines to read: the choices, no usage.
+    const Question question = ambiguityQuestion(e);
+    runFailure(command, question.message);
+    std::fputs(question.details.c_str(), stderr);
+    return kExitNoRun;
   } catch (const fluxtrim::UsageError& e) {
     return usageFailure(command, e.what());
   } catch (const fluxtrim::Error& e) {

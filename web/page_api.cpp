@@ -121,9 +121,8 @@ std::string refit(Session& session, const Settings& settings) {
   fluxtrim::SampleSet samples =
       fluxtrim::readSamples(in, fluxtrim_cli::readOptions(settings.read), settings.source);
   if (samples.values.empty()) {
-    const fluxtrim::ReadSummary& s = samples.summary;
-    throw fluxtrim::Error("no samples in '" + settings.source + "' (" + std::to_string(s.lines) +
-                          " lines, " + std::to_string(s.skippedLines) + " of them not samples)");
+    throw fluxtrim::Error("no samples in '" + settings.source + "' (" +
+                          fluxtrim::noSamplesText(samples) + ")");
   }
   session.samples = std::move(samples);
   session.result = fluxtrim::calibrate(*session.samples, session.options);

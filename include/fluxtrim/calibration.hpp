@@ -230,8 +230,8 @@ struct Figures {
 
 struct CalibrationResult {
   Mode mode = Mode::Automatic;
-  SampleUnit unit;         ///< the samples' unit: given, or gauss assumed
-  bool unitGiven = false;  ///< whether it was given
+  SampleUnit unit;         ///< the samples' unit: given, stated by the recording, or gauss assumed
+  bool unitGiven = false;  ///< whether it is known (SampleSet::unitGiven): given or stated
 
   Calibration calibration;  ///< of the kept model; identity and zero without samples
   ModelKind model = ModelKind::Sphere;

@@ -1,5 +1,5 @@
 /// @file
-/// Units in which magnetometer samples may be given.
+/// Units in which magnetometer and accelerometer samples may be given.
 #ifndef FLUXTRIM_UNITS_HPP
 #define FLUXTRIM_UNITS_HPP
 
@@ -56,6 +56,39 @@ double convertUnit(double value, const SampleUnit& from, const SampleUnit& to);
 /// case) with N counts per gauss, one number as strtod reads it, finite and > 0. Throws UsageError
 /// naming the text for anything else.
 SampleUnit parseUnit(const std::string& text);
+
+// ---- Accelerometer samples.
+
+/// Standard gravity, m/s^2: the value of 1 g.
+constexpr double kStandardGravity_mps2 = 9.80665;
+
+enum class AccelUnit {
+  MetresPerSecondSquared,
+  StandardGravity,  // g
+  Counts,           // raw counts; needs the sensor's scale in counts per g
+};
+
+/// The unit of accelerometer samples. For Counts, countsPerG is the scale (finite, > 0); for the
+/// other units it is not used.
+struct AccelerometerUnit {
+  AccelUnit unit = AccelUnit::MetresPerSecondSquared;
+  double countsPerG = 0.0;
+
+  static AccelerometerUnit counts(double countsPerG) {
+    return AccelerometerUnit{AccelUnit::Counts, countsPerG};
+  }
+  /// Units in 1 g: 9.80665, 1 or countsPerG. Throws UsageError for Counts with a scale that is not
+  /// finite and > 0.
+  double perG() const;
+  /// "m/s^2", "g" or "counts".
+  std::string symbol() const;
+};
+
+/// Reads an accelerometer unit as a user types it, surrounding blanks ignored: m/s^2, m/s2 or
+/// m/s² for metres per second squared, g or G for standard gravity, counts:N ("counts" in any
+/// case) with N counts per g, one number as strtod reads it, finite and > 0. Throws UsageError
+/// naming the text for anything else.
+AccelerometerUnit parseAccelerometerUnit(const std::string& text);
 
 }  // namespace fluxtrim
 

@@ -22,41 +22,11 @@
 
 #include "fluxtrim/calibration.hpp"
 #include "fluxtrim/types.hpp"
+#include "fluxtrim/units.hpp"
 
 namespace fluxtrim {
 
 // ---- Accelerometer samples.
-
-/// Standard gravity, m/s^2: the value of 1 g.
-constexpr double kStandardGravity_mps2 = 9.80665;
-
-enum class AccelUnit {
-  MetresPerSecondSquared,
-  StandardGravity,  // g
-  Counts,           // raw counts; needs the sensor's scale in counts per g
-};
-
-/// The unit of accelerometer samples. For Counts, countsPerG is the scale (finite, > 0); for the
-/// other units it is not used.
-struct AccelerometerUnit {
-  AccelUnit unit = AccelUnit::MetresPerSecondSquared;
-  double countsPerG = 0.0;
-
-  static AccelerometerUnit counts(double countsPerG) {
-    return AccelerometerUnit{AccelUnit::Counts, countsPerG};
-  }
-  /// Units in 1 g: 9.80665, 1 or countsPerG. Throws UsageError for Counts with a scale that is not
-  /// finite and > 0.
-  double perG() const;
-  /// "m/s^2", "g" or "counts".
-  std::string symbol() const;
-};
-
-/// Reads an accelerometer unit as a user types it, surrounding blanks ignored: m/s^2, m/s2 or
-/// m/s² for metres per second squared, g or G for standard gravity, counts:N ("counts" in any
-/// case) with N counts per g, one number as strtod reads it, finite and > 0. Throws UsageError
-/// naming the text for anything else.
-AccelerometerUnit parseAccelerometerUnit(const std::string& text);
 
 /// The unit of accelerometer samples from their typical magnitude (the median over the finite
 /// samples, most of which an accelerometer held by hand or carried by a vehicle spends near 1 g):

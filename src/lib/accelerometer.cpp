@@ -6,7 +6,6 @@
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/units.hpp"
 #include "fluxtrim/vehicle.hpp"
-#include "printable.hpp"
 #include "robustStatistics.hpp"
 #include "vehicleMath.hpp"
 
@@ -55,61 +54,6 @@ bool steadyWindow(const std::vector<Vec3>& samples, double perG, std::size_t fir
 }
 
 }  // namespace
-
-double AccelerometerUnit::perG() const {
-  switch (unit) {
-    case AccelUnit::MetresPerSecondSquared:
-      return kStandardGravity_mps2;
-    case AccelUnit::StandardGravity:
-      return 1.0;
-    case AccelUnit::Counts:
-      if (!(std::isfinite(countsPerG) && countsPerG > 0.0)) {
-        throw UsageError("accelerometer counts per g must be finite and greater than 0");
-      }
-      return countsPerG;
-  }
-  return 1.0;
-}
-
-std::string AccelerometerUnit::symbol() const {
-  switch (unit) {
-    case AccelUnit::MetresPerSecondSquared:
-      return "m/s^2";
-    case AccelUnit::StandardGravity:
-      return "g";
-    case AccelUnit::Counts:
-      return "counts";
-  }
-  return "?";
-}
-
-AccelerometerUnit parseAccelerometerUnit(const std::string& text) {
-  const std::size_t first = std::min(text.find_first_not_of(" \t"), text.size());
-  const std::string unit = text.substr(first, text.find_last_not_of(" \t") + 1 - first);
-  if (unit == "m/s^2" || unit == "m/s2" || unit == "m/s\xC2\xB2") {  // superscript two in UTF-8
-    return AccelerometerUnit{AccelUnit::MetresPerSecondSquared};
-  }
-  if (unit == "g" || unit == "G") {
-    return AccelerometerUnit{AccelUnit::StandardGravity};
-  }
-  const std::string quoted = "'" + printableText(text.data(), text.data() + text.size()) + "'";
-  std::string lower = unit.substr(0, 6);
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  });
-  if (lower == "counts") {
-    // The counts:N form is the magnetometer's; only the quantity per count differs.
-    try {
-      return AccelerometerUnit::counts(parseUnit(unit).countsPerGauss);
-    } catch (const UsageError&) {
-      throw UsageError("accelerometer unit " + quoted +
-                       ": raw counts need the sensor's scale, as counts:N with N counts per g, "
-                       "one number, finite and greater than 0");
-    }
-  }
-  throw UsageError("unknown accelerometer unit " + quoted +
-                   "; expected m/s^2, g or counts:N (N counts per g)");
-}
 
 std::optional<AccelerometerUnit> detectAccelerometerUnit(const std::vector<Vec3>& samples) {
   std::vector<double> magnitudes;

@@ -262,7 +262,8 @@ void sourceTable(std::string& page, const CalibrationOptions& options, const Cal
   }
   tableRow(page, "Rejected", rejected.empty() ? "none" : rejected);
   tableRow(page, "Unit",
-           html(r.unit.name()) + (r.unitGiven ? ", given" : ", assumed") +
+           html(r.unit.name()) +
+               (r.unitGiven ? ", given or stated by the recording" : ", assumed") +
                (f.unitMatches || !std::isfinite(f.scale)
                     ? ""
                     : kMiddleDot + ("the data look like " + html(f.apparentUnit.name()))));
@@ -510,12 +511,19 @@ void inputSection(std::string& page, const SampleSet& samples, const Calibration
                  kMiddleDot + std::to_string(s.headerLines) + " header" + kMiddleDot +
                  std::to_string(s.commentLines) + " comment" + kMiddleDot +
                  std::to_string(s.blankLines) + " blank" + kMiddleDot +
-                 std::to_string(s.skippedLines) + " skipped");
-    std::string columns = "columns " + std::to_string(s.columns[0] + 1) + ", " +
-                          std::to_string(s.columns[1] + 1) + ", " +
-                          std::to_string(s.columns[2] + 1) + " (" + html(s.columnRule) + ")" +
-                          kMiddleDot + delimiterName(s.delimiter) + " delimited";
-    tableRow(page, "Columns", columns);
+                 std::to_string(s.skippedLines) + " skipped" +
+                 (s.leftOutLines > 0 ? kMiddleDot + std::to_string(s.leftOutLines) + " left out"
+                                     : std::string()));
+    tableRow(
+        page, "Columns",
+        html(readChoiceText(samples)) + kMiddleDot + delimiterName(s.delimiter) + " delimited");
+    const std::string kinds = lineKindsText(s);
+    if (!kinds.empty()) {
+      tableRow(page, "Kinds of line", html(kinds));
+    }
+    for (const std::string& warning : s.warnings) {
+      tableRow(page, "Warning", html(warning));
+    }
   }
   std::string mode = modeName(options.mode);
   if (options.mode == Mode::FixedWindow) {

@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <initializer_list>
+#include <limits>
+#include <optional>
 #include <string_view>
 
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
+#include "lineKinds.hpp"
 #include "numparse.hpp"
+#include "sampleWords.hpp"
 
 namespace fluxtrim::detail {
 
@@ -79,132 +82,6 @@ void splitCells(const char* first, const char* last, Delimiter delimiter,
 
 namespace {
 
-// ---- Names of columns.
-
-bool isIn(std::string_view word, std::initializer_list<std::string_view> words) {
-  return std::find(words.begin(), words.end(), word) != words.end();
-}
-
-// Words that make a column name a magnetometer's, alone or before an axis letter (magx, bx).
-bool isMagnetometerWord(std::string_view word) {
-  return isIn(word, {"mag", "magn", "magnet", "magnetic", "magnetometer", "magnetom", "compass",
-                     "field", "bfield", "mf", "b", "m", "h"});
-}
-
-// Words of other sensors and quantities that come in X, Y and Z too.
-bool isOtherSensorWord(std::string_view word) {
-  return isIn(
-      word,
-      {"a",    "acc",       "accel",      "acceleration", "accelerometer", "g",           "gyr",
-       "gyro", "gyroscope", "w",          "omega",        "rot",           "rotation",    "rate",
-       "ang",  "angle",     "angular",    "grav",         "gravity",       "lin",         "linear",
-       "q",    "quat",      "quaternion", "euler",        "orient",        "orientation", "p",
-       "pos",  "position",  "v",          "vel",          "velocity",      "speed",       "r"});
-}
-
-// Words of time stamp and counter columns.
-bool isTimeWord(std::string_view word) {
-  return isIn(word,
-              {"time",        "t",        "timestamp", "stamp",        "ts",     "date",
-               "datetime",    "clock",    "ms",        "msec",         "millis", "milliseconds",
-               "us",          "usec",     "micros",    "microseconds", "ns",     "nanos",
-               "nanoseconds", "s",        "sec",       "secs",         "second", "seconds",
-               "elapsed",     "epoch",    "utc",       "unix",         "tick",   "ticks",
-               "counter",     "count",    "cnt",       "index",        "idx",    "i",
-               "n",           "no",       "nr",        "num",          "number", "sample",
-               "seq",         "sequence", "frame",     "id",           "row",    "line"});
-}
-
-int axisOf(char letter) {
-  return letter == 'x' ? 0 : letter == 'y' ? 1 : letter == 'z' ? 2 : -1;
-}
-
-// The lower-case words of a column name: split at characters other than ASCII letters and
-// digits and where a lower-case letter is followed by an upper-case one; text in brackets (a
-// unit, usually) is dropped.
-std::vector<std::string> nameWords(std::string_view name) {
-  std::vector<std::string> words;
-  std::string word;
-  int depth = 0;
-  char previous = ' ';
-  for (const char c : name) {
-    if (c == '(' || c == '[' || c == '{') {
-      ++depth;
-    } else if ((c == ')' || c == ']' || c == '}') && depth > 0) {
-      --depth;
-    }
-    const bool upper = c >= 'A' && c <= 'Z';
-    const bool lower = c >= 'a' && c <= 'z';
-    const bool digit = c >= '0' && c <= '9';
-    const bool inWord = depth == 0 && (upper || lower || digit);
-    if (!word.empty() && (!inWord || (upper && previous >= 'a' && previous <= 'z'))) {
-      words.push_back(word);
-      word.clear();
-    }
-    if (inWord) {
-      word += upper ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    previous = c;
-  }
-  if (!word.empty()) {
-    words.push_back(word);
-  }
-  return words;
-}
-
-struct NameInfo {
-  int axis = -1;      // 0, 1, 2 for X, Y, Z
-  int rank = 0;       // 2 magnetometer axis, 1 bare axis, 0 not a magnetometer axis
-  bool time = false;  // a time stamp or counter name
-};
-
-NameInfo classifyName(std::string_view name) {
-  NameInfo info;
-  bool magnetometer = false;
-  bool other = false;
-  bool time = false;
-  int axes = 0;
-  for (const std::string& word : nameWords(name)) {
-    if (word.size() == 1 && axisOf(word[0]) >= 0) {
-      info.axis = axisOf(word[0]);
-      ++axes;
-    } else if (word.size() >= 2 && axisOf(word.back()) >= 0) {
-      const std::string_view prefix(word.data(), word.size() - 1);
-      if (isMagnetometerWord(prefix) || isOtherSensorWord(prefix)) {
-        info.axis = axisOf(word.back());
-        ++axes;
-        magnetometer = magnetometer || isMagnetometerWord(prefix);
-        other = other || isOtherSensorWord(prefix);
-      }
-    }
-    magnetometer = magnetometer || isMagnetometerWord(word);
-    other = other || isOtherSensorWord(word);
-    time = time || isTimeWord(word);
-  }
-  if (axes != 1) {
-    info.axis = -1;
-  }
-  info.rank = info.axis < 0 || other ? 0 : magnetometer ? 2 : 1;
-  info.time = time && axes == 0;
-  return info;
-}
-
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t k = 0; k < a.size(); ++k) {
-    char x = a[k];
-    char y = b[k];
-    x = (x >= 'A' && x <= 'Z') ? static_cast<char>(x - 'A' + 'a') : x;
-    y = (y >= 'A' && y <= 'Z') ? static_cast<char>(y - 'A' + 'a') : y;
-    if (x != y) {
-      return false;
-    }
-  }
-  return true;
-}
-
 std::string_view textOf(Cell cell) {
   return std::string_view(cell.first, static_cast<std::size_t>(cell.last - cell.first));
 }
@@ -220,9 +97,14 @@ struct SplitLine {
   bool data = false;  // three or more numbers, or only numbers and empty cells
 };
 
-SplitLine splitLine(const char* first, const char* last, Delimiter delimiter) {
+// The line split at the delimiter, a label before the first number ("Raw:12") dropped.
+SplitLine splitLine(const char* first, const char* last, Delimiter delimiter,
+                    std::string_view label = {}) {
   SplitLine line;
   splitCells(first, last, delimiter, line.cells);
+  if (!line.cells.empty()) {
+    line.cells[0] = withoutLabel(line.cells[0], label);
+  }
   bool onlyNumbers = true;
   for (const Cell& cell : line.cells) {
     double value = 0.0;
@@ -293,49 +175,87 @@ Delimiter detectDelimiter(const std::vector<const FirstLine*>& content) {
   return 2 * bestScore >= lines.size() ? best : Delimiter::Blanks;
 }
 
+// Whether a cell holds a number written with a decimal comma: digits, a comma, digits.
+bool hasDecimalComma(std::string_view text) {
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+    text.remove_prefix(1);
+  }
+  const std::size_t comma = text.find(',');
+  if (comma == std::string_view::npos || comma == 0 || comma + 1 == text.size()) {
+    return false;
+  }
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    if (k != comma && !(text[k] >= '0' && text[k] <= '9')) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::string_view trimmedName(const std::string& name) {
   const Cell cell = trimCell(name.data(), name.data() + name.size());
   return textOf(cell);
 }
 
-}  // namespace
-
-void checkColumnOptions(const ReadOptions& options) {
-  if (!options.columnNames.empty() && !options.columnIndices.empty()) {
-    throw UsageError("columns are given both by name and by index; give one of the two");
+// Throws UsageError for one set of columns that is malformed; what is "" or "accelerometer ".
+void checkColumnSet(const std::vector<std::string>& names, const std::vector<int>& indices,
+                    const std::string& what) {
+  if (!names.empty() && !indices.empty()) {
+    throw UsageError(what + "columns are given both by name and by index; give one of the two");
   }
-  if (!options.columnIndices.empty()) {
-    const std::vector<int>& indices = options.columnIndices;
+  if (!indices.empty()) {
     if (indices.size() != 3) {
-      throw UsageError("three column indices are needed (X, Y, Z), not " +
+      throw UsageError("three " + what + "column indices are needed (X, Y, Z), not " +
                        std::to_string(indices.size()));
     }
     for (std::size_t k = 0; k < 3; ++k) {
       if (indices[k] < 0) {
-        throw UsageError("column index " + std::to_string(indices[k]) +
+        throw UsageError(what + "column index " + std::to_string(indices[k]) +
                          " is negative; indices count from 0");
       }
       for (std::size_t j = 0; j < k; ++j) {
         if (indices[j] == indices[k]) {
-          throw UsageError("column index " + std::to_string(indices[k]) + " is given twice");
+          throw UsageError(what + "column index " + std::to_string(indices[k]) + " is given twice");
         }
       }
     }
   }
-  if (!options.columnNames.empty()) {
-    const std::vector<std::string>& names = options.columnNames;
+  if (!names.empty()) {
     if (names.size() != 3) {
-      throw UsageError("three column names are needed (X, Y, Z), not " +
+      throw UsageError("three " + what + "column names are needed (X, Y, Z), not " +
                        std::to_string(names.size()));
     }
     for (std::size_t k = 0; k < 3; ++k) {
       if (trimmedName(names[k]).empty()) {
-        throw UsageError("column name " + std::to_string(k + 1) + " of 3 is empty");
+        throw UsageError(what + "column name " + std::to_string(k + 1) + " of 3 is empty");
       }
       for (std::size_t j = 0; j < k; ++j) {
         if (equalIgnoringCase(trimmedName(names[j]), trimmedName(names[k]))) {
-          throw UsageError("column name '" + printableText(names[k]) + "' is given twice");
+          throw UsageError(what + "column name '" + printableText(names[k]) + "' is given twice");
         }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void checkColumnOptions(const ReadOptions& options) {
+  checkColumnSet(options.columnNames, options.columnIndices, "");
+  checkColumnSet(options.accelerometerColumnNames, options.accelerometerColumnIndices,
+                 "accelerometer ");
+  for (const int index : options.accelerometerColumnIndices) {
+    if (std::find(options.columnIndices.begin(), options.columnIndices.end(), index) !=
+        options.columnIndices.end()) {
+      throw UsageError("column index " + std::to_string(index) +
+                       " is given for the magnetometer and the accelerometer");
+    }
+  }
+  for (const std::string& name : options.accelerometerColumnNames) {
+    for (const std::string& magnetometer : options.columnNames) {
+      if (equalIgnoringCase(trimmedName(name), trimmedName(magnetometer))) {
+        throw UsageError("column '" + printableText(name) +
+                         "' is given for the magnetometer and the accelerometer");
       }
     }
   }
@@ -351,6 +271,13 @@ std::string joinCells(const std::vector<Cell>& cells) {
   return text;
 }
 
+// X, Y and Z columns and why they were chosen.
+struct Axes {
+  std::array<int, 3> columns{{-1, -1, -1}};
+  std::string rule;
+  const std::vector<Cell>* header = nullptr;  // the header line they were named in, if any
+};
+
 class LayoutChooser {
  public:
   LayoutChooser(const std::vector<FirstLine>& lines, const ReadOptions& options,
@@ -359,36 +286,30 @@ class LayoutChooser {
 
   Layout choose() {
     checkColumnOptions(options_);
-    std::vector<const FirstLine*> content;
     for (const FirstLine& line : lines_) {
       if (!line.comment) {
-        content.push_back(&line);
+        content_.push_back(&line);
       }
     }
     layout_.delimiter =
-        options_.delimiter == Delimiter::Auto ? detectDelimiter(content) : options_.delimiter;
-    for (const FirstLine* line : content) {
+        options_.delimiter == Delimiter::Auto ? detectDelimiter(content_) : options_.delimiter;
+    for (const FirstLine* line : content_) {
       split_.push_back(splitLine(line->first, line->last, layout_.delimiter));
     }
-    findHeaderLines(content);
+    findHeaderLines();
+    keepOneKind();
     findNumericColumns();
-    if (!options_.columnIndices.empty()) {
-      std::copy(options_.columnIndices.begin(), options_.columnIndices.end(),
-                layout_.columns.begin());
-      layout_.columnRule = "given by index";
-      setHeader(headerCandidates_.empty() ? nullptr : &headerCandidates_.back());
-    } else if (!options_.columnNames.empty()) {
-      columnsByGivenNames();
-    } else {
-      chooseColumns();
-    }
+    chooseMagnetometerColumns();
+    chooseAccelerometerColumns();
+    findStatedUnits();
+    warnOfDecimalCommas();
     return layout_;
   }
 
  private:
   // Header lines, and the lines that may name the columns: the header lines, or without one the
   // last comment line before the first data line.
-  void findHeaderLines(const std::vector<const FirstLine*>& content) {
+  void findHeaderLines() {
     const std::size_t count = split_.size();
     std::size_t firstData = count;
     for (std::size_t k = 0; k < count; ++k) {
@@ -414,7 +335,8 @@ class LayoutChooser {
       headerCandidates_.push_back(split_[k].cells);
     }
     if (headers == 0 && options_.header != HeaderMode::Absent) {
-      const FirstLine* end = firstData < count ? content[firstData] : lines_.data() + lines_.size();
+      const FirstLine* end =
+          firstData < count ? content_[firstData] : lines_.data() + lines_.size();
       const FirstLine* comment = nullptr;
       for (const FirstLine* line = lines_.data(); line != end; ++line) {
         if (line->comment) {
@@ -432,11 +354,72 @@ class LayoutChooser {
     dataBegin_ = headers;
   }
 
-  // The numeric columns: those holding a number on most data lines of the most common cell count
-  // among the first lines with three or more numbers.
+  // The kinds of the data lines after the header; when any carries a label or a unit, the lines
+  // of the kind chosen are the ones looked at from here on, split again without the label before
+  // their first number.
+  void keepOneKind() {
+    std::vector<LineKind> kinds;
+    std::vector<int> kindOfLine(split_.size(), -1);
+    bool labelled = false;
+    for (std::size_t k = dataBegin_; k < split_.size(); ++k) {
+      if (!split_[k].data) {
+        continue;
+      }
+      const LineSignature signature = lineSignature(content_[k]->first, content_[k]->last);
+      labelled = labelled || !signature.plain();
+      int index = findKind(kinds, signature);
+      if (index < 0) {
+        index = static_cast<int>(kinds.size());
+        kinds.push_back(kindOf(signature));
+      }
+      ++kinds[static_cast<std::size_t>(index)].lines;
+      kindOfLine[k] = index;
+    }
+    if (!labelled) {
+      for (std::size_t k = dataBegin_; k < split_.size(); ++k) {
+        kept_.push_back(k);
+      }
+      return;
+    }
+    const int kept = chooseKind(kinds, sourceName_);
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+      kinds[k].kept = static_cast<int>(k) == kept;
+      kinds[k].lines = 0;  // counted again by the reader
+    }
+    layout_.kinds = kinds;
+    layout_.keptKind = kept;
+    for (std::size_t k = dataBegin_; k < split_.size(); ++k) {
+      if (kindOfLine[k] == kept && kept >= 0) {
+        kept_.push_back(k);
+      }
+    }
+    if (kept >= 0) {
+      layout_.firstCellLabel = firstCellLabel(kinds[static_cast<std::size_t>(kept)].label);
+      for (const std::size_t k : kept_) {
+        split_[k] = splitLine(content_[k]->first, content_[k]->last, layout_.delimiter,
+                              layout_.firstCellLabel);
+      }
+    }
+  }
+
+  // The label and its ':' or '=' when the kept lines write it before their first number.
+  std::string firstCellLabel(const std::string& label) const {
+    for (const std::size_t k : kept_) {
+      const std::string_view first =
+          split_[k].cells.empty() ? std::string_view() : textOf(split_[k].cells[0]);
+      if (first.size() > label.size() + 1 && first.compare(0, label.size(), label) == 0 &&
+          (first[label.size()] == ':' || first[label.size()] == '=')) {
+        return std::string(first.substr(0, label.size() + 1));
+      }
+    }
+    return {};
+  }
+
+  // The numeric columns: those holding a number on most kept lines of the most common cell count
+  // among the kept lines with three or more numbers.
   void findNumericColumns() {
     std::vector<std::size_t> cellCounts;
-    for (std::size_t k = dataBegin_; k < split_.size(); ++k) {
+    for (const std::size_t k : kept_) {
       if (split_[k].numbers >= 3) {
         cellCounts.push_back(split_[k].cells.size());
       }
@@ -444,21 +427,20 @@ class LayoutChooser {
     if (cellCounts.empty()) {
       return;
     }
-    std::vector<std::size_t> sorted = cellCounts;
-    std::sort(sorted.begin(), sorted.end());
+    std::sort(cellCounts.begin(), cellCounts.end());
     std::size_t bestRun = 0;
-    for (std::size_t k = 0; k < sorted.size();) {
+    for (std::size_t k = 0; k < cellCounts.size();) {
       std::size_t run = k;
-      while (run < sorted.size() && sorted[run] == sorted[k]) {
+      while (run < cellCounts.size() && cellCounts[run] == cellCounts[k]) {
         ++run;
       }
       if (run - k > bestRun) {
         bestRun = run - k;
-        profileCells_ = sorted[k];
+        profileCells_ = cellCounts[k];
       }
       k = run;
     }
-    for (std::size_t k = dataBegin_; k < split_.size(); ++k) {
+    for (const std::size_t k : kept_) {
       if (split_[k].numbers >= 3 && split_[k].cells.size() == profileCells_) {
         profile_.push_back(&split_[k]);
       }
@@ -475,6 +457,7 @@ class LayoutChooser {
   }
 
   void setHeader(const std::vector<Cell>* cells) {
+    header_ = cells;
     layout_.header.clear();
     if (cells != nullptr) {
       for (const Cell& cell : *cells) {
@@ -483,27 +466,99 @@ class LayoutChooser {
     }
   }
 
-  void columnsByGivenNames() {
-    const std::vector<std::string>& names = options_.columnNames;
+  const std::vector<Cell>* lastHeader() const {
+    return headerCandidates_.empty() ? nullptr : &headerCandidates_.back();
+  }
+
+  // ---- Columns.
+
+  void chooseMagnetometerColumns() {
+    Axes axes;
+    if (!options_.columnIndices.empty()) {
+      std::copy(options_.columnIndices.begin(), options_.columnIndices.end(), axes.columns.begin());
+      axes.rule = "given by index";
+      axes.header = lastHeader();
+    } else if (!options_.columnNames.empty()) {
+      axes = columnsByGivenNames(options_.columnNames, "");
+    } else if (!layout_.kinds.empty() && layout_.keptKind < 0) {
+      axes.columns = {{0, 1, 2}};
+      axes.rule = "none: every kind of line is another sensor's";
+    } else if (rawLayout()) {
+      axes.columns = {{6, 7, 8}};
+      axes.rule = "the Raw: layout's magnetometer, the last three of nine values";
+      layout_.tenthsOfMicrotesla = true;
+    } else {
+      axes = chooseColumns();
+    }
+    layout_.columns = axes.columns;
+    layout_.columnRule = axes.rule;
+    setHeader(axes.header != nullptr ? axes.header : lastHeader());
+  }
+
+  // Raw: lines of nine integers: accelerometer, gyroscope, magnetometer.
+  bool rawLayout() const {
+    if (layout_.keptKind < 0 ||
+        !isRawLabel(layout_.kinds[static_cast<std::size_t>(layout_.keptKind)].label) ||
+        profileCells_ != 9 || numeric_.size() != 9) {
+      return false;
+    }
+    for (const SplitLine* line : profile_) {
+      for (std::size_t column = 0; column < 9; ++column) {
+        const double value = line->values[column];
+        if (line->kinds[column] == CellKind::Number && value != std::floor(value)) {
+          return false;
+        }
+      }
+    }
+    return true;
+  }
+
+  void chooseAccelerometerColumns() {
+    Axes axes;
+    if (!options_.accelerometerColumnIndices.empty()) {
+      std::copy(options_.accelerometerColumnIndices.begin(),
+                options_.accelerometerColumnIndices.end(), axes.columns.begin());
+      axes.rule = "given by index";
+    } else if (!options_.accelerometerColumnNames.empty()) {
+      axes = columnsByGivenNames(options_.accelerometerColumnNames, "accelerometer ");
+    } else if (layout_.tenthsOfMicrotesla) {
+      axes.columns = {{0, 1, 2}};
+      axes.rule = "the Raw: layout's accelerometer, the first three of nine values";
+    } else if (!columnsByAxisNames(Sensor::Accelerometer, axes)) {
+      return;
+    }
+    for (const int column : axes.columns) {
+      if (std::find(layout_.columns.begin(), layout_.columns.end(), column) !=
+          layout_.columns.end()) {
+        throw UsageError("column " + std::to_string(column + 1) + " of " + sourceName_ +
+                         " cannot be the magnetometer's and the accelerometer's");
+      }
+    }
+    layout_.accelerometerColumns = axes.columns;
+    layout_.accelerometerColumnRule = axes.rule;
+    accelerometerHeader_ = axes.header;
+  }
+
+  // The columns with the given names in the last header line that holds all three.
+  Axes columnsByGivenNames(const std::vector<std::string>& names, const std::string& what) {
     for (auto line = headerCandidates_.rbegin(); line != headerCandidates_.rend(); ++line) {
-      std::array<int, 3> found{{-1, -1, -1}};
+      Axes axes;
       for (std::size_t axis = 0; axis < 3; ++axis) {
-        for (std::size_t k = 0; k < line->size() && found[axis] < 0; ++k) {
+        for (std::size_t k = 0; k < line->size() && axes.columns[axis] < 0; ++k) {
           if (equalIgnoringCase(textOf((*line)[k]), trimmedName(names[axis]))) {
-            found[axis] = static_cast<int>(k);
+            axes.columns[axis] = static_cast<int>(k);
           }
         }
       }
-      if (found[0] >= 0 && found[1] >= 0 && found[2] >= 0) {
-        layout_.columns = found;
-        layout_.columnRule = "named '" + printableText(names[0]) + "', '" +
-                             printableText(names[1]) + "', '" + printableText(names[2]) + "'";
-        setHeader(&*line);
-        return;
+      if (axes.columns[0] >= 0 && axes.columns[1] >= 0 && axes.columns[2] >= 0) {
+        axes.rule = "named '" + printableText(names[0]) + "', '" + printableText(names[1]) +
+                    "', '" + printableText(names[2]) + "'";
+        axes.header = &*line;
+        return axes;
       }
     }
     if (headerCandidates_.empty()) {
-      throw UsageError(sourceName_ + " has no header line in which to find column '" +
+      throw UsageError(sourceName_ + " has no header line in which to find " + what + "column '" +
                        printableText(names[0]) + "'");
     }
     const std::vector<Cell>& last = headerCandidates_.back();
@@ -512,18 +567,22 @@ class LayoutChooser {
         return equalIgnoringCase(textOf(cell), trimmedName(name));
       });
       if (!present) {
-        throw UsageError("column '" + printableText(name) + "' is not in the header of " +
+        throw UsageError(what + "column '" + printableText(name) + "' is not in the header of " +
                          sourceName_ + ", which names: " + joinCells(last));
       }
     }
-    throw UsageError("columns '" + printableText(names[0]) + "', '" + printableText(names[1]) +
-                     "', '" + printableText(names[2]) + "' are not all in one header line of " +
-                     sourceName_);
+    throw UsageError(what + "columns '" + printableText(names[0]) + "', '" +
+                     printableText(names[1]) + "', '" + printableText(names[2]) +
+                     "' are not all in one header line of " + sourceName_);
   }
 
-  // The X, Y and Z columns named in one header line, at the best rank; empty when no header
-  // line names all three among the numeric columns.
-  bool columnsByAxisNames() {
+  // The X, Y and Z columns of the sensor named in one header line among the numeric columns; for
+  // the magnetometer, bare axis names (x, y, z) where no line names the magnetometer's.
+  bool columnsByAxisNames(Sensor sensor, Axes& axes) const {
+    std::vector<Sensor> ranks{sensor};
+    if (sensor == Sensor::Magnetometer) {
+      ranks.push_back(Sensor::Unknown);
+    }
     for (auto line = headerCandidates_.rbegin(); line != headerCandidates_.rend(); ++line) {
       std::vector<NameInfo> infos;
       for (const int column : numeric_) {
@@ -531,21 +590,21 @@ class LayoutChooser {
                             ? classifyName(textOf((*line)[static_cast<std::size_t>(column)]))
                             : NameInfo{});
       }
-      for (const int rank : {2, 1}) {
+      for (const Sensor rank : ranks) {
         std::array<int, 3> found{{-1, -1, -1}};
         for (std::size_t k = 0; k < numeric_.size(); ++k) {
           const NameInfo& info = infos[k];
-          if (info.axis >= 0 && info.rank >= rank && found[info.axis] < 0) {
+          if (info.axis >= 0 && info.sensor == rank && found[info.axis] < 0) {
             found[info.axis] = numeric_[k];
           }
         }
         if (found[0] >= 0 && found[1] >= 0 && found[2] >= 0) {
-          layout_.columns = found;
-          layout_.columnRule = "named ";
+          axes.columns = found;
+          axes.rule = "named ";
           for (std::size_t axis = 0; axis < 3; ++axis) {
-            layout_.columnRule += (axis == 0 ? "" : ", ") + nameOf(&*line, found[axis]);
+            axes.rule += (axis == 0 ? "" : ", ") + nameOf(&*line, found[axis]);
           }
-          setHeader(&*line);
+          axes.header = &*line;
           return true;
         }
       }
@@ -553,14 +612,14 @@ class LayoutChooser {
     return false;
   }
 
-  // The header name of a column, or "column N".
-  std::string nameOf(const std::vector<Cell>* header, int column) const {
+  // The header name of a column, or "column N" counted from 1.
+  static std::string nameOf(const std::vector<Cell>* header, int column) {
     const std::size_t index = static_cast<std::size_t>(column);
     if (header != nullptr && index < header->size() &&
         (*header)[index].first != (*header)[index].last) {
       return "'" + printableText(textOf((*header)[index])) + "'";
     }
-    return "column " + std::to_string(column);
+    return "column " + std::to_string(column + 1);
   }
 
   // Whether the column rises like a time stamp or a counter over the first data lines: a number
@@ -579,54 +638,206 @@ class LayoutChooser {
     return profile_.back()->values[index] > profile_.front()->values[index];
   }
 
-  void chooseColumns() {
-    const std::vector<Cell>* header =
-        headerCandidates_.empty() ? nullptr : &headerCandidates_.back();
-    setHeader(header);
-    if (numeric_.size() < 3) {
-      layout_.columns = {{0, 1, 2}};
-      layout_.columnRule =
-          "columns 0, 1 and 2: the first lines hold fewer than three numeric columns";
-      return;
+  // Whether the column holds the same number on each of at least 8 first data lines.
+  bool constant(int column) const {
+    const std::size_t index = static_cast<std::size_t>(column);
+    if (profile_.size() < 8) {
+      return false;
     }
-    if (columnsByAxisNames()) {
-      return;
+    return std::all_of(profile_.begin(), profile_.end(), [&](const SplitLine* line) {
+      return line->kinds[index] == CellKind::Number &&
+             line->values[index] == profile_.front()->values[index];
+    });
+  }
+
+  bool namedTime(int column) const {
+    const std::size_t index = static_cast<std::size_t>(column);
+    const std::vector<Cell>* header = lastHeader();
+    return header != nullptr && index < header->size() &&
+           classifyName(textOf((*header)[index])).time;
+  }
+
+  Axes chooseColumns() const {
+    Axes axes;
+    axes.header = lastHeader();
+    if (numeric_.size() < 3) {
+      axes.columns = {{0, 1, 2}};
+      axes.rule = "the first lines hold fewer than three numeric columns";
+      return axes;
+    }
+    if (columnsByAxisNames(Sensor::Magnetometer, axes)) {
+      return axes;
     }
     if (numeric_.size() == 3) {
-      layout_.columns = {{numeric_[0], numeric_[1], numeric_[2]}};
-      layout_.columnRule = "the only three numeric columns";
+      axes.columns = {{numeric_[0], numeric_[1], numeric_[2]}};
+      axes.rule = "the only three numeric columns";
+      return axes;
+    }
+    return columnsLeft();
+  }
+
+  // Rule 4: the numeric columns left without the time stamps and counters (named anywhere, or
+  // rising at the front while more than three are left) and the columns that never change, when
+  // they are three.
+  Axes columnsLeft() const {
+    std::vector<int> left;
+    std::string times;
+    std::string constants;
+    const auto add = [this](std::string& list, int column) {
+      list += (list.empty() ? "" : ", ") + nameOf(lastHeader(), column);
+    };
+    for (const int column : numeric_) {
+      if (namedTime(column)) {
+        add(times, column);
+      } else if (constant(column)) {
+        add(constants, column);
+      } else {
+        left.push_back(column);
+      }
+    }
+    while (left.size() > 3 && rises(left.front())) {
+      add(times, left.front());
+      left.erase(left.begin());
+    }
+    if (left.size() != 3) {
+      throw AmbiguousInput(ambiguityMessage(), sourceName_, candidateColumns(), {});
+    }
+    Axes axes;
+    axes.header = lastHeader();
+    axes.columns = {{left[0], left[1], left[2]}};
+    axes.rule = "the three numeric columns left";
+    if (!times.empty()) {
+      axes.rule += " after the time stamp or counter " + times;
+    }
+    if (!constants.empty()) {
+      axes.rule += std::string(times.empty() ? "" : ",") + " without the constant " + constants;
+    }
+    return axes;
+  }
+
+  std::vector<AmbiguousInput::Column> candidateColumns() const {
+    std::vector<AmbiguousInput::Column> columns;
+    const std::vector<Cell>* header = lastHeader();
+    for (const int column : numeric_) {
+      const std::size_t index = static_cast<std::size_t>(column);
+      AmbiguousInput::Column c;
+      c.index = column;
+      if (header != nullptr && index < header->size()) {
+        c.name = printableText(textOf((*header)[index]), 60);
+      }
+      c.min = std::numeric_limits<double>::infinity();
+      c.max = -c.min;
+      for (const SplitLine* line : profile_) {
+        if (line->kinds[index] == CellKind::Number) {
+          c.min = std::min(c.min, line->values[index]);
+          c.max = std::max(c.max, line->values[index]);
+        }
+      }
+      c.time = namedTime(column) || rises(column);
+      c.constant = constant(column);
+      columns.push_back(c);
+    }
+    return columns;
+  }
+
+  std::string ambiguityMessage() const {
+    std::string message = sourceName_ + ": " + std::to_string(numeric_.size()) +
+                          " numeric columns and nothing names the magnetometer's X, Y and Z:";
+    for (const AmbiguousInput::Column& c : candidateColumns()) {
+      message += " column " + std::to_string(c.index + 1) +
+                 (c.name.empty() ? "" : " '" + c.name + "'") + " " + shortestText(c.min) + " to " +
+                 shortestText(c.max) + ";";
+    }
+    message.back() = '.';
+    return message;
+  }
+
+  // ---- Units.
+
+  // The one unit the names of three columns give, of the sensor.
+  static std::optional<WrittenUnit> unitOfNames(const std::vector<Cell>* header,
+                                                const std::array<int, 3>& columns, Sensor sensor) {
+    if (header == nullptr) {
+      return std::nullopt;
+    }
+    std::optional<WrittenUnit> found;
+    for (const int column : columns) {
+      const std::size_t index = static_cast<std::size_t>(column);
+      const WrittenUnit unit =
+          index < header->size() ? unitInName(textOf((*header)[index])) : WrittenUnit{};
+      const bool same = !found || (sensor == Sensor::Magnetometer
+                                       ? sameUnit(found->magnetometer, unit.magnetometer)
+                                       : found->accelerometer.unit == unit.accelerometer.unit);
+      if (unit.sensor != sensor || !same) {
+        return std::nullopt;
+      }
+      found = unit;
+    }
+    return found;
+  }
+
+  void findStatedUnits() {
+    const std::optional<WrittenUnit> named =
+        unitOfNames(header_, layout_.columns, Sensor::Magnetometer);
+    const std::string kindUnit =
+        layout_.keptKind >= 0 ? layout_.kinds[static_cast<std::size_t>(layout_.keptKind)].unit
+                              : std::string();
+    const WrittenUnit written = unitOfWord(kindUnit);
+    if (named) {
+      layout_.statedUnit = named->magnetometer;
+      layout_.statedSource = UnitSource::Header;
+      layout_.statedRule = "from the header";
+    } else if (written.sensor == Sensor::Magnetometer) {
+      layout_.statedUnit = written.magnetometer;
+      layout_.statedSource = UnitSource::Detected;
+      layout_.statedRule = "written after the values";
+    } else if (layout_.tenthsOfMicrotesla) {
+      layout_.statedUnit = SampleUnit{Unit::Milligauss};  // a tenth of a microtesla
+      layout_.statedSource = UnitSource::Detected;
+      layout_.statedRule = "the Raw: layout's tenths of a microtesla";
+    }
+    if (layout_.accelerometerColumns[0] >= 0) {
+      const std::optional<WrittenUnit> accelerometer =
+          unitOfNames(accelerometerHeader_ != nullptr ? accelerometerHeader_ : header_,
+                      layout_.accelerometerColumns, Sensor::Accelerometer);
+      if (accelerometer) {
+        layout_.accelerometerUnit = accelerometer->accelerometer;
+      }
+    }
+  }
+
+  // Numbers written with decimal commas beside another delimiter read as no number at all.
+  void warnOfDecimalCommas() {
+    if (numeric_.size() >= 3 || layout_.delimiter == Delimiter::Comma) {
       return;
     }
-    std::size_t skip = 0;
-    std::string skipped;
-    while (numeric_.size() - skip > 3) {
-      const int column = numeric_[skip];
-      const std::size_t index = static_cast<std::size_t>(column);
-      const bool named = header != nullptr && index < header->size() &&
-                         classifyName(textOf((*header)[index])).time;
-      if (!named && !rises(column)) {
-        break;
+    for (const SplitLine& line : split_) {
+      for (const Cell& cell : line.cells) {
+        if (hasDecimalComma(textOf(cell))) {
+          layout_.warnings.push_back(
+              "numbers such as '" + printableText(textOf(cell), 40) +
+              "' are written with a decimal comma, which is not read: write them with decimal "
+              "points");
+          return;
+        }
       }
-      skipped += (skip == 0 ? "" : ", ") + nameOf(header, column);
-      ++skip;
     }
-    layout_.columns = {{numeric_[skip], numeric_[skip + 1], numeric_[skip + 2]}};
-    layout_.columnRule = skip == 0 ? "the first three numeric columns"
-                                   : "the first three numeric columns after the time stamp or "
-                                     "counter " +
-                                         skipped;
   }
 
   const std::vector<FirstLine>& lines_;
   const ReadOptions& options_;
   const std::string& sourceName_;
   Layout layout_;
-  std::vector<SplitLine> split_;                     // the first lines that are not comments
+  std::vector<const FirstLine*> content_;            // the first lines that are not comments
+  std::vector<SplitLine> split_;                     // content_, split
   std::vector<std::vector<Cell>> headerCandidates_;  // lines that may name the columns
   std::size_t dataBegin_ = 0;                        // first line of split_ after the header
-  std::size_t profileCells_ = 0;                     // the most common cell count of data lines
-  std::vector<const SplitLine*> profile_;            // data lines of that cell count
-  std::vector<int> numeric_;                         // numeric columns, ascending
+  std::vector<std::size_t> kept_;              // lines of split_ after the header of the kept kind
+  std::size_t profileCells_ = 0;               // the most common cell count of kept data lines
+  std::vector<const SplitLine*> profile_;      // kept data lines of that cell count
+  std::vector<int> numeric_;                   // numeric columns, ascending
+  const std::vector<Cell>* header_ = nullptr;  // the header line of layout_.header
+  const std::vector<Cell>* accelerometerHeader_ = nullptr;
 };
 
 }  // namespace

@@ -17,7 +17,10 @@
 
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
+#include "constants.hpp"
+#include "lineKinds.hpp"
 #include "sampleLayout.hpp"
+#include "sampleWords.hpp"
 
 namespace fluxtrim {
 
@@ -30,6 +33,10 @@ using detail::CellKind;
 constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
 // Bytes read between two calls of the progress callback.
 constexpr std::uint64_t kProgressBytes = std::uint64_t{4} << 20;
+// A line longer than this ends the read: no recording writes one, an endless input does.
+constexpr std::uint64_t kLongestLineBytes = std::uint64_t{16} << 20;
+// Kinds of line counted one by one; lines of further kinds are read as plain lines.
+constexpr std::size_t kMostKinds = 32;
 
 std::string describeSource(const std::string& source) {
   if (source == "-") {
@@ -186,62 +193,82 @@ class StreamInput final : public Input {
   std::string name_;
 };
 
-// The samples and their line numbers as they are read: first straight into the result's
-// vectors; then, once the first buffer is read, either still there, reserved ahead for an input
-// of known size, or in fixed blocks copied into vectors of the exact size at the end. Memory thus
-// never holds more than twice the samples, where vector growth alone would hold three times.
-class SampleStore {
+// One column of the result as it is read: first straight into its vector; then, once the first
+// buffer is read, either still there, reserved ahead for an input of known size, or in fixed
+// blocks copied into a vector of the exact size at the end. Memory thus never holds more than
+// twice the samples, where vector growth alone would hold three times.
+template <typename T>
+class BlockedColumn {
  public:
-  void expect(std::size_t count) {
-    values_.reserve(count);
-    lines_.reserve(count);
-  }
+  void expect(std::size_t count) { values_.reserve(count); }
   void useBlocks() { blocks_ = true; }
 
-  void add(const Vec3& value, std::uint64_t line) {
+  void add(const T& value) {
     if (!blocks_) {
       values_.push_back(value);
-      lines_.push_back(line);
       return;
     }
-    if (filled_.empty() || used_ == kBlockSamples) {
-      filled_.emplace_back(new Block);  // uninitialised: every element used is written
+    if (filled_.empty() || used_ == kBlockSize) {
+      filled_.emplace_back(new T[kBlockSize]);  // uninitialised: every element used is written
       used_ = 0;
     }
-    filled_.back()->values[used_] = value;
-    filled_.back()->lines[used_] = line;
+    filled_.back()[used_] = value;
     ++used_;
   }
 
-  void moveTo(SampleSet& set) {
+  void moveTo(std::vector<T>& target) {
     if (!filled_.empty()) {
-      const std::size_t count = values_.size() + (filled_.size() - 1) * kBlockSamples + used_;
-      values_.reserve(count);
-      lines_.reserve(count);
+      values_.reserve(values_.size() + (filled_.size() - 1) * kBlockSize + used_);
       for (std::size_t b = 0; b < filled_.size(); ++b) {
-        const std::size_t used = b + 1 == filled_.size() ? used_ : kBlockSamples;
-        values_.insert(values_.end(), filled_[b]->values, filled_[b]->values + used);
-        lines_.insert(lines_.end(), filled_[b]->lines, filled_[b]->lines + used);
+        const std::size_t used = b + 1 == filled_.size() ? used_ : kBlockSize;
+        values_.insert(values_.end(), filled_[b].get(), filled_[b].get() + used);
         filled_[b].reset();
       }
       filled_.clear();
     }
-    set.values = std::move(values_);
-    set.lineNumbers = std::move(lines_);
+    target = std::move(values_);
   }
 
  private:
-  static constexpr std::size_t kBlockSamples = 65536;
-  struct Block {
-    Vec3 values[kBlockSamples];
-    std::uint64_t lines[kBlockSamples];
-  };
+  static constexpr std::size_t kBlockSize = 65536;
 
   bool blocks_ = false;
-  std::vector<Vec3> values_;
-  std::vector<std::uint64_t> lines_;
-  std::vector<std::unique_ptr<Block>> filled_;
-  std::size_t used_ = 0;  // samples in the last block
+  std::vector<T> values_;
+  std::vector<std::unique_ptr<T[]>> filled_;
+  std::size_t used_ = 0;  // elements in the last block
+};
+
+// The samples, their line numbers and, for an input with accelerometer columns, the
+// accelerometer's samples.
+class SampleStore {
+ public:
+  void expect(std::size_t count, bool accelerometer) {
+    values_.expect(count);
+    lines_.expect(count);
+    if (accelerometer) {
+      accelerometer_.expect(count);
+    }
+  }
+  void useBlocks() {
+    values_.useBlocks();
+    lines_.useBlocks();
+    accelerometer_.useBlocks();
+  }
+  void add(const Vec3& value, std::uint64_t line) {
+    values_.add(value);
+    lines_.add(line);
+  }
+  void addAccelerometer(const Vec3& value) { accelerometer_.add(value); }
+  void moveTo(SampleSet& set) {
+    values_.moveTo(set.values);
+    lines_.moveTo(set.lineNumbers);
+    accelerometer_.moveTo(set.accelerometer);
+  }
+
+ private:
+  BlockedColumn<Vec3> values_;
+  BlockedColumn<std::uint64_t> lines_;
+  BlockedColumn<Vec3> accelerometer_;
 };
 
 class Reader {
@@ -256,16 +283,8 @@ class Reader {
     }
     startText();
     layout_ = detail::chooseLayout(firstLines(), options_, name_);
-    summary_.delimiter = layout_.delimiter;
-    summary_.columns = layout_.columns;
-    summary_.columnRule = layout_.columnRule;
-    summary_.header = layout_.header;
-    for (const int column : layout_.columns) {
-      maxColumn_ = std::max(maxColumn_, column);
-    }
-    separator_ = layout_.delimiter == Delimiter::Semicolon ? ';'
-                 : layout_.delimiter == Delimiter::Tab     ? '\t'
-                                                           : ',';
+    useLayout();
+    chooseUnit();
 
     for (bool first = true;; first = false) {
       handleCompleteLines();
@@ -322,6 +341,64 @@ class Reader {
     if (std::memchr(first, '\n', size) == nullptr && std::memchr(first, '\r', size) != nullptr) {
       lineEnd_ = '\r';
     }
+    if (!atEnd_ && std::memchr(first, lineEnd_, size) == nullptr) {
+      throw IoError("cannot read " + name_ + ": its first MiB holds no line end; it is no text " +
+                    "recording");
+    }
+  }
+
+  // The layout's columns, kinds and store.
+  void useLayout() {
+    summary_.delimiter = layout_.delimiter;
+    summary_.columns = layout_.columns;
+    summary_.columnRule = layout_.columnRule;
+    summary_.header = layout_.header;
+    summary_.accelerometerColumns = layout_.accelerometerColumns;
+    summary_.accelerometerColumnRule = layout_.accelerometerColumnRule;
+    summary_.kinds = layout_.kinds;
+    summary_.warnings = layout_.warnings;
+    set_.accelerometerUnit = layout_.accelerometerUnit;
+    for (std::size_t k = 0; k < 3; ++k) {
+      columns_[k] = layout_.columns[k];
+      columns_[k + 3] = layout_.accelerometerColumns[k];
+    }
+    cellsRead_ = layout_.accelerometerColumns[0] >= 0 ? 6 : 3;
+    matching_ = !options_.match.empty();
+    ofKinds_ = !layout_.kinds.empty();
+    for (std::size_t k = 0; k < 6; ++k) {
+      maxColumn_ = k < 3 ? std::max(maxColumn_, columns_[k]) : maxColumn_;
+      scanEnd_ = std::max(scanEnd_, columns_[k]);
+    }
+    separator_ = layout_.delimiter == Delimiter::Semicolon ? ';'
+                 : layout_.delimiter == Delimiter::Tab     ? '\t'
+                                                           : ',';
+  }
+
+  // The unit given wins over the one the input states, which wins over the one assumed.
+  void chooseUnit() {
+    const std::optional<SampleUnit>& stated = layout_.statedUnit;
+    summary_.statedUnit = stated;
+    if (options_.unit) {
+      set_.unit = *options_.unit;
+      set_.unitSource = UnitSource::Given;
+      summary_.unitRule = "given";
+      if (stated && !detail::sameUnit(*stated, *options_.unit)) {
+        summary_.warnings.push_back("the unit is given as " + options_.unit->name() +
+                                    ", but the input states " + stated->name() + " (" +
+                                    layout_.statedRule + "): " + options_.unit->name() +
+                                    " is used");
+      }
+    } else if (stated) {
+      tenths_ = layout_.tenthsOfMicrotesla;
+      set_.unit = tenths_ ? SampleUnit{Unit::Microtesla} : *stated;
+      set_.unitSource = layout_.statedSource;
+      summary_.unitRule = tenths_ ? layout_.statedRule + ", divided by 10" : layout_.statedRule;
+    } else {
+      set_.unit = options_.assumedUnit.value_or(SampleUnit{});
+      set_.unitSource = UnitSource::Default;
+      summary_.unitRule = "assumed";
+    }
+    set_.unitGiven = set_.unitSource != UnitSource::Default;
   }
 
   // The line [first, last) without a carriage return before its line feed.
@@ -329,8 +406,14 @@ class Reader {
     return lineEnd_ == '\n' && last != first && last[-1] == '\r' ? last - 1 : last;
   }
 
-  // The first lines that are not blank, in the first buffer: complete lines only, up to
-  // kFirstLineCount that are not comments.
+  bool matches(const char* first, const char* last) const {
+    return options_.match.empty() ||
+           std::string_view(first, static_cast<std::size_t>(last - first)).find(options_.match) !=
+               std::string_view::npos;
+  }
+
+  // The first lines that are not blank and hold the text matched, in the first buffer: complete
+  // lines only, up to kFirstLineCount that are not comments.
   std::vector<detail::FirstLine> firstLines() const {
     std::vector<detail::FirstLine> lines;
     std::size_t content = 0;
@@ -346,7 +429,7 @@ class Reader {
       while (text != last && detail::isBlank(*text)) {
         ++text;
       }
-      if (text != last) {
+      if (text != last && (*text == '#' || matches(p, last))) {
         const bool comment = *text == '#';
         lines.push_back(detail::FirstLine{p, last, comment});
         content += comment ? 0 : 1;
@@ -370,10 +453,12 @@ class Reader {
     }
   }
 
-  // Discards the rest of a line longer than the buffer, up to and with its line end.
+  // Discards the rest of a line longer than the buffer, up to and with its line end; a line
+  // longer than kLongestLineBytes ends the read.
   void skipRestOfLine() {
     pos_ = 0;
     end_ = 0;
+    std::uint64_t length = kBufferBytes;
     while (!atEnd_) {
       readMore();
       const void* found = std::memchr(buffer_.get(), lineEnd_, end_);
@@ -381,7 +466,12 @@ class Reader {
         pos_ = static_cast<std::size_t>(static_cast<const char*>(found) + 1 - buffer_.get());
         return;
       }
+      length += end_;
       end_ = 0;
+      if (length > kLongestLineBytes) {
+        throw IoError("cannot read " + name_ + ": line " + std::to_string(summary_.lines) +
+                      " is longer than 16 MiB; it is no text recording");
+      }
     }
   }
 
@@ -402,7 +492,7 @@ class Reader {
                             1024.0;
     const std::uint64_t mostLines = total / 6 + 1;  // whole lines of six bytes
     const double most = static_cast<double>(mostLines);
-    store_.expect(static_cast<std::size_t>(estimate < most ? estimate : most));
+    store_.expect(static_cast<std::size_t>(estimate < most ? estimate : most), cellsRead_ == 6);
   }
 
   // One line [first, last) without its line end; cut when it is the first kBufferBytes bytes of a
@@ -424,13 +514,49 @@ class Reader {
       ++summary_.commentLines;
       return;
     }
+    if (matching_ && !matches(first, last)) {
+      ++summary_.leftOutLines;
+      ++summary_.unmatchedLines;
+      return;
+    }
     if (contentLines_++ < layout_.headerLines) {
       ++summary_.headerLines;
       return;
     }
+    if (ofKinds_ && !ofKeptKind(first, last)) {
+      ++summary_.leftOutLines;
+      return;
+    }
+    readSample(first, last, cut);
+  }
 
-    Cell cells[3];
-    int cellCount = findCells(first, last, cells);
+  // Whether a line is of the kind kept, counted under its kind. A line of a kind not met in the
+  // first lines is a kind of its own, left out; but a plain one beside a kind kept, or one beyond
+  // the kinds counted, is read, and most likely skipped for its cells.
+  bool ofKeptKind(const char* first, const char* last) {
+    const detail::LineSignature signature = detail::lineSignature(first, last);
+    int index = detail::findKind(summary_.kinds, signature);
+    if (index < 0) {
+      if ((signature.plain() && layout_.keptKind >= 0) || summary_.kinds.size() >= kMostKinds) {
+        return true;
+      }
+      index = static_cast<int>(summary_.kinds.size());
+      summary_.kinds.push_back(detail::kindOf(signature));
+    }
+    LineKind& kind = summary_.kinds[static_cast<std::size_t>(index)];
+    ++kind.lines;
+    return kind.kept;
+  }
+
+  // The cell of a column, trimmed, without the label of the kept lines before the first number.
+  Cell cellOf(const Cell& raw, int column) const {
+    const Cell cell = detail::trimCell(raw.first, raw.last);
+    return column == 0 ? detail::withoutLabel(cell, layout_.firstCellLabel) : cell;
+  }
+
+  void readSample(const char* first, const char* last, bool cut) {
+    Cell cells[6];
+    const int cellCount = findCells(first, last, cells);
     if (cellCount <= maxColumn_) {
       if (!cut) {
         maxCellsSeen_ = std::max(maxCellsSeen_, cellCount);
@@ -439,7 +565,7 @@ class Reader {
       }
       for (int axis = 0; axis < 3; ++axis) {
         if (cells[axis].first == nullptr) {
-          skip(first, last, LineProblem::NotANumber, layout_.columns[axis]);
+          skip(first, last, LineProblem::NotANumber, columns_[axis]);
           return;
         }
       }
@@ -447,28 +573,47 @@ class Reader {
     Vec3 value{};
     for (int axis = 0; axis < 3; ++axis) {
       const Cell raw = cells[axis];
-      const CellKind kind =
-          cut && raw.last == last
-              ? CellKind::NotANumber
-              : detail::readCell(detail::trimCell(raw.first, raw.last), value[axis]);
+      const CellKind kind = cut && raw.last == last
+                                ? CellKind::NotANumber
+                                : detail::readCell(cellOf(raw, columns_[axis]), value[axis]);
       if (kind != CellKind::Number) {
         skip(first, last,
              kind == CellKind::OutOfRange  ? LineProblem::OutOfRange
              : kind == CellKind::NotFinite ? LineProblem::NotFinite
                                            : LineProblem::NotANumber,
-             layout_.columns[axis]);
+             columns_[axis]);
         return;
       }
     }
+    if (tenths_) {
+      value = {{value[0] / 10.0, value[1] / 10.0, value[2] / 10.0}};
+    }
     ++summary_.sampleLines;
     store_.add(value, summary_.lines);
+    if (cellsRead_ == 6) {
+      store_.addAccelerometer(accelerometerOf(cells, last, cut));
+    }
   }
 
-  // Finds the untrimmed cells of the X, Y and Z columns in the line, scanning no further than
-  // the last of them, and returns the number of cells scanned: more than maxColumn_ when all
-  // three were found.
-  int findCells(const char* p, const char* last, Cell cells[3]) const {
-    const std::array<int, 3>& columns = layout_.columns;
+  // The accelerometer's values in the line, NaN where a cell is missing or holds no finite
+  // number.
+  Vec3 accelerometerOf(const Cell cells[6], const char* last, bool cut) const {
+    Vec3 value{{detail::kNaN, detail::kNaN, detail::kNaN}};
+    for (int axis = 0; axis < 3; ++axis) {
+      const Cell raw = cells[axis + 3];
+      double number = 0.0;
+      if (raw.first != nullptr && !(cut && raw.last == last) &&
+          detail::readCell(cellOf(raw, columns_[axis + 3]), number) == CellKind::Number) {
+        value[axis] = number;
+      }
+    }
+    return value;
+  }
+
+  // Finds the untrimmed cells of the magnetometer's and the accelerometer's columns in the line,
+  // scanning no further than the last of them, and returns the number of cells scanned: more
+  // than maxColumn_ when the magnetometer's three were found.
+  int findCells(const char* p, const char* last, Cell cells[6]) const {
     int column = 0;
     for (;;) {
       const char* end;
@@ -487,16 +632,18 @@ class Reader {
         const void* found = std::memchr(p, separator_, static_cast<std::size_t>(last - p));
         end = found != nullptr ? static_cast<const char*>(found) : last;
       }
-      for (int axis = 0; axis < 3; ++axis) {
-        if (columns[axis] == column) {
-          cells[axis] = Cell{p, end};
+      for (int k = 0; k < 3; ++k) {
+        if (columns_[k] == column) {
+          cells[k] = Cell{p, end};
+        }
+      }
+      for (int k = 3; k < cellsRead_; ++k) {
+        if (columns_[k] == column) {
+          cells[k] = Cell{p, end};
         }
       }
       ++column;
-      if (column > maxColumn_) {
-        return column;
-      }
-      if (end == last) {
+      if (column > scanEnd_ || end == last) {
         return column;
       }
       p = layout_.delimiter == Delimiter::Blanks ? end : end + 1;
@@ -533,7 +680,13 @@ class Reader {
   ReadSummary& summary_;
   SampleStore store_;
   detail::Layout layout_;
-  int maxColumn_ = 0;
+  std::array<int, 6> columns_{};  // the magnetometer's X, Y, Z, then the accelerometer's or -1
+  int cellsRead_ = 3;             // 6 with the accelerometer's columns
+  int maxColumn_ = 0;             // the highest of the magnetometer's columns
+  int scanEnd_ = 0;               // the highest column read
+  bool tenths_ = false;           // values in tenths of the unit, divided by 10
+  bool matching_ = false;         // only lines holding options_.match are read
+  bool ofKinds_ = false;          // lines are told apart by kind
   char separator_ = ',';
   char lineEnd_ = '\n';
 
@@ -542,14 +695,18 @@ class Reader {
   std::size_t end_ = 0;  // end of the bytes read into buffer_
   bool atEnd_ = false;
   std::uint64_t reportedBytes_ = 0;
-  std::uint64_t contentLines_ = 0;  // lines neither blank nor comments so far
+  std::uint64_t contentLines_ = 0;  // lines neither blank, comments nor left out so far
   int maxCellsSeen_ = 0;            // most cells on a line with too few
 };
 
 void checkOptions(const ReadOptions& options) {
   detail::checkColumnOptions(options);
+  // Throw UsageError for counts without a valid scale.
   if (options.unit) {
-    options.unit->gaussPerUnit();  // throws UsageError for counts without a valid scale
+    options.unit->gaussPerUnit();
+  }
+  if (options.assumedUnit) {
+    options.assumedUnit->gaussPerUnit();
   }
 }
 
@@ -557,8 +714,6 @@ SampleSet read(Input& input, const ReadOptions& options, const std::string& sour
                const std::string& name) {
   SampleSet set;
   set.source = source;
-  set.unitGiven = options.unit.has_value();
-  set.unit = options.unit.value_or(SampleUnit{});
   Reader(input, options, name, set).run();
   return set;
 }
@@ -594,6 +749,13 @@ const char* lineProblemName(LineProblem problem) {
   }
   return "unknown";
 }
+
+AmbiguousInput::AmbiguousInput(const std::string& message, std::string source,
+                               std::vector<Column> columns, std::vector<LineKind> kinds)
+    : UsageError(message),
+      source_(std::move(source)),
+      columns_(std::move(columns)),
+      kinds_(std::move(kinds)) {}
 
 SampleSet readSamples(const std::string& path, const ReadOptions& options) {
   checkOptions(options);

@@ -1,5 +1,6 @@
 #include "fluxtrim/units.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 
@@ -209,6 +210,63 @@ SampleUnit parseUnit(const std::string& text) {
   throw UsageError("unknown unit " + quoted +
                    "; expected G, mG, uT, nT, T, gauss, milligauss, microtesla, nanotesla, "
                    "tesla or counts:N (N counts per gauss)");
+}
+
+// ---- Accelerometer units.
+
+double AccelerometerUnit::perG() const {
+  switch (unit) {
+    case AccelUnit::MetresPerSecondSquared:
+      return kStandardGravity_mps2;
+    case AccelUnit::StandardGravity:
+      return 1.0;
+    case AccelUnit::Counts:
+      if (!(std::isfinite(countsPerG) && countsPerG > 0.0)) {
+        throw UsageError("accelerometer counts per g must be finite and greater than 0");
+      }
+      return countsPerG;
+  }
+  return 1.0;
+}
+
+std::string AccelerometerUnit::symbol() const {
+  switch (unit) {
+    case AccelUnit::MetresPerSecondSquared:
+      return "m/s^2";
+    case AccelUnit::StandardGravity:
+      return "g";
+    case AccelUnit::Counts:
+      return "counts";
+  }
+  return "?";
+}
+
+AccelerometerUnit parseAccelerometerUnit(const std::string& text) {
+  const std::size_t first = std::min(text.find_first_not_of(" \t"), text.size());
+  const std::string unit = text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+  if (unit == "m/s^2" || unit == "m/s2" || unit == "m/s\xC2\xB2") {  // superscript two in UTF-8
+    return AccelerometerUnit{AccelUnit::MetresPerSecondSquared};
+  }
+  if (unit == "g" || unit == "G") {
+    return AccelerometerUnit{AccelUnit::StandardGravity};
+  }
+  const std::string quoted = "'" + printableText(text) + "'";
+  std::string lower = unit.substr(0, 6);
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  if (lower == "counts") {
+    // The counts:N form is the magnetometer's; only the quantity per count differs.
+    try {
+      return AccelerometerUnit::counts(parseUnit(unit).countsPerGauss);
+    } catch (const UsageError&) {
+      throw UsageError("accelerometer unit " + quoted +
+                       ": raw counts need the sensor's scale, as counts:N with N counts per g, "
+                       "one number, finite and greater than 0");
+    }
+  }
+  throw UsageError("unknown accelerometer unit " + quoted +
+                   "; expected m/s^2, g or counts:N (N counts per g)");
 }
 
 }  // namespace fluxtrim

@@ -11,7 +11,7 @@
 
 namespace fluxtrim {
 
-using namespace detail::vehicle;
+using namespace detail;
 
 namespace {
 
@@ -35,19 +35,19 @@ void checkOptions(const QuasiStaticOptions& options) {
 // in mean_g.
 bool steadyWindow(const std::vector<Vec3>& samples, double perG, std::size_t first,
                   std::size_t last, const QuasiStaticOptions& options, Vec3& mean_g) {
-  Vec3 sum{{0.0, 0.0, 0.0}};
+  Vec3 total{{0.0, 0.0, 0.0}};
   for (std::size_t j = first; j <= last; ++j) {
     const Vec3 a = scaled(samples[j], 1.0 / perG);
-    if (!finite(a) || !(std::fabs(norm(a) - 1.0) <= options.magnitudeTolerance)) {
+    if (!isFinite(a) || !(std::fabs(norm(a) - 1.0) <= options.magnitudeTolerance)) {
       return false;
     }
-    sum = plus(sum, a);
+    total = sum(total, a);
   }
   const double count = static_cast<double>(last - first + 1);
-  mean_g = scaled(sum, 1.0 / count);
+  mean_g = scaled(total, 1.0 / count);
   double squares = 0.0;
   for (std::size_t j = first; j <= last; ++j) {
-    const Vec3 deviation = minus(scaled(samples[j], 1.0 / perG), mean_g);
+    const Vec3 deviation = difference(scaled(samples[j], 1.0 / perG), mean_g);
     squares += dot(deviation, deviation);
   }
   return std::sqrt(squares / count) <= options.steadiness;
@@ -59,7 +59,7 @@ std::optional<AccelerometerUnit> detectAccelerometerUnit(const std::vector<Vec3>
   std::vector<double> magnitudes;
   magnitudes.reserve(samples.size());
   for (const Vec3& a : samples) {
-    if (finite(a)) {
+    if (isFinite(a)) {
       magnitudes.push_back(norm(a));
     }
   }
@@ -75,7 +75,7 @@ std::optional<AccelerometerUnit> detectAccelerometerUnit(const std::vector<Vec3>
 }
 
 Vec3 downFromSpecificForce(const Vec3& a) {
-  return unit(scaled(a, -1.0));
+  return normalised(scaled(a, -1.0));
 }
 
 QuasiStatic selectQuasiStatic(const std::vector<Vec3>& samples, const AccelerometerUnit& unit,
@@ -86,7 +86,7 @@ QuasiStatic selectQuasiStatic(const std::vector<Vec3>& samples, const Accelerome
   steady.samples = samples.size();
   const std::size_t half = static_cast<std::size_t>(options.halfWindow);
   for (std::size_t i = 0; i < samples.size(); ++i) {
-    if (!finite(samples[i])) {
+    if (!isFinite(samples[i])) {
       ++steady.invalid;
       continue;
     }

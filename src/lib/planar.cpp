@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "constants.hpp"
+#include "fluxtrim/calibration.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/vehicle.hpp"
 #include "robustStatistics.hpp"
@@ -13,7 +15,7 @@
 
 namespace fluxtrim {
 
-using namespace detail::vehicle;
+using namespace detail;
 
 namespace {
 
@@ -53,7 +55,7 @@ Plane fitPlane(const std::vector<Vec3>& raw, const std::vector<char>& kept) {
   double count = 0.0;
   for (std::size_t i = 0; i < raw.size(); ++i) {
     if (kept[i]) {
-      mean = plus(mean, raw[i]);
+      mean = sum(mean, raw[i]);
       count += 1.0;
     }
   }
@@ -61,7 +63,7 @@ Plane fitPlane(const std::vector<Vec3>& raw, const std::vector<char>& kept) {
   Matrix3 scatter{};
   for (std::size_t i = 0; i < raw.size(); ++i) {
     if (kept[i]) {
-      const Vec3 d = minus(raw[i], mean);
+      const Vec3 d = difference(raw[i], mean);
       for (int r = 0; r < 3; ++r) {
         for (int c = 0; c < 3; ++c) {
           scatter[r][c] += d[r] * d[c];
@@ -272,7 +274,7 @@ double arcOf(std::vector<double> angles_deg) {
 void checkInput(const std::vector<Vec3>& raw, const QuasiStatic& steady,
                 const PlanarOptions& options) {
   checkQuasiStatic(steady, raw.size());
-  if (steady.indices.empty() && !(finite(options.downHint) && norm(options.downHint) > 0.0)) {
+  if (steady.indices.empty() && !(isFinite(options.downHint) && norm(options.downHint) > 0.0)) {
     throw UsageError(
         "a planar calibration without accelerometer samples needs the direction of down in the "
         "magnetometer's axes");
@@ -300,8 +302,8 @@ double inclinationOf(const Reference& reference) {
 Calibration calibrationOf(const PlanarCalibration& planar) {
   Calibration calibration;
   calibration.offset =
-      plus(plus(scaled(planar.planeX, planar.offset2[0]), scaled(planar.planeY, planar.offset2[1])),
-           scaled(planar.axis, planar.alongAxisOffset));
+      sum(sum(scaled(planar.planeX, planar.offset2[0]), scaled(planar.planeY, planar.offset2[1])),
+          scaled(planar.axis, planar.alongAxisOffset));
   const Vec3* basis[3] = {&planar.planeX, &planar.planeY, &planar.axis};
   const double k[3][3] = {{planar.matrix2[0][0], planar.matrix2[0][1], 0.0},
                           {planar.matrix2[1][0], planar.matrix2[1][1], 0.0},
@@ -351,13 +353,13 @@ PlanarCalibration calibratePlanar(const std::vector<Vec3>& raw, const QuasiStati
   Vec3 meanDown{{0.0, 0.0, 0.0}};
   for (std::size_t k = 0; k < steady.count(); ++k) {
     downs[k] = times(magFromAccel, steady.down[k]);
-    meanDown = plus(meanDown, finite(downs[k]) ? downs[k] : Vec3{{0.0, 0.0, 0.0}});
+    meanDown = sum(meanDown, isFinite(downs[k]) ? downs[k] : Vec3{{0.0, 0.0, 0.0}});
   }
-  const Vec3 towardsDown = unit(steady.indices.empty() ? options.downHint : meanDown);
+  const Vec3 towardsDown = normalised(steady.indices.empty() ? options.downHint : meanDown);
 
   std::vector<char> kept(raw.size(), 0);
   for (std::size_t i = 0; i < raw.size(); ++i) {
-    kept[i] = finite(raw[i]) && norm(raw[i]) > 0.0 ? 1 : 0;
+    kept[i] = isFinite(raw[i]) && norm(raw[i]) > 0.0 ? 1 : 0;
   }
   Plane plane;
   std::vector<Vec2> u(raw.size(), Vec2{{0.0, 0.0}});
@@ -378,7 +380,7 @@ PlanarCalibration calibratePlanar(const std::vector<Vec3>& raw, const QuasiStati
     }
     if (!(std::fabs(dot(towardsDown, plane.axis)) >= kOrientingCosine)) {
       planar.problem =
-          !finite(towardsDown) ? "no quasi-static sample gives a direction of down"
+          !isFinite(towardsDown) ? "no quasi-static sample gives a direction of down"
           : steady.indices.empty()
               ? "the turn axis is more than 60 degrees from the direction given as down"
               : "the turn axis is more than 60 degrees from down";
@@ -405,7 +407,7 @@ PlanarCalibration calibratePlanar(const std::vector<Vec3>& raw, const QuasiStati
   double tiltSum = 0.0;
   for (std::size_t k = 0; k < downs.size(); ++k) {
     const std::size_t index = steady.indices[k];
-    if (!kept[index] || !finite(downs[k])) {
+    if (!kept[index] || !isFinite(downs[k])) {
       continue;
     }
     const Vec3 d{
@@ -445,6 +447,7 @@ PlanarCalibration calibratePlanar(const std::vector<Vec3>& raw, const QuasiStati
     }
   }
   planar.used = angles.size();
+  planar.kept.assign(kept.begin(), kept.end());
   planar.residual = std::sqrt(squares / static_cast<double>(planar.used));
   planar.arc_deg = arcOf(std::move(angles));
   planar.headingErrorAtTilt_deg = {{planarHeadingError_deg(planar, options.axisSoftIron, 10.0),

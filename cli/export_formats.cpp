@@ -209,6 +209,19 @@ std::vector<std::string> detailLines(const StoredCalibration& stored) {
   return lines;
 }
 
+std::string mountingLine(const StoredCalibration& stored) {
+  if (!stored.mounting) return std::string();
+  const StoredMounting& m = *stored.mounting;
+  if (m.handedness == "mirrored") {
+    return "The accelerometer beside the magnetometer shows its axes mirrored: a left-handed set "
+           "that no orientation repairs; negate one axis and calibrate again.";
+  }
+  return fluxtrim::formatText(
+      "The accelerometer beside the magnetometer shows it mounted '%s' (orientation %d), %.1f "
+      "degrees off it.",
+      m.name.c_str(), m.number, m.misalignment_deg);
+}
+
 std::string floatText(double value) {
   if (!(std::fabs(value) <= static_cast<double>(std::numeric_limits<float>::max()))) {
     throw fluxtrim::Error("the calibration holds a value beyond the range of a float: " +

@@ -175,6 +175,33 @@ DownSource downSource(const CalibrationOptions& options, const PlanarCalibration
   return options.mounting ? DownSource::MountedAccelerometer : DownSource::Accelerometer;
 }
 
+// At most this many samples at rest estimate the mounting: far more than its three angles and
+// one inclination need, and a bound on the memory its linear start takes.
+constexpr std::size_t kMountingSamples = 20000;
+
+// The kept samples at rest, at most kMountingSamples of them evenly spread over the recording,
+// with their calibrated field in field: the k-th of m chosen out of n is the floor(k n / m)-th.
+// The indices of the result index field.
+QuasiStatic keptAtRest(const SampleSet& samples, const CalibrationResult& r,
+                       const QuasiStatic& steady, std::vector<Vec3>& field) {
+  std::vector<std::size_t> kept;
+  for (std::size_t k = 0; k < steady.count(); ++k) {
+    if (r.status[steady.indices[k]] == SampleStatus::Kept) {
+      kept.push_back(k);
+    }
+  }
+  const std::size_t chosen = std::min(kept.size(), kMountingSamples);
+  QuasiStatic rest;
+  rest.samples = steady.samples;
+  for (std::size_t k = 0; k < chosen; ++k) {
+    const std::size_t at = kept[k * kept.size() / chosen];
+    field.push_back(applyCalibration(r.calibration, samples.values[steady.indices[at]]));
+    rest.indices.push_back(k);
+    rest.down.push_back(steady.down[at]);
+  }
+  return rest;
+}
+
 // The mounting and the inclination from the calibrated field of the kept samples at rest, and
 // their checks when determined.
 void addMounting(const SampleSet& samples, const CalibrationOptions& options,
@@ -190,16 +217,12 @@ void addMounting(const SampleSet& samples, const CalibrationOptions& options,
         "no calibration was fitted, and the mounting is found from the calibrated field";
     return;
   }
-  std::vector<Vec3> field(samples.values.size(), Vec3{{kNaN, kNaN, kNaN}});
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    if (r.status[i] == SampleStatus::Kept) {
-      field[i] = applyCalibration(r.calibration, samples.values[i]);
-    }
-  }
+  std::vector<Vec3> field;
+  const QuasiStatic rest = keptAtRest(samples, r, steady, field);
   const double inclination = options.reference.kind() == Reference::Kind::Field
                                  ? options.reference.field().elements.inclination_deg
                                  : kNaN;
-  a.mounting = estimateMounting(field, steady, inclination);
+  a.mounting = estimateMounting(field, rest, inclination);
   if (!a.mounting.determined) {
     return;
   }

@@ -17,6 +17,7 @@
 #include "fluxtrim/field.hpp"
 #include "fluxtrim/vehicle.hpp"
 #include "imu_recording.h"
+#include "parameter_lines.h"
 #include "test_support.h"
 
 namespace {
@@ -100,14 +101,10 @@ std::vector<std::vector<double>> rowsOf(const std::string& text) {
   return rows;
 }
 
-// NAME<separator>VALUE lines of a parameter file, the name in column `name`; # comments.
+// The values of a parameter file by name, the name in column `name` and the value after it.
 std::map<std::string, double> parameters(const std::string& text, char separator, int name) {
   std::map<std::string, double> values;
-  for (const std::string& line : splitLines(text)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> cells;
-    std::istringstream cellText(line);
-    for (std::string cell; std::getline(cellText, cell, separator);) cells.push_back(cell);
+  for (const std::vector<std::string>& cells : test_support::parameterLines(text, separator)) {
     if (cells.size() > static_cast<std::size_t>(name + 1)) {
       values[cells[name]] = std::strtod(cells[name + 1].c_str(), nullptr);
     }

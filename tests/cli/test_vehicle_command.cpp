@@ -252,6 +252,48 @@ TEST_F(VehicleCommandTest, AMirroredMagnetometerFails) {
   EXPECT_EQ(run({"calibrate", file, "--units", "G", "--format", "ardupilot"}).status, 1);
 }
 
+// An accelerometer the header does not name and that logs raw counts: found with
+// --accel-columns, and its samples at rest only with --accel-units, without which the text says
+// that the unit is missing. --mounting states the orientation the firmware sets: the same one
+// passes, another is named against it.
+TEST_F(VehicleCommandTest, AccelerometerColumnsUnitsAndMountingAsGiven) {
+  Device device = vehicle();
+  device.accelFromMag = fluxtrim::orientationMatrix("yaw 270");
+  std::string text = "t,c1,c2,c3,mx,my,mz\n";
+  int k = 0;
+  for (const imu_recording::Sample& s : device.handTumble(30)) {
+    char line[200];
+    std::snprintf(line, sizeof line, "%d,%.0f,%.0f,%.0f,%.7f,%.7f,%.7f\n", k++,
+                  s.accel[0] / 9.80665 * 4096.0, s.accel[1] / 9.80665 * 4096.0,
+                  s.accel[2] / 9.80665 * 4096.0, s.mag[0], s.mag[1], s.mag[2]);
+    text += line;
+  }
+  const std::string file = writeFile("counts.csv", text);
+  const std::vector<std::string> args{"calibrate",       file,   "--units", "G",
+                                      "--accel-columns", "2,3,4"};
+  const RunResult unknown = run(args);
+  EXPECT_NE(unknown.out.find("unit not known: give\n                    --accel-units"),
+            std::string::npos)
+      << unknown.out;
+  std::vector<std::string> counted = args;
+  counted.insert(counted.end(), {"--accel-units", "counts:4096"});
+  const Json d = document(counted, 0);
+  EXPECT_EQ(d.at("accelerometer").at("unit"), "counts");
+  EXPECT_EQ(d.at("mounting").at("name"), "yaw 270");
+  const auto mountingReason = [&](const std::string& given) {
+    std::vector<std::string> stated = counted;
+    stated.insert(stated.end(), {"--mounting", given});
+    const Json withMounting = document(stated, 0);
+    for (const Json& reason : withMounting.at("reasons")) {
+      if (reason.at("code") == "mounting") return reason.at("message").get<std::string>();
+    }
+    return std::string();
+  };
+  EXPECT_EQ(mountingReason("yaw 270"), "");
+  EXPECT_NE(mountingReason("yaw 90").find("not 'yaw 90' (orientation 2) as given"),
+            std::string::npos);
+}
+
 // A level turn, the vehicle's case: calibrated from the turn automatically (and the same with
 // --planar), the 3-D offset within 2 mG including its vertical part, which the turn itself
 // cannot show, and a verdict that is not a fail. Without the accelerometer the same turn fails
@@ -298,7 +340,7 @@ TEST_F(VehicleCommandTest, ATiltedTurnWithPlanar) {
 
 // --planar takes the vertical offset from the model's inclination: without a place it is refused
 // before anything is read, as in the fixed window; without an accelerometer or --down, the input
-// is refused, since no one knows which way the axis points.
+// is refused, since no one knows which way the axis points; and what is no turn fails.
 TEST_F(VehicleCommandTest, PlanarRefusesWhatItCannotDo) {
   const std::string file = writeFile("turn.csv", imuCsv(vehicle().turn(0.0, 300)));
   const RunResult noPlace = run({"calibrate", file, "--planar"}, false);
@@ -310,6 +352,11 @@ TEST_F(VehicleCommandTest, PlanarRefusesWhatItCannotDo) {
   const RunResult noDown = run({"calibrate", kMagExample, "--planar"});
   EXPECT_EQ(noDown.status, 2);
   EXPECT_NE(noDown.err.find("which way is down"), std::string::npos) << noDown.err;
+  // A tumble asked to be a turn: no calibration from it, and a failure that says why.
+  const Json tumbled = document({"calibrate", kImuExample, "--units", "uT", "--planar"}, 1);
+  ASSERT_FALSE(tumbled.at("reasons").empty());
+  EXPECT_EQ(tumbled.at("reasons")[0].at("code"), "planar");
+  EXPECT_NE(tumbled.at("calibration").at("fit"), "planar");
 }
 
 // A magnetometer alone gains nothing: no new block in its document, no new check.

@@ -351,6 +351,7 @@ int runApply(const ApplyArgs& args) {
                 {"the input", args.input}},
                {{"-o", args.output}});
   fluxtrim::ReadOptions options = readOptions(args.read);
+  const bool accelerometerFrame = parseFrame(args.frame);
   const StoredCalibration calibration = readCalibrationFile(args.calibration);
   if (!calibration.hasCalibration) {
     std::fprintf(stderr, "%s%s holds no calibration (verdict %s): nothing to apply\n", kPrefix,
@@ -360,7 +361,6 @@ int runApply(const ApplyArgs& args) {
   }
   // Samples whose unit neither --units nor the input states are taken in the calibration's.
   options.assumedUnit = calibration.unit;
-  const bool accelerometerFrame = parseFrame(args.frame);
   if (accelerometerFrame && !calibration.mounting) {
     throw fluxtrim::UsageError(
         "--frame accel turns the corrected samples by the mounting the calibration file "

@@ -70,7 +70,7 @@ std::vector<std::pair<std::string, std::string>> vehicleRows(const CalibrationRe
 PlotSelection inAccelerometerFrame(const PlotSelection& selection,
                                    const CalibrationResult& result) {
   if (!result.accelerometer || !result.accelerometer->mounting.determined) {
-    throw UsageError("report: the corrected samples cannot be shown in the accelerometer's axes: " +
+    throw UsageError("the corrected samples cannot be shown in the accelerometer's axes: " +
                      (result.accelerometer ? "the mounting was not determined (" +
                                                  result.accelerometer->mounting.problem + ")"
                                            : std::string("the recording has no accelerometer")));

@@ -172,10 +172,11 @@ std::string accelerometerPart(const fluxtrim::SampleSet& samples,
   if (!m.determined) return text + figureLine("mounting", "not determined: " + m.problem);
   const fluxtrim::NamedOrientation& o =
       fluxtrim::namedOrientations()[static_cast<std::size_t>(m.nearest)];
-  text += figureLine("mounting",
-                     formatText("'%s' (%d), %.2f deg off (+- %.2g), %s, %zu samples in %d poses",
-                                o.name, o.number, m.misalignment_deg, m.uncertainty_deg,
-                                fluxtrim::handednessName(m.handedness), m.used, m.poses));
+  text += figureLine(
+      "mounting",
+      formatText("'%s' (orientation %d), %.2f deg off (+- %.2g), %s, %zu samples in %d poses",
+                 o.name, o.number, m.misalignment_deg, m.uncertainty_deg,
+                 fluxtrim::handednessName(m.handedness), m.used, m.poses));
   std::string dip = formatText("%.2f deg at rest (+- %.2g)", m.measuredInclination_deg,
                                m.inclinationUncertainty_deg);
   if (std::isfinite(m.modelInclination_deg)) {

@@ -572,6 +572,15 @@ StoredCalibration storedCalibration(const Json& document, const std::string& nam
   stored.reference = storedReference(check, check.member(document, "reference"));
   readDescription(check, document, stored);
   readMounting(check, document, stored);
+  if (stored.fit == kPlanarFit && document.contains("planar")) {
+    const Json& planar = document.at("planar");
+    stored.planarNote = fluxtrim::formatText(
+        "Calibrated from a turn about one axis; not determined: %s. Tilted by 10 degrees the "
+        "heading may be off by up to %.1f degrees, by 20 degrees up to %.1f.",
+        check.text(planar, "undetermined").c_str(),
+        check.figure(planar, "heading_error_tilted_10_deg"),
+        check.figure(planar, "heading_error_tilted_20_deg"));
+  }
   // What the calibration gave on its own samples, when recorded: figures written as null (not
   // finite) or left out are not known.
   const Json none;

@@ -165,6 +165,9 @@ struct StoredCalibration {
   // The mounting, when the file records a determined one (an accelerometer beside the
   // magnetometer); empty otherwise.
   std::optional<StoredMounting> mounting;
+  // For a calibration from a turn about one axis, what it did not determine and what that costs,
+  // one sentence; empty otherwise.
+  std::string planarNote;
 };
 
 // Reads and checks a calibration document: schema fluxtrim.calibration/1 (a newer major version

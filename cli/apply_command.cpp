@@ -88,11 +88,24 @@ struct Corrected {
   std::uint64_t firstNotFiniteLine = 0;  // 0 when every row is finite
 };
 
+// The corrected sample in the accelerometer's axes: frame * corrected, frame the recorded
+// mounting; the sample itself without a frame.
+fluxtrim::Vec3 inFrame(const fluxtrim::Matrix3* frame, const fluxtrim::Vec3& c) {
+  if (frame == nullptr) return c;
+  const fluxtrim::Matrix3& m = *frame;
+  fluxtrim::Vec3 turned{};
+  for (int row = 0; row < 3; ++row) {
+    turned[row] = (m[row][0] * c[0] + m[row][1] * c[1]) + m[row][2] * c[2];
+  }
+  return turned;
+}
+
 // corrected = (raw - offset) * matrix for every sample, written with the target's scale and
-// unit. Samples in another unit are brought to the calibration's unit through gauss; in the same
-// unit they are used as read, to the bit.
+// unit, and turned into the accelerometer's axes when frame is not null. Samples in another unit
+// are brought to the calibration's unit through gauss; in the same unit they are used as read,
+// to the bit.
 Corrected corrected(const StoredCalibration& calibration, const TargetCalibration& target,
-                    const fluxtrim::SampleSet& samples) {
+                    const fluxtrim::SampleSet& samples, const fluxtrim::Matrix3* frame) {
   const bool convert = samples.unit.gaussPerUnit() != calibration.unit.gaussPerUnit();
   fluxtrim::Calibration stored;
   stored.offset = calibration.offset;
@@ -107,7 +120,7 @@ Corrected corrected(const StoredCalibration& calibration, const TargetCalibratio
       for (double& v : raw) v = calibration.unit.fromGauss(samples.unit.toGauss(v));
     }
     const fluxtrim::Vec3 c = fluxtrim::applyCalibration(stored, raw);
-    out.rows.push_back(fluxtrim::applyCalibration(target.calibration, raw));
+    out.rows.push_back(inFrame(frame, fluxtrim::applyCalibration(target.calibration, raw)));
     if (std::isfinite(c[0]) && std::isfinite(c[1]) && std::isfinite(c[2])) {
       const double magnitude = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
       magnitudes.push_back(std::isfinite(magnitude) ? magnitude : std::hypot(c[0], c[1], c[2]));
@@ -338,6 +351,7 @@ int runApply(const ApplyArgs& args) {
                 {"the input", args.input}},
                {{"-o", args.output}});
   fluxtrim::ReadOptions options = readOptions(args.read);
+  const bool accelerometerFrame = parseFrame(args.frame);
   const StoredCalibration calibration = readCalibrationFile(args.calibration);
   if (!calibration.hasCalibration) {
     std::fprintf(stderr, "%s%s holds no calibration (verdict %s): nothing to apply\n", kPrefix,
@@ -347,6 +361,14 @@ int runApply(const ApplyArgs& args) {
   }
   // Samples whose unit neither --units nor the input states are taken in the calibration's.
   options.assumedUnit = calibration.unit;
+  if (accelerometerFrame && !calibration.mounting) {
+    throw fluxtrim::UsageError(
+        "--frame accel turns the corrected samples by the mounting the calibration file "
+        "records, and " +
+        fluxtrim::printableText(args.calibration, 60) +
+        " records none: it was calibrated without an accelerometer, or the mounting was not "
+        "determined");
+  }
 
   // With --keep-columns the text is kept to copy the other columns from.
   const std::string text = args.keepColumns ? inputText(args.input) : std::string();
@@ -374,7 +396,8 @@ int runApply(const ApplyArgs& args) {
   }
   // Scaled and in the unit the file records for the corrected samples.
   const TargetCalibration target = targetCalibration(calibration, calibration.unit);
-  const Corrected result = corrected(calibration, target, samples);
+  const Corrected result = corrected(calibration, target, samples,
+                                     accelerometerFrame ? &calibration.mounting->matrix : nullptr);
   // A unit given with --units or stated by the input is known: the magnitudes are not questioned.
   checkUnit(calibration, result, samples.unitGiven);
 
@@ -388,6 +411,9 @@ int runApply(const ApplyArgs& args) {
   out.close();
 
   printSummary(calibration, target, result.spread, result.rows.size());
+  if (accelerometerFrame) {
+    std::fprintf(stderr, "  axes:                 the accelerometer's, turned by the mounting\n");
+  }
   return judged(calibration, result);
 }
 

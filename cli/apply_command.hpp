@@ -13,6 +13,7 @@ struct ApplyArgs {
   std::string input;         // the samples, "-" for standard input
   std::string output;        // -o, empty for standard output
   bool keepColumns = false;  // --keep-columns
+  std::string frame;         // --frame, mag or accel; empty for mag
   ReadArgs read;
 };
 

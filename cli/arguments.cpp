@@ -1,6 +1,7 @@
 // Conversion of option text into the library's values, with one-line messages for bad text.
 #include "arguments.hpp"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
 #include "fluxtrim/units.hpp"
+#include "fluxtrim/vehicle.hpp"
 
 namespace fluxtrim_cli {
 
@@ -52,9 +54,10 @@ std::vector<std::string> splitCommas(const std::string& text) {
   }
 }
 
-// The columns of --columns: three header names, or three 1-based column numbers given to the
-// library as 0-based indices.
-void parseColumns(const std::string& text, fluxtrim::ReadOptions& options) {
+// The columns of --columns or --accel-columns (option): three header names, or three 1-based
+// column numbers given to the library as 0-based indices.
+void parseColumns(const std::string& option, const std::string& text,
+                  std::vector<std::string>& names, std::vector<int>& indices) {
   const std::vector<std::string> parts = splitCommas(text);
   bool anyEmpty = false;
   int numbers = 0;
@@ -63,30 +66,30 @@ void parseColumns(const std::string& text, fluxtrim::ReadOptions& options) {
     numbers += allDigits(part) ? 1 : 0;
   }
   if (parts.size() != 3 || anyEmpty) {
-    throw UsageError("--columns " + quoted(text) +
+    throw UsageError(option + " " + quoted(text) +
                      ": expected three comma-separated names or column numbers, such as "
                      "magX,magY,magZ or 2,3,4");
   }
   if (numbers == 0) {
-    options.columnNames = parts;
+    names = parts;
     return;
   }
   if (numbers != 3) {
-    throw UsageError("--columns " + quoted(text) + ": give three names or three numbers, not both");
+    throw UsageError(option + " " + quoted(text) + ": give three names or three numbers, not both");
   }
   for (const std::string& part : parts) {
     int number = 0;
     const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), number);
     if (error != std::errc() || end != part.data() + part.size() || number < 1) {
-      throw UsageError("--columns " + quoted(text) + ": column numbers start at 1");
+      throw UsageError(option + " " + quoted(text) + ": column numbers start at 1");
     }
-    for (const int index : options.columnIndices) {
+    for (const int index : indices) {
       if (index == number - 1) {
-        throw UsageError("--columns " + quoted(text) + ": column " + std::to_string(number) +
+        throw UsageError(option + " " + quoted(text) + ": column " + std::to_string(number) +
                          " is given twice");
       }
     }
-    options.columnIndices.push_back(number - 1);
+    indices.push_back(number - 1);
   }
 }
 
@@ -209,11 +212,71 @@ fluxtrim::ReadOptions readOptions(const ReadArgs& args) {
       throw UsageError(std::string("--units: ") + e.what());
     }
   }
-  if (!args.columns.empty()) parseColumns(args.columns, options);
+  if (!args.columns.empty()) {
+    parseColumns("--columns", args.columns, options.columnNames, options.columnIndices);
+  }
   if (!args.delimiter.empty()) options.delimiter = parseDelimiter(args.delimiter);
   if (!args.header.empty()) options.header = parseHeader(args.header);
   options.match = args.match;
   return options;
+}
+
+fluxtrim::Vec3 parseDown(const std::string& text) {
+  std::string axis = trimmed(text);
+  double sign = 1.0;
+  if (!axis.empty() && (axis[0] == '+' || axis[0] == '-')) {
+    sign = axis[0] == '-' ? -1.0 : 1.0;
+    axis.erase(0, 1);
+  }
+  const std::string names = "xyz";
+  const std::size_t index =
+      axis.size() == 1
+          ? names.find(static_cast<char>(std::tolower(static_cast<unsigned char>(axis[0]))))
+          : std::string::npos;
+  if (index == std::string::npos) {
+    throw UsageError("--down " + quoted(text) +
+                     ": expected the magnetometer's axis that points down: +X, -X, +Y, -Y, +Z or "
+                     "-Z");
+  }
+  fluxtrim::Vec3 down{{0.0, 0.0, 0.0}};
+  down[index] = sign;
+  return down;
+}
+
+bool parseFrame(const std::string& text) {
+  if (text.empty() || text == "mag") return false;
+  if (text == "accel") return true;
+  throw UsageError("--frame " + quoted(text) +
+                   ": expected mag (the magnetometer's axes) or accel (the accelerometer's)");
+}
+
+void vehicleOptions(const VehicleArgs& args, fluxtrim::ReadOptions& read,
+                    fluxtrim::CalibrationOptions& options) {
+  if (!args.accelColumns.empty()) {
+    parseColumns("--accel-columns", args.accelColumns, read.accelerometerColumnNames,
+                 read.accelerometerColumnIndices);
+  }
+  try {
+    if (!args.accelUnits.empty()) {
+      options.accelerometerUnit = fluxtrim::parseAccelerometerUnit(args.accelUnits);
+    }
+  } catch (const UsageError& e) {
+    throw UsageError(std::string("--accel-units: ") + e.what());
+  }
+  try {
+    if (!args.mounting.empty()) options.mounting = fluxtrim::orientationMatrix(args.mounting);
+  } catch (const UsageError& e) {
+    throw UsageError(std::string("--mounting: ") + e.what());
+  }
+  if (!args.down.empty()) options.down = parseDown(args.down);
+  if (args.planar) {
+    if (options.reference.kind() != fluxtrim::Reference::Kind::Field) {
+      throw UsageError(
+          "--planar takes the offset along the turn axis from the field's inclination at the "
+          "place of the recording: give --lat and --lon");
+    }
+    options.planar = fluxtrim::PlanarMode::Always;
+  }
 }
 
 }  // namespace fluxtrim_cli

@@ -22,6 +22,16 @@ struct ReferenceArgs {
   std::string fieldStrength;  // --field-strength, a number and a unit: 0.48G, 48uT, 48000nT
 };
 
+// The options about an accelerometer beside the magnetometer and a calibration from a turn about
+// one axis, as typed; empty when not given.
+struct VehicleArgs {
+  std::string accelColumns;  // --accel-columns, as --columns
+  std::string accelUnits;    // --accel-units, as fluxtrim::parseAccelerometerUnit reads it
+  bool planar = false;       // --planar
+  std::string mounting;      // --mounting, a named orientation ("roll 180 yaw 90")
+  std::string down;          // --down, the magnetometer's axis that points down: +Z, -X, ...
+};
+
 // The options that say how to read samples, as typed; empty when not given.
 struct ReadArgs {
   std::string units;      // --units, as fluxtrim::parseUnit reads it
@@ -53,6 +63,19 @@ fluxtrim::Reference calibrationReference(const ReferenceArgs& args);
 
 // The library's read options for the options given; unit left unset when --units is not given.
 fluxtrim::ReadOptions readOptions(const ReadArgs& args);
+
+// The direction of --down: a signed axis (+X, -X, ..., Z for +Z, in either case) as a unit vector
+// in the magnetometer's axes.
+fluxtrim::Vec3 parseDown(const std::string& text);
+
+// --frame: whether corrected samples are to be turned into the accelerometer's axes ("accel";
+// "mag" or empty: the magnetometer's, as fitted).
+bool parseFrame(const std::string& text);
+
+// The vehicle's options into the read options (--accel-columns) and the calibration's options,
+// whose reference must already be set: --planar needs a model field (--lat and --lon).
+void vehicleOptions(const VehicleArgs& args, fluxtrim::ReadOptions& read,
+                    fluxtrim::CalibrationOptions& options);
 
 }  // namespace fluxtrim_cli
 

@@ -103,6 +103,23 @@ OutputScaling parseOutput(const CalibrateArgs& args, const fluxtrim::Reference& 
   return output;
 }
 
+// The calibration's options: reference, mode and the vehicle's options (--accel-columns goes into
+// the settings' read options).
+fluxtrim::CalibrationOptions calibrationOptions(const CalibrateArgs& args,
+                                                CalibrateSettings& settings) {
+  fluxtrim::CalibrationOptions options;
+  options.reference = settings.reference;
+  if (settings.tolerance) {
+    if (args.vehicle.planar) {
+      throw UsageError("--planar calibrates in the automatic mode: give it without --tolerance");
+    }
+    options.mode = fluxtrim::Mode::FixedWindow;
+    options.tolerance = *settings.tolerance;
+  }
+  vehicleOptions(args.vehicle, settings.read, options);
+  return options;
+}
+
 // The settings' scaling with the result's own ratio to the field.
 OutputScaling outputFor(const CalibrateSettings& settings,
                         const fluxtrim::CalibrationResult& result) {
@@ -186,8 +203,10 @@ void writeReport(const CalibrateSettings& settings, const fluxtrim::SampleSet& s
                  const fluxtrim::CalibrationOptions& options,
                  const fluxtrim::CalibrationResult& result, InputOutcome& outcome) {
   try {
+    fluxtrim::ReportOptions view;
+    view.accelerometerFrame = settings.reportInAccelerometerFrame;
     Output report(*settings.reportPath);
-    report.write(fluxtrim::reportHtml(samples, options, result));
+    report.write(fluxtrim::reportHtml(samples, options, result, view));
     report.close();
   } catch (const fluxtrim::Error& e) {
     outcome.messages +=
@@ -216,12 +235,7 @@ InputOutcome calibrateInput(const CalibrateSettings& settings, const std::string
     return outcome;
   }
   try {
-    fluxtrim::CalibrationOptions options;
-    options.reference = settings.reference;
-    if (settings.tolerance) {
-      options.mode = fluxtrim::Mode::FixedWindow;
-      options.tolerance = *settings.tolerance;
-    }
+    const fluxtrim::CalibrationOptions& options = settings.calibration;
     const fluxtrim::CalibrationResult result = fluxtrim::calibrate(*reading.samples, options);
     InputOutcome outcome;
     outcome.messages = interrupted;
@@ -359,6 +373,11 @@ CalibrateSettings checkCalibrateArgs(const CalibrateArgs& args) {
                        " compares raw magnitudes with the reference field: give --lat and --lon "
                        "or --field-strength, or use --tolerance auto");
     }
+  }
+  settings.calibration = calibrationOptions(args, settings);
+  settings.reportInAccelerometerFrame = parseFrame(args.frame);
+  if (settings.reportInAccelerometerFrame && !settings.reportPath) {
+    throw UsageError("--frame accel turns the report's corrected samples: give --report");
   }
   return settings;
 }

@@ -29,6 +29,8 @@ struct CalibrateArgs {
   std::string scale;        // --scale, fitted or field; empty for fitted
   std::string outputUnits;  // --output-units, empty when not given
   FirmwareArgs firmware;    // --name, --c-type, --instance, --force
+  VehicleArgs vehicle;      // --accel-columns, --accel-units, --planar, --mounting, --down
+  std::string frame;        // --frame, mag or accel; empty for mag
 };
 
 enum class CalibrateFormat { Text, Json, C, Ardupilot, Px4 };
@@ -40,6 +42,9 @@ struct CalibrateSettings {
   fluxtrim::ReadOptions read;  // no progress callback: each reading sets its own
   // The relative window of the fixed-window mode, > 0; empty for the automatic mode.
   std::optional<double> tolerance;
+  // The calibration's options: the reference, the mode and tolerance, the vehicle's options.
+  fluxtrim::CalibrationOptions calibration;
+  bool reportInAccelerometerFrame = false;  // --frame accel
   CalibrateFormat format = CalibrateFormat::Text;
   std::string output;
   int jobs = 1;                           // threads, 1 to kMaxJobs
@@ -54,7 +59,8 @@ constexpr int kMaxJobs = 256;
 // Checks the options and resolves the reference field. Throws fluxtrim::UsageError, naming the
 // option, for anything out of its domain: --format c, ardupilot and px4 and --report need exactly
 // one input, a fixed --tolerance and --scale field need a reference, --output-units is a unit of
-// the field (G, mG, uT or nT), and neither -o nor --report may be an input or the other
+// the field (G, mG, uT or nT), --planar needs a model field and the automatic mode, --frame is
+// mag or accel and goes with --report, and neither -o nor --report may be an input or the other
 // (checkOutputs; --report - is standard output).
 CalibrateSettings checkCalibrateArgs(const CalibrateArgs& args);
 

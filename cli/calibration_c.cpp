@@ -72,6 +72,12 @@ std::string headerComment(const StoredCalibration& stored, const TargetCalibrati
                               name + "_offset[r]) * " + name + "_matrix[r][c]; raw and " + name +
                               "_offset in " + target.input.symbol() + ", corrected in " +
                               target.output.symbol() + ". " + name + "_correct does this.");
+  if (stored.mounting) {
+    h += commentItem(" * ", mountingLine(stored) +
+                                " Corrected samples are in the magnetometer's axes; the mounting "
+                                "matrix M of the calibration file turns them into the "
+                                "accelerometer's: v = M * corrected.");
+  }
   h += " *\n";
   for (const std::string& line : detailLines(stored)) h += commentItem(" * ", line);
   return h + " */\n";

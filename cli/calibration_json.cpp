@@ -14,6 +14,7 @@
 #include "fluxtrim/field.hpp"
 #include "fluxtrim/text.hpp"
 #include "fluxtrim/version.hpp"
+#include "vehicle_json.hpp"
 
 namespace fluxtrim_cli {
 
@@ -21,12 +22,6 @@ namespace {
 
 Json finiteOrNull(double value) {
   return std::isfinite(value) ? Json(value) : Json(nullptr);
-}
-
-// A figure behind the verdict: null where it could not be had or is beyond judgement
-// (fluxtrim::judgeable), as the text says "not judged" or "beyond judgement".
-Json figureJson(double value) {
-  return fluxtrim::judgeable(value) ? Json(value) : Json(nullptr);
 }
 
 // The unit suffix of a check's value and limit: the check's unit as the file spells units.
@@ -69,11 +64,12 @@ void putFigure(Json& object, const std::string& stem, const fluxtrim::SampleUnit
   if (!object.contains(gaussKey)) object[gaussKey] = figureJson(valueInGauss);
 }
 
-Json fitJson(const fluxtrim::ModelFit& fit, const fluxtrim::SampleUnit& unit) {
+// One of the three fits; kept is false for each when the calibration is a planar one.
+Json fitJson(const fluxtrim::ModelFit& fit, const fluxtrim::SampleUnit& unit, bool planar) {
   const bool fitted = fit.decision != fluxtrim::ModelDecision::NotFitted;
   Json out{{"fit", fitName(fit.kind)},
            {"decision", keyWords(fluxtrim::modelDecisionName(fit.decision))},
-           {"kept", fit.decision == fluxtrim::ModelDecision::Kept},
+           {"kept", fit.decision == fluxtrim::ModelDecision::Kept && !planar},
            {"coefficient_count", fluxtrim::modelCoefficients(fit.kind)}};
   out[unitKey("offset", unit)] = fitted ? vectorJson(fit.calibration.offset) : Json(nullptr);
   out["matrix"] = fitted ? matrixJson(fit.calibration.matrix) : Json(nullptr);
@@ -317,6 +313,43 @@ void readDescription(const Checker& check, const Json& document, StoredCalibrati
   }
 }
 
+// The mounting block, when it records a determined mounting: its matrix must be orthonormal and
+// its name and number one of the named orientations, since firmware is set from them.
+void readMounting(const Checker& check, const Json& document, StoredCalibration& stored) {
+  if (!document.contains("mounting") || !check.flag(document.at("mounting"), "determined")) return;
+  const Json& block = document.at("mounting");
+  StoredMounting mounting;
+  const Json& matrix = check.member(block, "matrix");
+  if (!matrix.is_array() || matrix.size() != 3) check.fail("mounting \"matrix\" is not three rows");
+  for (int row = 0; row < 3; ++row) {
+    mounting.matrix[row] = check.vector(matrix[row], "mounting matrix");
+  }
+  constexpr double kOrthonormal = 1e-6;  // far above rounding, far below any real error
+  for (int a = 0; a < 3; ++a) {
+    for (int b = 0; b < 3; ++b) {
+      const fluxtrim::Vec3& p = mounting.matrix[a];
+      const fluxtrim::Vec3& q = mounting.matrix[b];
+      const double product = p[0] * q[0] + p[1] * q[1] + p[2] * q[2];
+      if (!(std::fabs(product - (a == b ? 1.0 : 0.0)) <= kOrthonormal)) {
+        check.fail("the mounting matrix is not a rotation");
+      }
+    }
+  }
+  mounting.handedness = check.text(block, "handedness");
+  mounting.name = check.text(block, "name");
+  mounting.number = static_cast<int>(check.number(check.member(block, "number"), "number"));
+  bool named = false;
+  for (const fluxtrim::NamedOrientation& o : fluxtrim::namedOrientations()) {
+    named = named || (mounting.name == o.name && mounting.number == o.number);
+  }
+  if (!named) {
+    check.fail("mounting \"" + fluxtrim::printableText(mounting.name, 40) +
+               "\" is not a named orientation with its number");
+  }
+  mounting.misalignment_deg = check.figure(block, "misalignment_deg");
+  stored.mounting = mounting;
+}
+
 // How the samples' unit was chosen, as the file words it.
 const char* unitSourceKey(fluxtrim::UnitSource source) {
   switch (source) {
@@ -333,6 +366,10 @@ const char* unitSourceKey(fluxtrim::UnitSource source) {
 }
 
 }  // namespace
+
+Json figureJson(double value) {
+  return fluxtrim::judgeable(value) ? Json(value) : Json(nullptr);
+}
 
 Json generatorJson() {
   return Json{{"name", "fluxtrim"}, {"version", fluxtrim::version()}};
@@ -444,8 +481,8 @@ std::optional<fluxtrim::ModelKind> fitNamed(const std::string& name) {
 }
 
 bool hasCalibration(const fluxtrim::CalibrationResult& result) {
-  return result.models[static_cast<int>(result.model)].decision !=
-         fluxtrim::ModelDecision::NotFitted;
+  return fluxtrim::isPlanar(result) || result.models[static_cast<int>(result.model)].decision !=
+                                           fluxtrim::ModelDecision::NotFitted;
 }
 
 const char* noCalibrationReason(const fluxtrim::CalibrationResult& result) {
@@ -474,7 +511,7 @@ Json calibrationDocument(const fluxtrim::SampleSet& samples, const fluxtrim::Ref
   document["reasons"] = reasons;
   if (hasCalibration(result)) {
     document["calibration"] = {
-        {"fit", fitName(result.model)},
+        {"fit", fluxtrim::isPlanar(result) ? kPlanarFit : fitName(result.model)},
         {unitKey("offset", result.unit), vectorJson(result.calibration.offset)},
         {"matrix", matrixJson(result.calibration.matrix)}};
     document["output"] = outputJson(output, result.unit);
@@ -482,9 +519,12 @@ Json calibrationDocument(const fluxtrim::SampleSet& samples, const fluxtrim::Ref
     document["calibration"] = nullptr;
   }
   Json fits = Json::array();
-  for (const fluxtrim::ModelFit& fit : result.models) fits.push_back(fitJson(fit, result.unit));
+  for (const fluxtrim::ModelFit& fit : result.models) {
+    fits.push_back(fitJson(fit, result.unit, fluxtrim::isPlanar(result)));
+  }
   document["fits"] = fits;
   document["metrics"] = metricsJson(result);
+  addVehicleJson(document, result);
   return document;
 }
 
@@ -519,7 +559,7 @@ StoredCalibration storedCalibration(const Json& document, const std::string& nam
   stored.hasCalibration = !calibration.is_null();
   if (stored.hasCalibration) {
     stored.fit = check.text(calibration, "fit");
-    if (!fitNamed(stored.fit)) {
+    if (!fitNamed(stored.fit) && stored.fit != kPlanarFit) {
       check.fail("fit \"" + fluxtrim::printableText(stored.fit, 30) + "\" is not one of the three");
     }
     const std::string offsetKey = unitKey("offset", stored.unit);
@@ -531,6 +571,16 @@ StoredCalibration storedCalibration(const Json& document, const std::string& nam
   }
   stored.reference = storedReference(check, check.member(document, "reference"));
   readDescription(check, document, stored);
+  readMounting(check, document, stored);
+  if (stored.fit == kPlanarFit && document.contains("planar")) {
+    const Json& planar = document.at("planar");
+    stored.planarNote = fluxtrim::formatText(
+        "Calibrated from a turn about one axis; not determined: %s. Tilted by 10 degrees the "
+        "heading may be off by up to %.1f degrees, by 20 degrees up to %.1f.",
+        check.text(planar, "undetermined").c_str(),
+        check.figure(planar, "heading_error_tilted_10_deg"),
+        check.figure(planar, "heading_error_tilted_20_deg"));
+  }
   // What the calibration gave on its own samples, when recorded: figures written as null (not
   // finite) or left out are not known.
   const Json none;

@@ -33,6 +33,10 @@ constexpr const char* kConvention =
     "corrected = (raw - offset) * matrix, with raw = [x y z] a row vector; raw, offset and "
     "corrected in sample_unit, matrix[row][column] a pure number";
 
+// A figure behind the verdict: null where it could not be had or is beyond judgement
+// (fluxtrim::judgeable), as the text says "not judged" or "beyond judgement".
+Json figureJson(double value);
+
 // {"name": "fluxtrim", "version": ...}
 Json generatorJson();
 
@@ -59,13 +63,17 @@ Json fieldJson(const fluxtrim::ReferenceField& field);
 // strength converted by fluxtrim::SampleUnit), or "none".
 Json referenceJson(const fluxtrim::Reference& reference);
 
+// The fit of a calibration from a turn about one axis, in the calibration block.
+constexpr const char* kPlanarFit = "planar";
+
 // The name of a fit in the calibration file: "sphere", "axis_aligned_ellipsoid" or "ellipsoid".
 const char* fitName(fluxtrim::ModelKind kind);
 
 // The kind of fit a calibration file names: sphere, axis_aligned_ellipsoid or ellipsoid.
 std::optional<fluxtrim::ModelKind> fitNamed(const std::string& name);
 
-// Whether the result holds a calibration to apply: its kept model was fitted.
+// Whether the result holds a calibration to apply: its kept model was fitted, or it is a planar
+// one.
 bool hasCalibration(const fluxtrim::CalibrationResult& result);
 
 // The scale and unit of the corrected samples. The fitted matrix has determinant 1: corrected
@@ -120,6 +128,16 @@ struct StoredReason {
 // A figure a calibration file does not record.
 constexpr double kNotKnown = std::numeric_limits<double>::quiet_NaN();
 
+// The mounting a calibration file records as determined: the accelerometer's axes from the
+// magnetometer's, v_acc = matrix * v_mag, and the nearest named orientation.
+struct StoredMounting {
+  fluxtrim::Matrix3 matrix{};  // orthonormal (checked), determinant -1 when mirrored
+  std::string handedness;      // right-handed, mirrored or unknown
+  std::string name;            // "roll 180 yaw 90", one of fluxtrim::namedOrientations()
+  int number = 0;              // its number in the autopilots' lists
+  double misalignment_deg = kNotKnown;
+};
+
 // What apply and export need from a calibration file.
 struct StoredCalibration {
   fluxtrim::SampleUnit unit;      // of the offset and of the samples it was computed from
@@ -144,6 +162,12 @@ struct StoredCalibration {
   // NaN when the file does not record them.
   double meanCorrected = kNotKnown;
   double residual = kNotKnown;
+  // The mounting, when the file records a determined one (an accelerometer beside the
+  // magnetometer); empty otherwise.
+  std::optional<StoredMounting> mounting;
+  // For a calibration from a turn about one axis, what it did not determine and what that costs,
+  // one sentence; empty otherwise.
+  std::string planarNote;
 };
 
 // Reads and checks a calibration document: schema fluxtrim.calibration/1 (a newer major version

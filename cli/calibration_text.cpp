@@ -74,12 +74,16 @@ std::string calibrationPart(const fluxtrim::CalibrationResult& r, std::optional<
   if (r.diagnostics.verdict == fluxtrim::Verdict::Fail) heading += " (not usable)";
   std::string text = "\n" + style.bold(heading) + "\n";
   if (!hasCalibration(r)) return text + "  none: " + noCalibrationReason(r) + "\n";
+  const std::string fit =
+      fluxtrim::isPlanar(r)
+          ? std::string(r.planarAutomatic ? "planar calibration from a level turn, chosen "
+                                            "automatically"
+                                          : "planar calibration from a turn about one axis")
+          : std::string(fluxtrim::modelName(r.model)) + " fit, " +
+                (tolerance ? formatText("fixed window of %g on raw magnitudes", *tolerance)
+                           : std::string("automatic mode"));
   text += hanging("  ", 2,
-                  std::string(fluxtrim::modelName(r.model)) + " fit, " +
-                      (tolerance ? formatText("fixed window of %g on raw magnitudes", *tolerance)
-                                 : std::string("automatic mode")) +
-                      ", samples in " + r.unit.name() + (r.unitGiven ? "" : " (assumed)"),
-                  2);
+                  fit + ", samples in " + r.unit.name() + (r.unitGiven ? "" : " (assumed)"), 2);
   const double factor = output.factorFor(r.unit);
   const fluxtrim::Matrix3 matrix = fluxtrim::scaledCalibration(r.calibration, factor).matrix;
   text += rowText("offset", r.calibration.offset, r.unit.symbol());
@@ -152,6 +156,66 @@ std::string figuresPart(const fluxtrim::CalibrationResult& r, const fluxtrim::Re
   return text;
 }
 
+// The accelerometer: its columns and unit, the samples at rest, the mounting and the
+// inclination they show.
+std::string accelerometerPart(const fluxtrim::SampleSet& samples,
+                              const fluxtrim::AccelerometerFindings& a, const Style& style) {
+  std::string text = "\n" + style.bold("Accelerometer") + "\n";
+  const char* source = a.unitSource == fluxtrim::UnitSource::Given    ? "given"
+                       : a.unitSource == fluxtrim::UnitSource::Header ? "from the header"
+                                                                      : "from the samples' size";
+  text += figureLine("read", fluxtrim::accelerometerChoiceText(samples) + "; " +
+                                 (a.unit ? a.unit->symbol() + ", " + source
+                                         : std::string("unit not known: give --accel-units")));
+  text += figureLine("at rest", formatText("%zu of %zu samples", a.quasiStatic, a.samples));
+  const fluxtrim::MountingEstimate& m = a.mounting;
+  if (!m.determined) return text + figureLine("mounting", "not determined: " + m.problem);
+  const fluxtrim::NamedOrientation& o =
+      fluxtrim::namedOrientations()[static_cast<std::size_t>(m.nearest)];
+  text += figureLine(
+      "mounting",
+      formatText("'%s' (orientation %d), %.2f deg off (+- %.2g), %s, %zu samples in %d poses",
+                 o.name, o.number, m.misalignment_deg, m.uncertainty_deg,
+                 fluxtrim::handednessName(m.handedness), m.used, m.poses));
+  std::string dip = formatText("%.2f deg at rest (+- %.2g)", m.measuredInclination_deg,
+                               m.inclinationUncertainty_deg);
+  if (std::isfinite(m.modelInclination_deg)) {
+    dip += formatText(" against the model's %.2f deg", m.modelInclination_deg);
+  }
+  return text + figureLine("inclination", dip);
+}
+
+// A calibration from a turn about one axis: the turn, the offset along its axis and what it
+// could not determine.
+std::string planarPart(const fluxtrim::CalibrationResult& r, const Style& style) {
+  const fluxtrim::PlanarCalibration& p = *r.planar;
+  const std::string unit = r.unit.symbol();
+  const bool mounted = r.accelerometer && r.accelerometer->expected != 0;
+  std::string text = "\n" + style.bold("Turn about one axis") + "\n";
+  if (!p.determined) return text + figureLine("not calibrated", p.problem);
+  const fluxtrim::Vec3& a = p.axis;
+  text += figureLine("axis", formatText("(%.3f, %.3f, %.3f), pointing down", a[0], a[1], a[2]) +
+                                 (std::isfinite(p.tilt_deg)
+                                      ? formatText(", %.1f deg from the vertical", p.tilt_deg)
+                                      : std::string(", taken as vertical")));
+  text += figureLine("down", p.steady == 0 ? "as given with --down"
+                             : mounted     ? "from the accelerometer at rest, through the mounting "
+                                             "given"
+                                           : "from the accelerometer at rest, the magnetometer's "
+                                             "axes taken as its own (--mounting if not)");
+  text += figureLine("turned through",
+                     formatText("%.0f deg, %zu of %zu samples", p.arc_deg, p.used, p.samples));
+  text += figureLine("along the axis",
+                     figureText("offset %.4g", p.alongAxisOffset) + " " + unit + " (+- " +
+                         figureText("%.2g", p.alongAxisUncertainty) + ") from the model's " +
+                         formatText("inclination of %.2f deg", p.modelInclination_deg));
+  text += figureLine("not determined", p.undetermined);
+  text += figureLine("heading error",
+                     formatText("up to %.1f deg once tilted by 10 deg, %.1f deg by 20 deg",
+                                p.headingErrorAtTilt_deg[0], p.headingErrorAtTilt_deg[1]));
+  return text;
+}
+
 }  // namespace
 
 std::string calibrationText(const fluxtrim::SampleSet& samples,
@@ -168,6 +232,8 @@ std::string calibrationText(const fluxtrim::SampleSet& samples,
   text += reasonsText(result.diagnostics, style);
   text += calibrationPart(result, tolerance, output, style);
   text += figuresPart(result, reference, style);
+  if (result.planar) text += planarPart(result, style);
+  if (result.accelerometer) text += accelerometerPart(samples, *result.accelerometer, style);
   text += "\nApply as corrected = (raw - offset) * matrix, with raw = [x y z] a row vector.\n";
   return text;
 }

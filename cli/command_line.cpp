@@ -62,6 +62,19 @@ void addReadOptions(CLI::App& command, ReadArgs& args) {
       ->type_name("TEXT");
 }
 
+// The accelerometer beside the magnetometer, and a calibration from a turn about one axis.
+void addVehicleOptions(CLI::App& command, VehicleArgs& args) {
+  command.add_option("--accel-columns", args.accelColumns, "The accelerometer's X, Y, Z columns")
+      ->type_name("X,Y,Z");
+  command.add_option("--accel-units", args.accelUnits, "m/s^2, g, or counts:N (N per g)")
+      ->type_name("UNIT");
+  command.add_flag("--planar", args.planar, "Calibrate a turn about one axis (needs --lat, --lon)");
+  command.add_option("--mounting", args.mounting, "The magnetometer's orientation, if known")
+      ->type_name("NAME");
+  command.add_option("--down", args.down, "--planar without accelerometer: the axis pointing down")
+      ->type_name("AXIS");
+}
+
 // The options of the firmware formats, shared by calibrate and export.
 void addFirmwareOptions(CLI::App& command, FirmwareArgs& args) {
   command.add_option("--name", args.name, "C header: prefix of its names (default fluxtrim)")
@@ -86,6 +99,7 @@ CLI::App* addCalibrateCommand(CLI::App& app, CalibrateArgs& calibrate) {
                    "Field strength instead: 0.48G, 48uT, 48000nT")
       ->type_name("VALUE");
   addReadOptions(*command, calibrate.read);
+  addVehicleOptions(*command, calibrate.vehicle);
   command
       ->add_option("--tolerance", calibrate.tolerance,
                    "auto (default), or a fixed window such as 0.2")
@@ -105,6 +119,10 @@ CLI::App* addCalibrateCommand(CLI::App& app, CalibrateArgs& calibrate) {
       ->type_name("N");
   command->add_option("--report", calibrate.report, "Write an HTML report to FILE")
       ->type_name("FILE");
+  command
+      ->add_option("--frame", calibrate.frame,
+                   "The report's corrected samples in the mag's axes (default) or accel's")
+      ->type_name("mag|accel");
   command->footer(kExitFooter);
   return command;
 }
@@ -134,6 +152,10 @@ CLI::App* addApplyCommand(CLI::App& app, ApplyArgs& apply) {
       ->type_name("FILE");
   command->add_flag("--keep-columns", apply.keepColumns,
                     "Write every input column, the corrected X, Y, Z in place of the raw ones");
+  command
+      ->add_option("--frame", apply.frame,
+                   "Corrected samples in the mag's axes (default) or the accel's")
+      ->type_name("mag|accel");
   addReadOptions(*command, apply.read);
   command->footer(
       "Exit status: 0 samples corrected, 1 corrected but not trustworthy (the\n"

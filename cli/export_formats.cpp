@@ -78,7 +78,11 @@ std::string scaleWords(const StoredCalibration& stored, const TargetCalibration&
 std::string fitWords(const StoredCalibration& stored) {
   const std::optional<fluxtrim::ModelKind> kind = fitNamed(stored.fit);
   std::string words =
-      std::string("Fit: ") + (kind ? fluxtrim::modelName(*kind) : "?") + ", " +
+      std::string("Fit: ") +
+      (kind                       ? fluxtrim::modelName(*kind)
+       : stored.fit == kPlanarFit ? "planar, from a turn about one axis"
+                                  : "?") +
+      ", " +
       (stored.tolerance ? "fixed window of " + fluxtrim::shortestText(*stored.tolerance)
                         : std::string("automatic mode"));
   if (std::isfinite(stored.residual_mG)) {
@@ -200,6 +204,7 @@ std::vector<std::string> descriptionLines(const StoredCalibration& stored,
 std::vector<std::string> detailLines(const StoredCalibration& stored) {
   std::vector<std::string> lines{"Reference: " + fluxtrim::referenceText(stored.reference) + ". " +
                                  fitWords(stored)};
+  if (!stored.planarNote.empty()) lines.push_back(fluxtrim::printableText(stored.planarNote, 400));
   for (const StoredReason& reason : stored.reasons) {
     // A reason that only restates the one before it is marked "also", as the text marks it.
     lines.push_back(std::string(reason.followsFrom ? "Reason: also " : "Reason: ") +
@@ -207,6 +212,19 @@ std::vector<std::string> detailLines(const StoredCalibration& stored) {
                     fluxtrim::printableText(reason.message, 400));
   }
   return lines;
+}
+
+std::string mountingLine(const StoredCalibration& stored) {
+  if (!stored.mounting) return std::string();
+  const StoredMounting& m = *stored.mounting;
+  if (m.handedness == "mirrored") {
+    return "The accelerometer beside the magnetometer shows its axes mirrored: a left-handed set "
+           "that no orientation repairs; negate one axis and calibrate again.";
+  }
+  return fluxtrim::formatText(
+      "The accelerometer beside the magnetometer shows it mounted '%s' (orientation %d), %.1f "
+      "degrees off it.",
+      m.name.c_str(), m.number, m.misalignment_deg);
 }
 
 std::string floatText(double value) {

@@ -84,6 +84,10 @@ std::vector<std::string> descriptionLines(const StoredCalibration& stored,
 // verdict.
 std::vector<std::string> detailLines(const StoredCalibration& stored);
 
+// What a recorded mounting says, one line without comment marks: the nearest orientation and the
+// angle off it, or a mirrored axis set; empty without a recorded mounting.
+std::string mountingLine(const StoredCalibration& stored);
+
 // The shortest text of the float nearest value (fluxtrim::shortestFloatText): the value as a
 // target that holds it in single precision holds it. Throws fluxtrim::Error for a value beyond
 // the range of a float.

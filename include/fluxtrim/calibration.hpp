@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,17 +17,9 @@
 #include "fluxtrim/samples.hpp"
 #include "fluxtrim/types.hpp"
 #include "fluxtrim/units.hpp"
+#include "fluxtrim/vehicle.hpp"
 
 namespace fluxtrim {
-
-/// A calibration, applied as corrected = (raw - offset) * matrix with raw a row vector in the
-/// sensor's axes. The corrected sample is in the samples' unit and the sensor's axes. The fits
-/// scale the matrix to determinant 1 (up to rounding), so it reshapes without rescaling.
-struct Calibration {
-  Vec3 offset{{0.0, 0.0, 0.0}};  ///< hard iron, samples' unit
-  Matrix3 matrix{
-      {{{1.0, 0.0, 0.0}}, {{0.0, 1.0, 0.0}}, {{0.0, 0.0, 1.0}}}};  ///< soft iron, by rows
-};
 
 /// (raw - offset) * matrix, each component summed as (b0 * m0c + b1 * m1c) + b2 * m2c, the order
 /// the calibration itself uses. Nothing is checked: a NaN anywhere gives NaN components.
@@ -83,6 +76,23 @@ enum class Mode {
 };
 const char* modeName(Mode mode);  ///< "automatic" or "fixed-window"
 
+/// When a device turned about one axis is calibrated from that turn (calibratePlanar): the
+/// offset and soft iron in the turn's plane from an ellipse, the offset along the axis from the
+/// model's inclination. An ellipsoid fit to such a turn fails its checks on coverage.
+enum class PlanarMode {
+  /// When the motion is a turn about one axis (MotionPattern::SpunAbout or LyingFlat) that the
+  /// accelerometer shows within kAutomaticPlanarTilt_deg of the vertical, the reference is a
+  /// model field and the mode is Automatic, and the turn gives a determined calibration.
+  Automatic,
+  /// Always; needs a model field and the automatic mode (calibrate throws UsageError otherwise),
+  /// and without quasi-static accelerometer samples CalibrationOptions::down.
+  Always,
+  Never,
+};
+/// The largest tilt of the turn axis from the vertical, degrees, at which PlanarMode::Automatic
+/// takes a turn for a vehicle's level turn.
+constexpr double kAutomaticPlanarTilt_deg = 5.0;
+
 struct CalibrationOptions {
   Mode mode = Mode::Automatic;
   Reference reference;
@@ -96,6 +106,21 @@ struct CalibrationOptions {
   /// typical one than this many robust standard deviations (and than 1 % of the magnitude);
   /// finite and > 0.
   double outlierLimit = 4.0;
+
+  /// With accelerometer samples (SampleSet::accelerometer): their unit. Empty: the unit the
+  /// recording states (SampleSet::accelerometerUnit), else the one their magnitudes show
+  /// (detectAccelerometerUnit); when neither, the accelerometer is not used.
+  std::optional<AccelerometerUnit> accelerometerUnit;
+  PlanarMode planar = PlanarMode::Automatic;
+  /// The magnetometer's mounting when known, v_acc = mounting * v_mag (orientationMatrix of a
+  /// name): a planar calibration brings down from the accelerometer's axes into the
+  /// magnetometer's through it, and the mounting check compares the estimate with its nearest
+  /// named orientation. Empty: the identity for both.
+  std::optional<Matrix3> mounting;
+  /// For a planar calibration without quasi-static accelerometer samples: a direction in the
+  /// magnetometer's axes within 60 degrees of down, such as (0, 0, 1) for Z down
+  /// (PlanarOptions::downHint). Zero: not given.
+  Vec3 down{{0.0, 0.0, 0.0}};
 };
 
 enum class ModelKind { Sphere, AxisAligned, General };
@@ -228,6 +253,24 @@ struct Figures {
   double softIronCondition = std::numeric_limits<double>::quiet_NaN();
 };
 
+/// What the accelerometer beside the magnetometer shows (vehicle.hpp).
+struct AccelerometerFindings {
+  std::size_t samples = 0;  ///< accelerometer samples with finite components
+  /// The unit used, and how it was chosen (Given: CalibrationOptions::accelerometerUnit; Header:
+  /// stated by the column names; Detected: from the magnitudes). Empty, with source Default,
+  /// when none fits: the samples at rest and the mounting are then not looked for.
+  std::optional<AccelerometerUnit> unit;
+  UnitSource unitSource = UnitSource::Default;
+  std::size_t quasiStatic = 0;  ///< samples at rest (selectQuasiStatic with default options)
+  /// The mounting and the field's inclination from the calibrated field at rest
+  /// (estimateMounting over the kept samples); not determined, with the reason, when the poses
+  /// or the samples at rest do not fix it, or without a unit.
+  MountingEstimate mounting;
+  /// The named orientation the mounting is compared with: the nearest to
+  /// CalibrationOptions::mounting, else 0 (none). Index into namedOrientations().
+  int expected = 0;
+};
+
 struct CalibrationResult {
   Mode mode = Mode::Automatic;
   SampleUnit unit;         ///< the samples' unit: given, stated by the recording, or gauss assumed
@@ -247,7 +290,20 @@ struct CalibrationResult {
   Coverage coverage;
   Motion motion;
   Diagnostics diagnostics;
+
+  /// Present when the samples have accelerometer samples.
+  std::optional<AccelerometerFindings> accelerometer;
+  /// Present when a calibration from a turn about one axis was made: asked for
+  /// (PlanarMode::Always), or chosen automatically and determined. When determined, `calibration`
+  /// is its calibration (the three models stay what the ellipsoid fits gave, none of them kept
+  /// for it), the figures and statuses are those of the planar calibration, and its check takes
+  /// the place of the motion, gap, coverage and model checks.
+  std::optional<PlanarCalibration> planar;
+  bool planarAutomatic = false;  ///< chosen by PlanarMode::Automatic
 };
+
+/// Whether the result's calibration is a planar one (CalibrationResult::planar, determined).
+bool isPlanar(const CalibrationResult& result);
 
 /// The factor that scales the kept model's matrix so that the corrected magnitudes of the kept
 /// samples average the reference field: the reference's strength over meanCorrectedMagnitude,
@@ -257,8 +313,12 @@ double fieldScaleRatio(const CalibrationResult& result);
 
 /// Calibrates the samples. Deterministic: the same samples and options give the same result to
 /// the last bit. Data that cannot be calibrated well gives a result whose diagnostics say so; it
-/// never throws for that. Throws UsageError for options out of their domain, for FixedWindow
-/// without a reference, and for more samples than the fits can index (about 214 million).
+/// never throws for that. With accelerometer samples beside the magnetometer's, the samples at
+/// rest give the mounting and the inclination (AccelerometerFindings), and a turn about one axis
+/// may be calibrated as such (PlanarMode). Throws UsageError for options out of their domain,
+/// for FixedWindow without a reference, for PlanarMode::Always without a model field, in the
+/// fixed window or without a way to tell down, for accelerometer samples that are not one per
+/// sample, and for more samples than the fits can index (about 214 million).
 CalibrationResult calibrate(const SampleSet& samples, const CalibrationOptions& options = {});
 
 }  // namespace fluxtrim

@@ -122,6 +122,9 @@ enum class CheckCode {
   Clipping,  ///< samples at a sensor's limit
   Unit,      ///< the samples' scale against the field: the unit they look like
   Motion,    ///< degenerate motion: not turned, one axis, lying flat, a short arc
+  /// a calibration from a turn about one axis (in place of the motion, gap, coverage and model
+  /// checks): what the turn fixed, and the heading error it leaves once the vehicle tilts
+  Planar,
   Gap,       ///< the largest cap of directions without data
   Coverage,  ///< the fraction of equal-area cells reached
   Rejected,  ///< samples rejected before the fit: invalid, outside the window, disturbed
@@ -132,11 +135,17 @@ enum class CheckCode {
   Model,     ///< the kept model against what the data can support
   Radius,    ///< the fitted field strength against the reference, or the Earth's range
   Residual,  ///< the spread of the corrected magnitudes
+  /// With an accelerometer beside the magnetometer, judged on the calibrated field at rest (so
+  /// after every check of the calibration itself):
+  Mounting,     ///< the magnetometer's axes against the accelerometer's: the orientation to set,
+                ///< or a mirrored axis set that no orientation repairs
+  Alignment,    ///< how far the mounting is off the nearest right-angle orientation
+  Inclination,  ///< the field's dip at rest against the model's at the place given
 };
-constexpr int kCheckCodeCount = 14;
+constexpr int kCheckCodeCount = 18;
 /// A stable lower-case name for output and machine reading: "input", "clipping", "unit",
-/// "motion", "gap", "coverage", "rejected", "outliers", "samples", "offset", "soft_iron",
-/// "model", "radius", "residual".
+/// "motion", "planar", "gap", "coverage", "rejected", "outliers", "samples", "offset",
+/// "soft_iron", "model", "radius", "residual", "mounting", "alignment", "inclination".
 const char* checkCodeName(CheckCode code);
 
 /// Whether a check's value should stay below its limit or above it.

@@ -12,6 +12,7 @@
 #include "fluxtrim/text.hpp"
 #include "fluxtrim/types.hpp"
 #include "fluxtrim/units.hpp"
+#include "fluxtrim/vehicle.hpp"
 #include "fluxtrim/version.hpp"
 
 #endif

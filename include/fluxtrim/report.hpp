@@ -10,6 +10,15 @@
 
 namespace fluxtrim {
 
+/// How the report shows the samples.
+struct ReportOptions {
+  /// The corrected samples of the projections in the accelerometer's axes, turned by the
+  /// estimated mounting (v_acc = matrix * corrected, AccelerometerFindings::mounting, which must
+  /// be determined). The raw samples, the coverage map and every figure stay in the
+  /// magnetometer's axes.
+  bool accelerometerFrame = false;
+};
+
 /// The HTML page (UTF-8) of a calibration:
 /// - the verdict, and its reasons with their actions;
 /// - the calibration as text to copy, with its convention corrected = (raw - offset) * matrix,
@@ -20,7 +29,9 @@ namespace fluxtrim {
 ///   window, with the reference's strength and the windows marked;
 /// - the corrected directions on an equal-area map of the sphere, the cells that no kept sample
 ///   reached shaded and the largest gap marked with its direction;
-/// - every check with its value and limit, the three model fits, and how the input was read.
+/// - every check with its value and limit, the three model fits, and how the input was read;
+/// - with an accelerometer, the mounting and the inclination; for a calibration from a turn
+///   about one axis, the turn and what it could not determine.
 /// The page loads nothing: CSS and SVG are inline, and a short inline script only adds a copy
 /// button (the page is complete without scripts). It prints on A4.
 /// Deterministic: the same arguments give the same bytes. Numbers are written independently of
@@ -29,15 +40,16 @@ namespace fluxtrim {
 /// under about 1 MB for any number of samples.
 /// samples and options are those the result was computed from; quantities are shown in the
 /// samples' unit (result.unit). Throws UsageError when result.status does not hold one status per
-/// sample of samples.
+/// sample of samples, and for the accelerometer's frame without a determined mounting.
 std::string reportHtml(const SampleSet& samples, const CalibrationOptions& options,
-                       const CalibrationResult& result);
+                       const CalibrationResult& result, const ReportOptions& view = {});
 
-/// Writes reportHtml(samples, options, result) to the file at path, replacing its contents.
-/// Throws UsageError as reportHtml does, and IoError naming the path when the file cannot be
-/// opened or written completely.
+/// Writes reportHtml(samples, options, result, view) to the file at path, replacing its
+/// contents. Throws UsageError as reportHtml does, and IoError naming the path when the file
+/// cannot be opened or written completely.
 void writeReport(const std::string& path, const SampleSet& samples,
-                 const CalibrationOptions& options, const CalibrationResult& result);
+                 const CalibrationOptions& options, const CalibrationResult& result,
+                 const ReportOptions& view = {});
 
 }  // namespace fluxtrim
 

@@ -277,6 +277,10 @@ std::string lineKindsText(const ReadSummary& summary);
 /// 'mz'; microtesla, from the header". Columns count from 1.
 std::string readChoiceText(const SampleSet& set);
 
+/// The accelerometer's columns and why, for messages: "columns 2 to 4, named 'ax', 'ay', 'az'";
+/// empty when the input has none. Columns count from 1.
+std::string accelerometerChoiceText(const SampleSet& set);
+
 /// Why an input gave no sample, for a message that names the input: "120 lines, 119 of them not
 /// samples", then the lines left out (lineKindsText) and the warnings.
 std::string noSamplesText(const SampleSet& set);

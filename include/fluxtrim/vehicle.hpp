@@ -15,16 +15,18 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "fluxtrim/calibration.hpp"
 #include "fluxtrim/types.hpp"
 #include "fluxtrim/units.hpp"
 
 namespace fluxtrim {
+
+class Reference;  // calibration.hpp
 
 // ---- Accelerometer samples.
 
@@ -267,6 +269,9 @@ struct PlanarCalibration {
   std::size_t samples = 0;  // samples offered
   std::size_t used = 0;     // kept by the ellipse fit
   std::size_t steady = 0;   // of the kept, quasi-static ones that fixed the axis component
+  /// One entry per sample offered: 1 when the ellipse fit kept it, 0 when it was not finite, zero
+  /// or far from the ellipse. Empty when no ellipse was fitted.
+  std::vector<std::uint8_t> kept;
 };
 
 /// Heading error, degrees, expected of a planar calibration once the vehicle tilts by tilt_deg:

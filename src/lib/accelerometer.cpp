@@ -11,7 +11,7 @@
 
 namespace fluxtrim {
 
-using namespace detail::vehicle;
+using namespace detail;
 
 namespace {
 
@@ -31,26 +31,33 @@ void checkOptions(const QuasiStaticOptions& options) {
   }
 }
 
-// Whether the window [first, last] of samples (in g) is finite, near 1 g and steady; its mean
-// in mean_g.
-bool steadyWindow(const std::vector<Vec3>& samples, double perG, std::size_t first,
-                  std::size_t last, const QuasiStaticOptions& options, Vec3& mean_g) {
-  Vec3 sum{{0.0, 0.0, 0.0}};
-  for (std::size_t j = first; j <= last; ++j) {
+// Whether each sample, in g, is finite with a magnitude within the tolerance of 1 g: one norm per
+// sample, however many windows hold it.
+std::vector<char> nearOneG(const std::vector<Vec3>& samples, double perG, double tolerance) {
+  std::vector<char> near(samples.size(), 0);
+  for (std::size_t j = 0; j < samples.size(); ++j) {
     const Vec3 a = scaled(samples[j], 1.0 / perG);
-    if (!finite(a) || !(std::fabs(norm(a) - 1.0) <= options.magnitudeTolerance)) {
-      return false;
-    }
-    sum = plus(sum, a);
+    near[j] = isFinite(a) && std::fabs(norm(a) - 1.0) <= tolerance ? 1 : 0;
+  }
+  return near;
+}
+
+// Whether the window [first, last] of samples, each near 1 g, is steady; its mean, in g, in
+// mean_g.
+bool steadyWindow(const std::vector<Vec3>& samples, double perG, std::size_t first,
+                  std::size_t last, double steadiness, Vec3& mean_g) {
+  Vec3 total{{0.0, 0.0, 0.0}};
+  for (std::size_t j = first; j <= last; ++j) {
+    total = sum(total, scaled(samples[j], 1.0 / perG));
   }
   const double count = static_cast<double>(last - first + 1);
-  mean_g = scaled(sum, 1.0 / count);
+  mean_g = scaled(total, 1.0 / count);
   double squares = 0.0;
   for (std::size_t j = first; j <= last; ++j) {
-    const Vec3 deviation = minus(scaled(samples[j], 1.0 / perG), mean_g);
+    const Vec3 deviation = difference(scaled(samples[j], 1.0 / perG), mean_g);
     squares += dot(deviation, deviation);
   }
-  return std::sqrt(squares / count) <= options.steadiness;
+  return std::sqrt(squares / count) <= steadiness;
 }
 
 }  // namespace
@@ -59,7 +66,7 @@ std::optional<AccelerometerUnit> detectAccelerometerUnit(const std::vector<Vec3>
   std::vector<double> magnitudes;
   magnitudes.reserve(samples.size());
   for (const Vec3& a : samples) {
-    if (finite(a)) {
+    if (isFinite(a)) {
       magnitudes.push_back(norm(a));
     }
   }
@@ -75,7 +82,7 @@ std::optional<AccelerometerUnit> detectAccelerometerUnit(const std::vector<Vec3>
 }
 
 Vec3 downFromSpecificForce(const Vec3& a) {
-  return unit(scaled(a, -1.0));
+  return normalised(scaled(a, -1.0));
 }
 
 QuasiStatic selectQuasiStatic(const std::vector<Vec3>& samples, const AccelerometerUnit& unit,
@@ -85,15 +92,23 @@ QuasiStatic selectQuasiStatic(const std::vector<Vec3>& samples, const Accelerome
   QuasiStatic steady;
   steady.samples = samples.size();
   const std::size_t half = static_cast<std::size_t>(options.halfWindow);
+  const std::vector<char> near = nearOneG(samples, perG, options.magnitudeTolerance);
+  // Samples of the window [i - half, i + half] not near 1 g, kept as the window slides.
+  std::size_t far = 0;
+  for (std::size_t j = 0; j < std::min(half, samples.size()); ++j) {
+    far += near[j] ? 0 : 1;
+  }
   for (std::size_t i = 0; i < samples.size(); ++i) {
-    if (!finite(samples[i])) {
+    far += i + half < samples.size() && !near[i + half] ? 1 : 0;
+    far -= i > half && !near[i - half - 1] ? 1 : 0;
+    if (!isFinite(samples[i])) {
       ++steady.invalid;
       continue;
     }
     const std::size_t first = i >= half ? i - half : 0;
     const std::size_t last = std::min(samples.size() - 1, i + half);
     Vec3 mean_g{};
-    if (steadyWindow(samples, perG, first, last, options, mean_g)) {
+    if (far == 0 && steadyWindow(samples, perG, first, last, options.steadiness, mean_g)) {
       steady.indices.push_back(i);
       steady.down.push_back(downFromSpecificForce(mean_g));
     }

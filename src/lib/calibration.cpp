@@ -6,11 +6,11 @@
 
 #include "constants.hpp"
 #include "coreLimits.hpp"
-#include "diagnose.hpp"
 #include "fitStage.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
 #include "vec3.hpp"
+#include "vehicleDiagnosis.hpp"
 
 namespace fluxtrim {
 
@@ -18,6 +18,30 @@ namespace {
 
 std::string number(double value) {
   return shortestText(value);
+}
+
+// The accelerometer's samples one per sample, and a planar calibration asked for only where one
+// can be made.
+void checkVehicleArguments(const SampleSet& samples, const CalibrationOptions& options) {
+  if (!samples.accelerometer.empty() && samples.accelerometer.size() != samples.values.size()) {
+    throw UsageError("calibrate: " + std::to_string(samples.accelerometer.size()) +
+                     " accelerometer samples for " + std::to_string(samples.values.size()) +
+                     " samples: give one per sample, or none");
+  }
+  if (!detail::isFinite(options.down)) {
+    throw UsageError("calibrate: the direction of down must be finite");
+  }
+  if (options.planar != PlanarMode::Always) {
+    return;
+  }
+  if (options.reference.kind() != Reference::Kind::Field) {
+    throw UsageError(
+        "calibrate: a planar calibration takes the offset along the turn axis from the field's "
+        "inclination: give the place of the recording");
+  }
+  if (options.mode != Mode::Automatic) {
+    throw UsageError("calibrate: a planar calibration is made in the automatic mode only");
+  }
 }
 
 // Every option in its domain, whichever mode uses it; the samples within what the fits can index.
@@ -42,6 +66,7 @@ void checkArguments(const SampleSet& samples, const CalibrationOptions& options)
     throw UsageError("calibrate: counts per gauss must be finite and > 0, not " +
                      number(samples.unit.countsPerGauss));
   }
+  checkVehicleArguments(samples, options);
   if (!sampleCountFitsCore(samples.values.size())) {
     throw UsageError("calibrate: too many samples: " + std::to_string(samples.values.size()) +
                      ", at most " + std::to_string(kMaxCoreSampleCount));
@@ -250,15 +275,16 @@ const char* verdictName(Verdict verdict) {
 
 const char* checkCodeName(CheckCode code) {
   static const char* const kNames[kCheckCodeCount] = {
-      "input",    "clipping", "unit",   "motion",    "gap",   "coverage", "rejected",
-      "outliers", "samples",  "offset", "soft_iron", "model", "radius",   "residual"};
+      "input",    "clipping", "unit",     "motion",   "planar",    "gap",
+      "coverage", "rejected", "outliers", "samples",  "offset",    "soft_iron",
+      "model",    "radius",   "residual", "mounting", "alignment", "inclination"};
   const int index = static_cast<int>(code);
   return index >= 0 && index < kCheckCodeCount ? kNames[index] : "unknown";
 }
 
 CalibrationResult calibrate(const SampleSet& samples, const CalibrationOptions& options) {
   checkArguments(samples, options);
-  return detail::diagnose(samples, options, detail::fitSamples(samples, options));
+  return detail::completeCalibration(samples, options, detail::fitSamples(samples, options));
 }
 
 }  // namespace fluxtrim

@@ -78,8 +78,8 @@ std::string vectorText(const Vec3& d) {
   return formatText("(%.2f, %.2f, %.2f)", d[0], d[1], d[2]);
 }
 
-// The severity of a value against a warning and a failure limit, and the limit to report: the
-// one broken, or the warning limit when none is.
+}  // namespace
+
 Check graded(CheckCode code, double value, double warn, double fail, LimitKind kind,
              const char* unit) {
   Check check;
@@ -93,6 +93,8 @@ Check graded(CheckCode code, double value, double warn, double fail, LimitKind k
   check.limit = beyondFail ? fail : warn;
   return check;
 }
+
+namespace {
 
 // Residual of a model over the kept rows: root mean square of |corrected| about its mean, where
 // every occupied cell of the coverage map weighs the same (cells: the row's cell, counts: rows
@@ -934,9 +936,14 @@ CalibrationResult diagnose(const SampleSet& samples, const CalibrationOptions& o
   const OutlierCount outliers =
       judged.fit ? countOutliers(r, survey.corrected, options.outlierLimit) : OutlierCount{0, 0};
   r.diagnostics.checks = runChecks(samples, options, r, judgement, stage, judged, outliers);
-  markFollowOns(r, r.diagnostics.checks);
-  judge(r.diagnostics);
+  judgeChecks(r);
   return r;
+}
+
+void judgeChecks(CalibrationResult& r) {
+  markFollowOns(r, r.diagnostics.checks);
+  r.diagnostics.reasons.clear();
+  judge(r.diagnostics);
 }
 
 }  // namespace detail

@@ -13,6 +13,7 @@
 
 #include "coder_array.h"
 #include "fluxtrim/diagnostics.hpp"
+#include "constants.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/vehicle.hpp"
 #include "robustStatistics.hpp"
@@ -22,7 +23,7 @@
 
 namespace fluxtrim {
 
-using namespace detail::vehicle;
+using namespace detail;
 
 namespace {
 
@@ -254,8 +255,8 @@ std::vector<Pair> pairsOf(const std::vector<Vec3>& field, const QuasiStatic& ste
   std::vector<Pair> pairs;
   pairs.reserve(steady.indices.size());
   for (std::size_t k = 0; k < steady.indices.size(); ++k) {
-    const Vec3 direction = unit(field[steady.indices[k]]);
-    if (finite(direction) && finite(steady.down[k])) {
+    const Vec3 direction = normalised(field[steady.indices[k]]);
+    if (isFinite(direction) && isFinite(steady.down[k])) {
       pairs.push_back(Pair{direction, steady.down[k]});
     }
   }

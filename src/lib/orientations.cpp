@@ -3,6 +3,7 @@
 #include <sstream>
 #include <vector>
 
+#include "constants.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/vehicle.hpp"
 #include "printable.hpp"
@@ -10,7 +11,7 @@
 
 namespace fluxtrim {
 
-using namespace detail::vehicle;
+using namespace detail;
 
 namespace {
 

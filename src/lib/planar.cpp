@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "constants.hpp"
+#include "fluxtrim/calibration.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/vehicle.hpp"
 #include "robustStatistics.hpp"
@@ -13,7 +15,7 @@
 
 namespace fluxtrim {
 
-using namespace detail::vehicle;
+using namespace detail;
 
 namespace {
 
@@ -53,7 +55,7 @@ Plane fitPlane(const std::vector<Vec3>& raw, const std::vector<char>& kept) {
   double count = 0.0;
   for (std::size_t i = 0; i < raw.size(); ++i) {
     if (kept[i]) {
-      mean = plus(mean, raw[i]);
+      mean = sum(mean, raw[i]);
       count += 1.0;
     }
   }
@@ -61,7 +63,7 @@ Plane fitPlane(const std::vector<Vec3>& raw, const std::vector<char>& kept) {
   Matrix3 scatter{};
   for (std::size_t i = 0; i < raw.size(); ++i) {
     if (kept[i]) {
-      const Vec3 d = minus(raw[i], mean);
+      const Vec3 d = difference(raw[i], mean);
       for (int r = 0; r < 3; ++r) {
         for (int c = 0; c < 3; ++c) {
           scatter[r][c] += d[r] * d[c];
@@ -272,7 +274,7 @@ double arcOf(std::vector<double> angles_deg) {
 void checkInput(const std::vector<Vec3>& raw, const QuasiStatic& steady,
                 const PlanarOptions& options) {
   checkQuasiStatic(steady, raw.size());
-  if (steady.indices.empty() && !(finite(options.downHint) && norm(options.downHint) > 0.0)) {
+  if (steady.indices.empty() && !(isFinite(options.downHint) && norm(options.downHint) > 0.0)) {
     throw UsageError(
         "a planar calibration without accelerometer samples needs the direction of down in the "
         "magnetometer's axes");
@@ -300,8 +302,8 @@ double inclinationOf(const Reference& reference) {
 Calibration calibrationOf(const PlanarCalibration& planar) {
   Calibration calibration;
   calibration.offset =
-      plus(plus(scaled(planar.planeX, planar.offset2[0]), scaled(planar.planeY, planar.offset2[1])),
-           scaled(planar.axis, planar.alongAxisOffset));
+      sum(sum(scaled(planar.planeX, planar.offset2[0]), scaled(planar.planeY, planar.offset2[1])),
+          scaled(planar.axis, planar.alongAxisOffset));
   const Vec3* basis[3] = {&planar.planeX, &planar.planeY, &planar.axis};
   const double k[3][3] = {{planar.matrix2[0][0], planar.matrix2[0][1], 0.0},
                           {planar.matrix2[1][0], planar.matrix2[1][1], 0.0},
@@ -318,6 +320,138 @@ Calibration calibrationOf(const PlanarCalibration& planar) {
     }
   }
   return calibration;
+}
+
+// Down in the magnetometer's axes at each quasi-static sample, and the direction the turn axis
+// is oriented towards: their mean, or the hint without them.
+struct Downs {
+  std::vector<Vec3> down;
+  Vec3 towards;
+};
+
+Downs downsOf(const QuasiStatic& steady, const PlanarOptions& options) {
+  const Matrix3 magFromAccel = transpose(options.accelFromMag);
+  Downs downs;
+  downs.down.resize(steady.count());
+  Vec3 meanDown{{0.0, 0.0, 0.0}};
+  for (std::size_t k = 0; k < steady.count(); ++k) {
+    downs.down[k] = times(magFromAccel, steady.down[k]);
+    meanDown = sum(meanDown, isFinite(downs.down[k]) ? downs.down[k] : Vec3{{0.0, 0.0, 0.0}});
+  }
+  downs.towards = normalised(steady.indices.empty() ? options.downHint : meanDown);
+  return downs;
+}
+
+// The turn: the samples' plane oriented towards down, their in-plane coordinates, the ellipse
+// through them and the samples it kept.
+struct Turn {
+  Plane plane;
+  std::vector<Vec2> u;
+  Ellipse ellipse;
+  std::vector<char> kept;
+};
+
+// Fits the plane and the ellipse, leaves out the samples far from the ellipse and fits again on
+// the rest. The problem in words when the samples give no turn (planar.planeResidual set as far
+// as the plane was fitted); empty when they do. hinted: down is the hint, not the accelerometer.
+std::string fitTurn(const std::vector<Vec3>& raw, const Vec3& towardsDown, bool hinted, Turn& turn,
+                    PlanarCalibration& planar) {
+  turn.kept.assign(raw.size(), 0);
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    turn.kept[i] = isFinite(raw[i]) && norm(raw[i]) > 0.0 ? 1 : 0;
+  }
+  turn.u.assign(raw.size(), Vec2{{0.0, 0.0}});
+  for (int pass = 0; pass < 2; ++pass) {
+    if (static_cast<std::size_t>(std::count(turn.kept.begin(), turn.kept.end(), 1)) <
+        kMinimumSamples) {
+      return "too few valid samples for an ellipse";
+    }
+    Plane& plane = turn.plane;
+    plane = fitPlane(raw, turn.kept);
+    planar.planeResidual = plane.residual;
+    if (!(plane.residual <= kPlaneLimit * plane.radius)) {
+      return "the samples stray from one plane (root mean square " +
+             std::to_string(std::lround(plane.residual / plane.radius * 100.0)) +
+             " % of the field across it): they were not turned about one axis alone";
+    }
+    if (!(std::fabs(dot(towardsDown, plane.axis)) >= kOrientingCosine)) {
+      return !isFinite(towardsDown) ? "no quasi-static sample gives a direction of down"
+             : hinted ? "the turn axis is more than 60 degrees from the direction given as down"
+                      : "the turn axis is more than 60 degrees from down";
+    }
+    if (dot(towardsDown, plane.axis) < 0.0) {
+      flip(plane);
+    }
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      turn.u[i] = {{dot(raw[i], plane.planeX), dot(raw[i], plane.planeY)}};
+    }
+    if (!fitEllipse(turn.u, turn.kept, turn.ellipse)) {
+      return "the samples in their plane do not lie on an ellipse";
+    }
+    if (pass == 0) {
+      trimRadii(turn.u, turn.ellipse, turn.kept);
+    }
+  }
+  return std::string();
+}
+
+// The corrected field along the axis, its uncertainty and the offset along the axis, from the
+// dip at the kept quasi-static samples (or, without them, of a level turn); the tilt.
+void alongAxis(const Turn& turn, const Downs& downs, const QuasiStatic& steady, double inclination,
+               const PlanarOptions& options, PlanarCalibration& planar) {
+  const Plane& plane = turn.plane;
+  std::vector<DipSample> dips;
+  double tiltSum = 0.0;
+  for (std::size_t k = 0; k < downs.down.size(); ++k) {
+    const std::size_t index = steady.indices[k];
+    const Vec3& down = downs.down[k];
+    if (!turn.kept[index] || !isFinite(down)) {
+      continue;
+    }
+    const Vec3 d{{dot(down, plane.planeX), dot(down, plane.planeY), dot(down, plane.axis)}};
+    dips.push_back(DipSample{d, corrected(turn.ellipse, turn.u[index])});
+    tiltSum += std::acos(std::max(-1.0, std::min(1.0, d[2])));
+  }
+  const double radius = planar.acrossAxisField;
+  const auto along = [&](double inclination_rad) {
+    return dips.empty() ? radius * std::tan(inclination_rad)
+                        : alongAxisComponent(dips, radius, inclination_rad);
+  };
+  const double delta = options.inclinationUncertainty_deg / kDegreesPerRadian;
+  planar.alongAxisField = along(inclination);
+  planar.alongAxisUncertainty =
+      0.5 * std::fabs(along(inclination + delta) - along(inclination - delta));
+  planar.alongAxisOffset = plane.meanAlong - planar.alongAxisField;
+  planar.steady = dips.size();
+  if (!dips.empty()) {
+    planar.tilt_deg = tiltSum / static_cast<double>(dips.size()) * kDegreesPerRadian;
+  }
+}
+
+// The residual, the arc, the samples kept and the heading errors of the calibrated turn; not
+// determined when the arc is short.
+void finish(const Turn& turn, const PlanarOptions& options, PlanarCalibration& planar) {
+  double squares = 0.0;
+  std::vector<double> angles;
+  for (std::size_t i = 0; i < turn.u.size(); ++i) {
+    if (turn.kept[i]) {
+      const Vec2 c = corrected(turn.ellipse, turn.u[i]);
+      const double deviation = std::hypot(c[0], c[1]) - planar.acrossAxisField;
+      squares += deviation * deviation;
+      angles.push_back(std::atan2(c[1], c[0]) * kDegreesPerRadian);
+    }
+  }
+  planar.used = angles.size();
+  planar.kept.assign(turn.kept.begin(), turn.kept.end());
+  planar.residual = std::sqrt(squares / static_cast<double>(planar.used));
+  planar.arc_deg = arcOf(std::move(angles));
+  planar.headingErrorAtTilt_deg = {{planarHeadingError_deg(planar, options.axisSoftIron, 10.0),
+                                    planarHeadingError_deg(planar, options.axisSoftIron, 20.0)}};
+  if (planar.arc_deg < kMinimumArc_deg) {
+    planar.problem = "the turn spans " + std::to_string(static_cast<int>(planar.arc_deg)) +
+                     " degrees; turn through at least half a circle, better a whole one";
+  }
+  planar.determined = planar.problem.empty();
 }
 
 }  // namespace
@@ -344,116 +478,21 @@ PlanarCalibration calibratePlanar(const std::vector<Vec3>& raw, const QuasiStati
   planar.undetermined =
       "the soft iron along the turn axis: its scale is taken as the plane's and its coupling "
       "with the plane as none";
-
-  // Down in the magnetometer's axes at the quasi-static samples, and which way it points.
-  const Matrix3 magFromAccel = transpose(options.accelFromMag);
-  std::vector<Vec3> downs(steady.count());
-  Vec3 meanDown{{0.0, 0.0, 0.0}};
-  for (std::size_t k = 0; k < steady.count(); ++k) {
-    downs[k] = times(magFromAccel, steady.down[k]);
-    meanDown = plus(meanDown, finite(downs[k]) ? downs[k] : Vec3{{0.0, 0.0, 0.0}});
+  const Downs downs = downsOf(steady, options);
+  Turn turn;
+  planar.problem = fitTurn(raw, downs.towards, steady.indices.empty(), turn, planar);
+  if (!planar.problem.empty()) {
+    return planar;
   }
-  const Vec3 towardsDown = unit(steady.indices.empty() ? options.downHint : meanDown);
-
-  std::vector<char> kept(raw.size(), 0);
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    kept[i] = finite(raw[i]) && norm(raw[i]) > 0.0 ? 1 : 0;
-  }
-  Plane plane;
-  std::vector<Vec2> u(raw.size(), Vec2{{0.0, 0.0}});
-  Ellipse ellipse;
-  // Fit, leave out the samples far from the ellipse, fit again on the rest.
-  for (int pass = 0; pass < 2; ++pass) {
-    if (static_cast<std::size_t>(std::count(kept.begin(), kept.end(), 1)) < kMinimumSamples) {
-      planar.problem = "too few valid samples for an ellipse";
-      return planar;
-    }
-    plane = fitPlane(raw, kept);
-    planar.planeResidual = plane.residual;
-    if (!(plane.residual <= kPlaneLimit * plane.radius)) {
-      planar.problem = "the samples stray from one plane (root mean square " +
-                       std::to_string(std::lround(plane.residual / plane.radius * 100.0)) +
-                       " % of the field across it): they were not turned about one axis alone";
-      return planar;
-    }
-    if (!(std::fabs(dot(towardsDown, plane.axis)) >= kOrientingCosine)) {
-      planar.problem =
-          !finite(towardsDown) ? "no quasi-static sample gives a direction of down"
-          : steady.indices.empty()
-              ? "the turn axis is more than 60 degrees from the direction given as down"
-              : "the turn axis is more than 60 degrees from down";
-      return planar;
-    }
-    if (dot(towardsDown, plane.axis) < 0.0) {
-      flip(plane);
-    }
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-      u[i] = {{dot(raw[i], plane.planeX), dot(raw[i], plane.planeY)}};
-    }
-    if (!fitEllipse(u, kept, ellipse)) {
-      planar.problem = "the samples in their plane do not lie on an ellipse";
-      return planar;
-    }
-    if (pass == 0) {
-      trimRadii(u, ellipse, kept);
-    }
-  }
-  planar.acrossAxisField = meanRadius(u, ellipse, kept);
-
-  // The component along the axis, from the dip at the quasi-static samples (or level).
-  std::vector<DipSample> dips;
-  double tiltSum = 0.0;
-  for (std::size_t k = 0; k < downs.size(); ++k) {
-    const std::size_t index = steady.indices[k];
-    if (!kept[index] || !finite(downs[k])) {
-      continue;
-    }
-    const Vec3 d{
-        {dot(downs[k], plane.planeX), dot(downs[k], plane.planeY), dot(downs[k], plane.axis)}};
-    dips.push_back(DipSample{d, corrected(ellipse, u[index])});
-    tiltSum += std::acos(std::max(-1.0, std::min(1.0, d[2])));
-  }
-  const double radius = planar.acrossAxisField;
-  const auto along = [&](double inclination_rad) {
-    return dips.empty() ? radius * std::tan(inclination_rad)
-                        : alongAxisComponent(dips, radius, inclination_rad);
-  };
-  const double delta = options.inclinationUncertainty_deg / kDegreesPerRadian;
-  planar.alongAxisField = along(inclination);
-  planar.alongAxisUncertainty =
-      0.5 * std::fabs(along(inclination + delta) - along(inclination - delta));
-  planar.alongAxisOffset = plane.meanAlong - planar.alongAxisField;
-  planar.steady = dips.size();
-  if (!dips.empty()) {
-    planar.tilt_deg = tiltSum / static_cast<double>(dips.size()) * kDegreesPerRadian;
-  }
-
-  planar.axis = plane.axis;
-  planar.planeX = plane.planeX;
-  planar.planeY = plane.planeY;
-  planar.offset2 = ellipse.centre;
-  planar.matrix2 = ellipse.matrix;
+  planar.acrossAxisField = meanRadius(turn.u, turn.ellipse, turn.kept);
+  alongAxis(turn, downs, steady, inclination, options, planar);
+  planar.axis = turn.plane.axis;
+  planar.planeX = turn.plane.planeX;
+  planar.planeY = turn.plane.planeY;
+  planar.offset2 = turn.ellipse.centre;
+  planar.matrix2 = turn.ellipse.matrix;
   planar.calibration = calibrationOf(planar);
-  double squares = 0.0;
-  std::vector<double> angles;
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    if (kept[i]) {
-      const Vec2 c = corrected(ellipse, u[i]);
-      const double deviation = std::hypot(c[0], c[1]) - radius;
-      squares += deviation * deviation;
-      angles.push_back(std::atan2(c[1], c[0]) * kDegreesPerRadian);
-    }
-  }
-  planar.used = angles.size();
-  planar.residual = std::sqrt(squares / static_cast<double>(planar.used));
-  planar.arc_deg = arcOf(std::move(angles));
-  planar.headingErrorAtTilt_deg = {{planarHeadingError_deg(planar, options.axisSoftIron, 10.0),
-                                    planarHeadingError_deg(planar, options.axisSoftIron, 20.0)}};
-  if (planar.arc_deg < kMinimumArc_deg) {
-    planar.problem = "the turn spans " + std::to_string(static_cast<int>(planar.arc_deg)) +
-                     " degrees; turn through at least half a circle, better a whole one";
-  }
-  planar.determined = planar.problem.empty();
+  finish(turn, options, planar);
   return planar;
 }
 

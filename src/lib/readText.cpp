@@ -79,6 +79,14 @@ std::string readChoiceText(const SampleSet& set) {
          (s.unitRule.empty() ? std::string(unitSourceName(set.unitSource)) : s.unitRule);
 }
 
+std::string accelerometerChoiceText(const SampleSet& set) {
+  const ReadSummary& s = set.summary;
+  if (s.accelerometerColumns[0] < 0) {
+    return std::string();
+  }
+  return columnsText(s.accelerometerColumns) + ", " + s.accelerometerColumnRule;
+}
+
 std::string noSamplesText(const SampleSet& set) {
   const ReadSummary& s = set.summary;
   std::string text = std::to_string(s.lines) + " lines, " + std::to_string(s.skippedLines) +

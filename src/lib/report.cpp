@@ -13,6 +13,7 @@
 #include "reportPlots.hpp"
 #include "reportSections.hpp"
 #include "reportText.hpp"
+#include "reportVehicle.hpp"
 
 namespace fluxtrim {
 
@@ -149,8 +150,8 @@ std::string calibrationText(const SampleSet& samples, const CalibrationOptions& 
        std::to_string(samples.values.size()) + " samples\n";
   t += "# apply as: corrected = (raw - offset) * matrix, raw a row vector [X Y Z] in " +
        r.unit.name() + " (" + unit + ")\n";
-  t += "# model: " + std::string(modelName(r.model)) + "; mode: " + modeName(r.mode) +
-       "; verdict: " + verdictName(r.diagnostics.verdict) + "\n";
+  t += "# model: " + std::string(isPlanar(r) ? detail::planarModelName() : modelName(r.model)) +
+       "; mode: " + modeName(r.mode) + "; verdict: " + verdictName(r.diagnostics.verdict) + "\n";
   t += "# reference: " + referenceText(options.reference) + "\n";
   if (options.reference.kind() == Reference::Kind::Field) {
     const FieldElements& e = options.reference.field().elements;
@@ -352,18 +353,26 @@ void calibrationSection(std::string& page, const SampleSet& samples,
   sourceTable(page, options, r);
   page += "</table><table class=\"kv\">";
   fitTable(page, r, context);
+  for (const auto& row : detail::vehicleRows(r)) {
+    tableRow(page, row.first, row.second);
+  }
   page += "</table></div></section>";
 }
 
 void projectionSection(std::string& page, const detail::PlotSelection& selection,
-                       const CalibrationResult& r, const detail::PlotContext& context) {
+                       const CalibrationResult& r, const detail::PlotContext& context,
+                       bool accelerometerFrame) {
   page += "<section id=\"projections\"><h2>Samples, raw and corrected</h2>";
   page +=
       "<p class=\"caption lead\">Each plot looks along one sensor axis, all on one scale. The "
       "samples whose corrected direction lies within 15" +
       std::string(kDegree) +
       " of the plot's plane are drawn in colour: a good calibration puts them on the circle "
-      "of the fitted radius. The other kept samples are faint; they fill the disc.</p>";
+      "of the fitted radius. The other kept samples are faint; they fill the disc." +
+      (accelerometerFrame ? " The corrected samples are in the accelerometer's axes, turned by "
+                            "the estimated mounting."
+                          : "") +
+      "</p>";
   const std::vector<std::string> plots = detail::projectionPlots(selection, r, context);
   page += "<div class=\"grid3\">";
   for (const std::string& plot : plots) {
@@ -576,7 +585,7 @@ const char* reportStyle() {
 }
 
 std::string reportSections(const SampleSet& samples, const CalibrationOptions& options,
-                           const CalibrationResult& result) {
+                           const CalibrationResult& result, const ReportOptions& view) {
   if (result.status.size() != samples.values.size()) {
     throw UsageError("report: the result holds " + std::to_string(result.status.size()) +
                      " sample statuses for " + std::to_string(samples.values.size()) +
@@ -598,7 +607,9 @@ std::string reportSections(const SampleSet& samples, const CalibrationOptions& o
   page += "\n";
   calibrationSection(page, samples, options, result, context);
   page += "\n";
-  projectionSection(page, selection, result, context);
+  projectionSection(page,
+                    view.accelerometerFrame ? inAccelerometerFrame(selection, result) : selection,
+                    result, context, view.accelerometerFrame);
   page += "\n";
   magnitudeSection(page, samples, selection, result, context);
   page += "\n";
@@ -615,8 +626,8 @@ std::string reportSections(const SampleSet& samples, const CalibrationOptions& o
 }  // namespace detail
 
 std::string reportHtml(const SampleSet& samples, const CalibrationOptions& options,
-                       const CalibrationResult& result) {
-  const std::string sections = detail::reportSections(samples, options, result);
+                       const CalibrationResult& result, const ReportOptions& view) {
+  const std::string sections = detail::reportSections(samples, options, result, view);
   const std::string source =
       samples.source.empty() ? std::string("samples given directly") : html(samples.source);
   std::string page;
@@ -632,7 +643,8 @@ std::string reportHtml(const SampleSet& samples, const CalibrationOptions& optio
   page += "</style></head><body><main><header><h1>Magnetometer calibration</h1><p class=\"sub\">" +
           source + kMiddleDot + std::to_string(samples.values.size()) + " samples in " +
           html(result.unit.name()) + kMiddleDot + modeName(result.mode) + " mode" + kMiddleDot +
-          modelName(result.model) + "</p></header>\n";
+          (isPlanar(result) ? detail::planarModelName() : modelName(result.model)) +
+          "</p></header>\n";
   page += sections;
   page += "\n<footer>Written by the fluxtrim library " + std::string(version()) +
           ". The plots draw at most " + std::to_string(detail::kMaxKeptPoints) + " kept and " +
@@ -645,8 +657,9 @@ std::string reportHtml(const SampleSet& samples, const CalibrationOptions& optio
 }
 
 void writeReport(const std::string& path, const SampleSet& samples,
-                 const CalibrationOptions& options, const CalibrationResult& result) {
-  const std::string page = reportHtml(samples, options, result);
+                 const CalibrationOptions& options, const CalibrationResult& result,
+                 const ReportOptions& view) {
+  const std::string page = reportHtml(samples, options, result, view);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) {
     throw IoError("report: cannot open '" + path + "' for writing");

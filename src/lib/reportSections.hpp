@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fluxtrim/calibration.hpp"
+#include "fluxtrim/report.hpp"
 #include "fluxtrim/samples.hpp"
 
 namespace fluxtrim {
@@ -19,7 +20,7 @@ const char* reportStyle();
 // reportHtml's; the hatch patterns are defined in the plots that use them. Throws UsageError as
 // reportHtml does.
 std::string reportSections(const SampleSet& samples, const CalibrationOptions& options,
-                           const CalibrationResult& result);
+                           const CalibrationResult& result, const ReportOptions& view = {});
 
 }  // namespace detail
 }  // namespace fluxtrim

@@ -32,6 +32,14 @@ inline Vec3 difference(const Vec3& a, const Vec3& b) {
   return {{a[0] - b[0], a[1] - b[1], a[2] - b[2]}};
 }
 
+inline Vec3 sum(const Vec3& a, const Vec3& b) {
+  return {{a[0] + b[0], a[1] + b[1], a[2] + b[2]}};
+}
+
+inline Vec3 scaled(const Vec3& v, double k) {
+  return {{v[0] * k, v[1] * k, v[2] * k}};
+}
+
 inline Vec3 cross(const Vec3& a, const Vec3& b) {
   return {{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]}};
 }

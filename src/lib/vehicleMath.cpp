@@ -7,7 +7,6 @@
 
 namespace fluxtrim {
 namespace detail {
-namespace vehicle {
 
 Matrix3 identity3() {
   return {{{{1.0, 0.0, 0.0}}, {{0.0, 1.0, 0.0}}, {{0.0, 0.0, 1.0}}}};
@@ -137,6 +136,5 @@ void checkQuasiStatic(const QuasiStatic& steady, std::size_t samples) {
   }
 }
 
-}  // namespace vehicle
 }  // namespace detail
 }  // namespace fluxtrim

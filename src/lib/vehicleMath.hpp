@@ -1,49 +1,17 @@
-// Small vectors, rotations and linear solves for the vehicle routines (accelerometer, mounting,
-// planar calibration), and the check of the quasi-static samples they share. Column-vector
-// convention: a matrix times a vector is m * v.
+// 3-by-3 matrices, rotations and small linear solves for the vehicle routines (accelerometer,
+// mounting, planar calibration), and the check of the quasi-static samples they share; their
+// vectors are vec3.hpp's. Column-vector convention: a matrix times a vector is m * v.
 #ifndef FLUXTRIM_LIB_VEHICLE_MATH_HPP
 #define FLUXTRIM_LIB_VEHICLE_MATH_HPP
 
-#include <cmath>
-#include <limits>
+#include <cstddef>
 
 #include "fluxtrim/types.hpp"
 #include "fluxtrim/vehicle.hpp"
+#include "vec3.hpp"
 
 namespace fluxtrim {
 namespace detail {
-namespace vehicle {
-
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kDegreesPerRadian = 180.0 / kPi;
-
-inline double dot(const Vec3& a, const Vec3& b) {
-  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-inline double norm(const Vec3& a) {
-  return std::sqrt(dot(a, a));
-}
-inline Vec3 cross(const Vec3& a, const Vec3& b) {
-  return {{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]}};
-}
-inline Vec3 scaled(const Vec3& a, double k) {
-  return {{a[0] * k, a[1] * k, a[2] * k}};
-}
-inline Vec3 plus(const Vec3& a, const Vec3& b) {
-  return {{a[0] + b[0], a[1] + b[1], a[2] + b[2]}};
-}
-inline Vec3 minus(const Vec3& a, const Vec3& b) {
-  return {{a[0] - b[0], a[1] - b[1], a[2] - b[2]}};
-}
-// a / |a|; NaN components for a zero vector.
-inline Vec3 unit(const Vec3& a) {
-  const double length = norm(a);
-  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-  return length > 0.0 ? scaled(a, 1.0 / length) : Vec3{{kNaN, kNaN, kNaN}};
-}
-inline bool finite(const Vec3& a) {
-  return std::isfinite(a[0]) && std::isfinite(a[1]) && std::isfinite(a[2]);
-}
 
 Matrix3 identity3();
 Matrix3 multiply(const Matrix3& a, const Matrix3& b);
@@ -73,7 +41,6 @@ bool choleskySolve(double* a, double* b, int n);
 // samples (the magnetometer samples of the recording).
 void checkQuasiStatic(const QuasiStatic& steady, std::size_t samples);
 
-}  // namespace vehicle
 }  // namespace detail
 }  // namespace fluxtrim
 

@@ -14,6 +14,7 @@
 
 #include "calibration_test_data.h"
 #include "fluxtrim/units.hpp"
+#include "parameter_lines.h"
 #include "test_support.h"
 
 namespace {
@@ -77,16 +78,12 @@ class ExportTest : public test_support::TempDirTest {
 // NAME,VALUE lines, or the tab-separated "vehicle component NAME VALUE type" lines; # comments.
 std::map<std::string, double> parameters(const std::string& text, char separator) {
   std::map<std::string, double> values;
-  for (const std::string& line : splitLines(text)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> cells;
-    std::istringstream cellText(line);
-    for (std::string cell; std::getline(cellText, cell, separator);) cells.push_back(cell);
+  for (const std::vector<std::string>& cells : test_support::parameterLines(text, separator)) {
     const bool tabs = separator == '\t';
-    EXPECT_EQ(cells.size(), tabs ? 5u : 2u) << line;
+    EXPECT_EQ(cells.size(), tabs ? 5u : 2u) << cells.front();
     if (cells.size() != (tabs ? 5u : 2u)) continue;
     if (tabs) {
-      EXPECT_EQ(cells[0] + cells[1] + cells[4], "119") << line;
+      EXPECT_EQ(cells[0] + cells[1] + cells[4], "119") << cells[2];
     }
     values[cells[tabs ? 2 : 0]] = std::strtod(cells[tabs ? 3 : 1].c_str(), nullptr);
   }

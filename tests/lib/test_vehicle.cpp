@@ -12,6 +12,7 @@
 #include "fluxtrim/field.hpp"
 #include "fluxtrim/vehicle.hpp"
 #include "imu_recording.h"
+#include "lib/vehicleChecks.hpp"
 
 namespace {
 
@@ -348,6 +349,56 @@ TEST(Planar, RefusesWhatATurnCannotGive) {
   EXPECT_THROW(calibratePlanar(raw, steady, Reference()), UsageError);
   EXPECT_THROW(calibratePlanar(raw, steady, Reference::fromStrength(0.48)), UsageError);
   EXPECT_THROW(calibratePlanar(raw, QuasiStatic{}, reference), UsageError);
+}
+
+// The checks judge a figure against its limit only where it stands out of its own uncertainty,
+// and tell a mirror from a sign they cannot know. Catches a flipped comparison, a significance
+// test turned the wrong way and a handedness read the wrong way round.
+TEST(VehicleChecks, JudgeAgainstTheirUncertainty) {
+  MountingEstimate m;
+  m.determined = true;
+  m.handedness = Handedness::Right;
+  m.modelInclination_deg = 64.0;
+  const struct {
+    double misalignment, uncertainty;
+    Severity expected;
+  } alignments[] = {{3.0, 2.0, Severity::Ok},
+                    {3.0, 0.5, Severity::Warn},
+                    {12.0, 0.5, Severity::Fail},
+                    {1.5, 0.1, Severity::Ok}};
+  for (const auto& a : alignments) {
+    m.misalignment_deg = a.misalignment;
+    m.uncertainty_deg = a.uncertainty;
+    EXPECT_EQ(detail::alignmentCheck(m).severity, a.expected) << a.misalignment;
+  }
+
+  m.inclinationUncertainty_deg = 0.1;
+  m.residual_deg = 0.2;
+  m.measuredInclination_deg = 71.0;
+  const Check steady = detail::inclinationCheck(m);
+  EXPECT_EQ(steady.severity, Severity::Fail);
+  EXPECT_NE(steady.message.find("wrong place"), std::string::npos) << steady.message;
+  m.residual_deg = 2.5;
+  EXPECT_NE(detail::inclinationCheck(m).message.find("distorts"), std::string::npos);
+  m.measuredInclination_deg = 61.5;
+  EXPECT_EQ(detail::inclinationCheck(m).severity, Severity::Warn);
+  m.inclinationUncertainty_deg = 1.5;
+  EXPECT_EQ(detail::inclinationCheck(m).severity, Severity::Ok);
+  // Of unknown handedness the measured sign may be the mirror's.
+  m.measuredInclination_deg = -64.0;
+  EXPECT_EQ(detail::inclinationCheck(m).severity, Severity::Fail);
+  m.handedness = Handedness::Unknown;
+  EXPECT_EQ(detail::inclinationCheck(m).severity, Severity::Ok);
+
+  AccelerometerFindings findings;
+  findings.mounting = m;
+  findings.mounting.handedness = Handedness::Right;
+  findings.mounting.nearest = orientationIndex("roll 180");
+  EXPECT_EQ(detail::mountingCheck(findings).severity, Severity::Warn);
+  findings.expected = findings.mounting.nearest;
+  EXPECT_EQ(detail::mountingCheck(findings).severity, Severity::Ok);
+  findings.mounting.handedness = Handedness::Mirrored;
+  EXPECT_EQ(detail::mountingCheck(findings).severity, Severity::Fail);
 }
 
 }  // namespace

@@ -75,33 +75,43 @@ void addFirmwareOptions(CLI::App& command, FirmwareArgs& args) {
   command.add_flag("--force", args.force, "Write a failed calibration's C or parameter file");
 }
 
+// The options calibrate and watch share before their own: the reference with a field strength
+// instead, and how to read the samples.
+void addInputOptions(CLI::App& command, CalibrateArgs& calibrate) {
+  addReferenceOptions(command, calibrate.reference, false);
+  command
+      .add_option("--field-strength", calibrate.reference.fieldStrength,
+                  "Field strength instead: 0.48G, 48uT, 48000nT")
+      ->type_name("VALUE");
+  addReadOptions(command, calibrate.read);
+}
+
+// The options calibrate and watch share for what they write.
+void addOutputOptions(CLI::App& command, CalibrateArgs& calibrate) {
+  command.add_option("--format", calibrate.format, "text (default), json, c, ardupilot, px4")
+      ->type_name("FORMAT");
+  command
+      .add_option("--scale", calibrate.scale, "fitted (default), or field: scaled to the reference")
+      ->type_name("SCALE");
+  command.add_option("--output-units", calibrate.outputUnits, "Corrected samples in G, mG, uT, nT")
+      ->type_name("UNIT");
+  addFirmwareOptions(command, calibrate.firmware);
+  command.add_option("-o,--output", calibrate.output, "Write to FILE instead of standard output")
+      ->type_name("FILE");
+}
+
 CLI::App* addCalibrateCommand(CLI::App& app, CalibrateArgs& calibrate) {
   CLI::App* command =
       app.add_subcommand("calibrate", "Calibrate recordings: offset, matrix and a verdict");
   command->add_option("FILE", calibrate.inputs, "Recordings, - for standard input")
       ->required()
       ->type_name("");
-  addReferenceOptions(*command, calibrate.reference, false);
-  command
-      ->add_option("--field-strength", calibrate.reference.fieldStrength,
-                   "Field strength instead: 0.48G, 48uT, 48000nT")
-      ->type_name("VALUE");
-  addReadOptions(*command, calibrate.read);
+  addInputOptions(*command, calibrate);
   command
       ->add_option("--tolerance", calibrate.tolerance,
                    "auto (default), or a fixed window such as 0.2")
       ->type_name("auto|VALUE");
-  command->add_option("--format", calibrate.format, "text (default), json, c, ardupilot, px4")
-      ->type_name("FORMAT");
-  command
-      ->add_option("--scale", calibrate.scale,
-                   "fitted (default), or field: scaled to the reference")
-      ->type_name("SCALE");
-  command->add_option("--output-units", calibrate.outputUnits, "Corrected samples in G, mG, uT, nT")
-      ->type_name("UNIT");
-  addFirmwareOptions(*command, calibrate.firmware);
-  command->add_option("-o,--output", calibrate.output, "Write to FILE instead of standard output")
-      ->type_name("FILE");
+  addOutputOptions(*command, calibrate);
   command->add_option("--jobs", calibrate.jobs, "Recordings calibrated at once (default 1)")
       ->type_name("N");
   command->add_option("--report", calibrate.report, "Write an HTML report to FILE")
@@ -165,8 +175,7 @@ CLI::App* addExportCommand(CLI::App& app, ExportArgs& exported) {
 }
 
 CLI::App* addWatchCommand(CLI::App& app, WatchArgs& watch) {
-  CLI::App* command = app.add_subcommand(
-      "watch", "Calibrate while the device is turned: coverage and verdict as they come");
+  CLI::App* command = app.add_subcommand("watch", "Calibrate live while the device is turned");
   command->add_option("SOURCE", watch.source, "Serial device (/dev/ttyACM0), - for standard input")
       ->required()
       ->type_name("");
@@ -178,25 +187,9 @@ CLI::App* addWatchCommand(CLI::App& app, WatchArgs& watch) {
       ->type_name("RULE");
   command->add_option("--save", watch.save, "Write every sample read, with its time, to FILE")
       ->type_name("FILE");
-  CalibrateArgs& calibrate = watch.calibrate;
-  addReferenceOptions(*command, calibrate.reference, false);
-  command
-      ->add_option("--field-strength", calibrate.reference.fieldStrength,
-                   "Field strength instead: 0.48G, 48uT, 48000nT")
-      ->type_name("VALUE");
-  addReadOptions(*command, calibrate.read);
-  command->add_option("--format", calibrate.format, "text (default), json, c, ardupilot, px4")
-      ->type_name("FORMAT");
-  command
-      ->add_option("--scale", calibrate.scale,
-                   "fitted (default), or field: scaled to the reference")
-      ->type_name("SCALE");
-  command->add_option("--output-units", calibrate.outputUnits, "Corrected samples in G, mG, uT, nT")
-      ->type_name("UNIT");
-  addFirmwareOptions(*command, calibrate.firmware);
-  command->add_option("-o,--output", calibrate.output, "Write to FILE instead of standard output")
-      ->type_name("FILE");
-  command->add_option("--report", calibrate.report, "Write an HTML report to FILE")
+  addInputOptions(*command, watch.calibrate);
+  addOutputOptions(*command, watch.calibrate);
+  command->add_option("--report", watch.calibrate.report, "Write an HTML report to FILE")
       ->type_name("FILE");
   command->footer(
       "Ctrl-C stops and calibrates what was read; a second Ctrl-C quits without\n"

@@ -182,7 +182,6 @@ class LiveSession {
   std::vector<std::size_t> spread_;  // every stride_-th sample
   std::size_t stride_ = 1;
   std::vector<std::size_t> directions_;  // per fine cell, a sample reaching it, or none
-  std::size_t directionsChecked_ = 0;    // samples looked at for directions_
 
   double passSince_s_ = std::numeric_limits<double>::quiet_NaN();
   double nextConfirmation_s_ = -std::numeric_limits<double>::infinity();

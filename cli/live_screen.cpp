@@ -25,6 +25,10 @@ constexpr std::size_t kLabelColumns = 3;
 // The largest gap is boxed on the map from this size on, degrees: a smaller one lies within a
 // cell.
 constexpr double kMarkedGap_deg = 20.0;
+// Bytes without a line end, and lines without a sample, that say the input is not read right:
+// a wrong speed gives noise, wrong columns or a wrong match give no sample.
+constexpr std::uint64_t kBytesWithoutLines = 2000;
+constexpr std::uint64_t kLinesWithoutSamples = 20;
 // Seconds between two screens on a terminal, and between two lines elsewhere.
 constexpr double kScreenInterval_s = 0.125;
 constexpr double kLineInterval_s = 5.0;
@@ -66,8 +70,13 @@ std::string cut(const std::string& text, std::size_t width) {
 
 std::string samplesLine(fluxtrim::LiveSession& session) {
   if (!session.decided()) {
-    return formatText("samples   none yet: %zu lines held until the columns are known",
-                      session.heldLines());
+    const std::size_t held = session.heldLines();
+    const std::uint64_t bytes = session.read().summary.bytes;
+    if (held == 0 && bytes >= kBytesWithoutLines) {
+      return formatText("samples   none: %llu bytes without a line end; is --baud right?",
+                        static_cast<unsigned long long>(bytes));
+    }
+    return formatText("samples   none yet: %zu lines held until the columns are known", held);
   }
   const fluxtrim::ReadSummary& s = session.read().summary;
   std::string other;
@@ -84,6 +93,10 @@ std::string samplesLine(fluxtrim::LiveSession& session) {
     total += count;
   }
   const double rate = session.rate_Hz();
+  if (session.sampleCount() == 0 && total >= kLinesWithoutSamples) {
+    return formatText("samples   none in %llu lines (", static_cast<unsigned long long>(total)) +
+           other + "); check --baud, --columns, --match";
+  }
   return formatText("samples   %zu", session.sampleCount()) +
          (std::isnan(rate) ? std::string() : formatText(" at %.1f Hz", rate)) +
          (total == 0

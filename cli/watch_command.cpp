@@ -119,12 +119,34 @@ bool deviceGone(int error) {
   return error == EIO || error == ENXIO || error == ENODEV;
 }
 
+// The bytes of a serial port after the first line end: a port that was already sending when it
+// was opened starts in the middle of a line, whose end would read as a sample of other values.
+class FirstLineDrop {
+ public:
+  explicit FirstLineDrop(bool device) : dropping_(device) {}
+  // The bytes of buffer [0, size) to read: all of them once a line end has passed.
+  std::size_t skip(const char* buffer, std::size_t size) {
+    if (!dropping_) return 0;
+    for (std::size_t k = 0; k < size; ++k) {
+      if (buffer[k] == '\n' || buffer[k] == '\r') {
+        dropping_ = false;
+        return k + 1;
+      }
+    }
+    return size;
+  }
+
+ private:
+  bool dropping_;
+};
+
 // Reads fd as bytes arrive until the session stops, the input ends or Ctrl-C comes, updating the
 // session, the recording and the screen at least every kPollInterval_ms.
 Ending watchInput(int fd, bool device, fluxtrim::LiveSession& session, LiveScreen& screen,
                   Recorder& recorder) {
   const StandardInputInterrupt interrupt;
   const auto start = std::chrono::steady_clock::now();
+  FirstLineDrop firstLine(device);
   char buffer[4096];
   for (;;) {
     const double now =
@@ -137,7 +159,8 @@ Ending watchInput(int fd, bool device, fluxtrim::LiveSession& session, LiveScree
     if (::poll(&ready, 1, kPollInterval_ms) > 0) {
       const ssize_t got = ::read(fd, buffer, sizeof buffer);
       if (got > 0) {
-        session.push(buffer, static_cast<std::size_t>(got), now);
+        const std::size_t skipped = firstLine.skip(buffer, static_cast<std::size_t>(got));
+        session.push(buffer + skipped, static_cast<std::size_t>(got) - skipped, now);
       } else if (got == 0 || deviceGone(errno)) {
         session.finish(now, device);
         return device ? Ending::DeviceClosed : Ending::Ended;
@@ -158,7 +181,9 @@ std::string endingText(Ending ending, const fluxtrim::LiveSession& session,
                        const WatchSettings& settings) {
   const std::string after = fluxtrim::formatText(" after %.1f s", session.time_s());
   const std::string calibrating =
-      fluxtrim::formatText(": calibrating %zu samples\n", session.sampleCount());
+      session.sampleCount() == 0
+          ? std::string(": nothing to calibrate\n")
+          : fluxtrim::formatText(": calibrating %zu samples\n", session.sampleCount());
   const fluxtrim::StopRule& rule = settings.until;
   switch (ending) {
     case Ending::Interrupted:

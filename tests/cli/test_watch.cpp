@@ -160,17 +160,19 @@ class Watch : public test_support::TempDirTest {
 };
 
 // Through the port: the tumble at 400 samples a second stops by itself once the verdict has held,
-// long before the data run out; banner, status and cut lines do not keep it from passing; the
-// calibration is the recording's, and the port's settings are back. Catches a stop that never
-// comes, garbage lines fitted or failing the verdict, a recording that does not give the same
-// calibration, and a port left raw.
+// long before the data run out; banner, status and cut lines do not keep it from passing, and the
+// end of a line the port was opened in the middle of is no sample; the calibration is the
+// recording's, and the port's settings are back. Catches a stop that never comes, garbage lines
+// fitted or failing the verdict, a recording that does not give the same calibration, and a port
+// left raw.
 TEST_F(Watch, StopsByItselfOnAPortAndRestoresIt) {
   openPort();
   std::vector<std::string> args{port_, "--baud", "57600"};
   for (const std::string& o : outputs()) args.push_back(o);
   const pid_t child = start(args);
   ASSERT_TRUE(portConfigured()) << err();
-  const std::vector<std::string> lines = tumble(4000);
+  std::vector<std::string> lines = tumble(4000);
+  lines.insert(lines.begin(), "6,-0.25,0.125\n");
   const std::size_t written = feed(master_, child, lines, 400.0);
   EXPECT_EQ(finish(child), 0) << err();
   EXPECT_LT(written, lines.size() / 2);
@@ -179,16 +181,18 @@ TEST_F(Watch, StopsByItselfOnAPortAndRestoresIt) {
   const json watched = json::parse(readFile(dir_ / "cal.json"));
   EXPECT_EQ(watched["verdict"], "pass");
   EXPECT_GE(watched["input"]["skipped_line_count"].get<int>(), 2);
+  EXPECT_EQ(readFile(dir_ / "rec.csv").find(",6,-0.25,0.125\n"), std::string::npos);
   termios after{};
   tcgetattr(slave_, &after);
   EXPECT_TRUE(sameSettings(after, before_));
 }
 
 // Ctrl-C once keeps what was read: the recording and the calibration are written and the port
-// restored. Twice quits at once: nothing written, no temporary file, and the port restored all
-// the same. The device going away is said and what came before it calibrated. Catches samples
-// lost on Ctrl-C, a second Ctrl-C that writes, a port left raw by a signal, and a vanished
-// device taken for the end of a file without a word.
+// restored. Twice quits at once: no calibration written, no temporary file. A signal that ends
+// the program while it reads leaves the port restored all the same. The device going away is said
+// and what came before it calibrated. Catches samples lost on Ctrl-C, a second Ctrl-C that
+// writes, a port left raw by a signal, and a vanished device taken for the end of a file without
+// a word.
 TEST_F(Watch, CtrlCAndAVanishedDevice) {
   openPort();
   std::vector<std::string> args{port_, "--until", "never"};
@@ -228,6 +232,15 @@ TEST_F(Watch, CtrlCAndAVanishedDevice) {
   for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
     EXPECT_NE(entry.path().filename().string().rfind(".fluxtrim-", 0), 0u) << entry.path();
   }
+  tcgetattr(slave_, &after);
+  EXPECT_TRUE(sameSettings(after, before_));
+
+  // A signal that ends the program while the port is open.
+  ended_ = -1;
+  child = start(args);
+  ASSERT_TRUE(portConfigured());
+  feed(master_, child, lines, 400.0, 200, [child] { kill(child, SIGTERM); });
+  EXPECT_EQ(finish(child), 128 + SIGTERM);
   tcgetattr(slave_, &after);
   EXPECT_TRUE(sameSettings(after, before_));
 

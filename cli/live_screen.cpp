@@ -68,15 +68,16 @@ std::string cut(const std::string& text, std::size_t width) {
   return out + (text.find('\x1b') != std::string::npos ? "\x1b[0m" : "");
 }
 
-std::string samplesLine(fluxtrim::LiveSession& session) {
+// The samples and the other lines, after the screen's "samples" label.
+std::string samplesText(fluxtrim::LiveSession& session) {
   if (!session.decided()) {
     const std::size_t held = session.heldLines();
     const std::uint64_t bytes = session.read().summary.bytes;
     if (held == 0 && bytes >= kBytesWithoutLines) {
-      return formatText("samples   none: %llu bytes without a line end; is --baud right?",
+      return formatText("none: %llu bytes without a line end; is --baud right?",
                         static_cast<unsigned long long>(bytes));
     }
-    return formatText("samples   none yet: %zu lines held until the columns are known", held);
+    return formatText("none yet: %zu lines held until the columns are known", held);
   }
   const fluxtrim::ReadSummary& s = session.read().summary;
   std::string other;
@@ -94,10 +95,10 @@ std::string samplesLine(fluxtrim::LiveSession& session) {
   }
   const double rate = session.rate_Hz();
   if (session.sampleCount() == 0 && total >= kLinesWithoutSamples) {
-    return formatText("samples   none in %llu lines (", static_cast<unsigned long long>(total)) +
-           other + "); check --baud, --columns, --match";
+    return formatText("none in %llu lines (", static_cast<unsigned long long>(total)) + other +
+           "); check --baud, --columns, --match";
   }
-  return formatText("samples   %zu", session.sampleCount()) +
+  return formatText("%zu", session.sampleCount()) +
          (std::isnan(rate) ? std::string() : formatText(" at %.1f Hz", rate)) +
          (total == 0
               ? std::string()
@@ -218,7 +219,7 @@ std::vector<std::string> liveFrame(fluxtrim::LiveSession& session, const std::st
   std::vector<std::string> lines{
       "fluxtrim watch " + title + formatText(", %.1f s, until ", std::isnan(now) ? 0.0 : now) +
           rule,
-      samplesLine(session), coverageLine(session), fitLine(session, style)};
+      "samples   " + samplesText(session), coverageLine(session), fitLine(session, style)};
   if (rowsPerBand > 0) {
     const fluxtrim::LiveFit& fit = session.fit();
     appendMap(lines, fit.result.coverage,
@@ -233,6 +234,9 @@ std::vector<std::string> liveFrame(fluxtrim::LiveSession& session, const std::st
 }
 
 std::string progressLine(fluxtrim::LiveSession& session) {
+  if (session.sampleCount() == 0) {
+    return formatText("fluxtrim watch: %.0f s, samples ", session.time_s()) + samplesText(session);
+  }
   std::string line =
       formatText("fluxtrim watch: %.0f s, %zu samples", session.time_s(), session.sampleCount());
   const double rate = session.rate_Hz();

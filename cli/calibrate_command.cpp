@@ -128,14 +128,6 @@ OutputScaling outputFor(const CalibrateSettings& settings,
   return output;
 }
 
-// What one input gave: its exit status, the text for the output and the lines for standard
-// error.
-struct InputOutcome {
-  int status = kExitNoRun;
-  std::string output;
-  std::string messages;
-};
-
 // A document as written: indented for one input, one line each for several; the characters
 // that could reorder or split what a viewer shows written as \u escapes, the same JSON values.
 std::string jsonText(const CalibrateSettings& settings, const Json& document) {
@@ -237,16 +229,8 @@ InputOutcome calibrateInput(const CalibrateSettings& settings, const std::string
   try {
     const fluxtrim::CalibrationOptions& options = settings.calibration;
     const fluxtrim::CalibrationResult result = fluxtrim::calibrate(*reading.samples, options);
-    InputOutcome outcome;
-    outcome.messages = interrupted;
-    outcome.status =
-        result.diagnostics.verdict == fluxtrim::Verdict::Fail ? kExitUnusable : kExitUsable;
-    if (firmwareOf(settings.format)) {
-      firmwareOutcome(settings, *reading.samples, result, outcome);
-    } else {
-      outcome.output = formatted(settings, *reading.samples, result, style);
-    }
-    if (settings.reportPath) writeReport(settings, *reading.samples, options, result, outcome);
+    InputOutcome outcome = calibratedOutcome(settings, *reading.samples, options, result, style);
+    outcome.messages = interrupted + outcome.messages;
     return outcome;
   } catch (const fluxtrim::Error& e) {
     return failedInput(settings, source, InputError::Bad, inputName(source) + ": " + e.what());
@@ -335,6 +319,26 @@ int writeOutcomes(const CalibrateSettings& settings, OutcomeOf outcomeOf) {
 }
 
 }  // namespace
+
+InputOutcome calibratedOutcome(const CalibrateSettings& settings,
+                               const fluxtrim::SampleSet& samples,
+                               const fluxtrim::CalibrationOptions& options,
+                               const fluxtrim::CalibrationResult& result, const Style& style) {
+  InputOutcome outcome;
+  outcome.status =
+      result.diagnostics.verdict == fluxtrim::Verdict::Fail ? kExitUnusable : kExitUsable;
+  if (firmwareOf(settings.format)) {
+    firmwareOutcome(settings, samples, result, outcome);
+  } else {
+    outcome.output = formatted(settings, samples, result, style);
+  }
+  if (settings.reportPath) writeReport(settings, samples, options, result, outcome);
+  return outcome;
+}
+
+int writeOutcome(const CalibrateSettings& settings, const InputOutcome& outcome) {
+  return writeOutcomes(settings, [&outcome](std::size_t) { return outcome; });
+}
 
 CalibrateSettings checkCalibrateArgs(const CalibrateArgs& args) {
   CalibrateSettings settings;

@@ -10,9 +10,11 @@
 
 #include "arguments.hpp"
 #include "calibration_json.hpp"
+#include "exit_status.hpp"
 #include "export_formats.hpp"
 #include "fluxtrim/calibration.hpp"
 #include "fluxtrim/samples.hpp"
+#include "terminal.hpp"
 
 namespace fluxtrim_cli {
 
@@ -83,6 +85,27 @@ struct InputReading {
 // not stop the others.
 InputReading readInput(const CalibrateSettings& settings, const std::string& source,
                        bool showProgress);
+
+// What one input gave: its exit status, the text for the output and the lines for standard
+// error.
+struct InputOutcome {
+  int status = kExitNoRun;
+  std::string output;
+  std::string messages;
+};
+
+// The outcome of samples calibrated with options into result: the status by the verdict, the
+// output in the settings' format (a firmware file's warnings or refusal among the messages), and
+// the report written when asked for (its failure a message and status 2).
+InputOutcome calibratedOutcome(const CalibrateSettings& settings,
+                               const fluxtrim::SampleSet& samples,
+                               const fluxtrim::CalibrationOptions& options,
+                               const fluxtrim::CalibrationResult& result, const Style& style);
+
+// Writes one outcome as runCalibrate writes each: its messages on standard error, its output to
+// the settings' output (opened only when there is output); returns its status. Throws IoError
+// when the output cannot be written.
+int writeOutcome(const CalibrateSettings& settings, const InputOutcome& outcome);
 
 // Runs calibrate: checks the options, then calibrates the inputs on up to --jobs threads and
 // writes the results in the order of the inputs, an input that could not be calibrated as one

@@ -20,12 +20,13 @@
 #include "interrupt.hpp"
 #include "input_text.hpp"
 #include "terminal.hpp"
+#include "watch_command.hpp"
 
 namespace fluxtrim_cli {
 
 namespace {
 
-const char* const kCommands[] = {"calibrate", "field", "apply", "export"};
+const char* const kCommands[] = {"calibrate", "field", "apply", "export", "watch"};
 
 const char* const kExitFooter =
     "Exit status: 0 usable (pass, or warn with the warnings shown), 1 unusable\n"
@@ -87,34 +88,44 @@ void addFirmwareOptions(CLI::App& command, FirmwareArgs& args) {
   command.add_flag("--force", args.force, "Write a failed calibration's C or parameter file");
 }
 
+// The options calibrate and watch share before their own: the reference with a field strength
+// instead, and how to read the samples.
+void addInputOptions(CLI::App& command, CalibrateArgs& calibrate) {
+  addReferenceOptions(command, calibrate.reference, false);
+  command
+      .add_option("--field-strength", calibrate.reference.fieldStrength,
+                  "Field strength instead: 0.48G, 48uT, 48000nT")
+      ->type_name("VALUE");
+  addReadOptions(command, calibrate.read);
+  addVehicleOptions(command, calibrate.vehicle);
+}
+
+// The options calibrate and watch share for what they write.
+void addOutputOptions(CLI::App& command, CalibrateArgs& calibrate) {
+  command.add_option("--format", calibrate.format, "text (default), json, c, ardupilot, px4")
+      ->type_name("FORMAT");
+  command
+      .add_option("--scale", calibrate.scale, "fitted (default), or field: scaled to the reference")
+      ->type_name("SCALE");
+  command.add_option("--output-units", calibrate.outputUnits, "Corrected samples in G, mG, uT, nT")
+      ->type_name("UNIT");
+  addFirmwareOptions(command, calibrate.firmware);
+  command.add_option("-o,--output", calibrate.output, "Write to FILE instead of standard output")
+      ->type_name("FILE");
+}
+
 CLI::App* addCalibrateCommand(CLI::App& app, CalibrateArgs& calibrate) {
   CLI::App* command =
       app.add_subcommand("calibrate", "Calibrate recordings: offset, matrix and a verdict");
   command->add_option("FILE", calibrate.inputs, "Recordings, - for standard input")
       ->required()
       ->type_name("");
-  addReferenceOptions(*command, calibrate.reference, false);
-  command
-      ->add_option("--field-strength", calibrate.reference.fieldStrength,
-                   "Field strength instead: 0.48G, 48uT, 48000nT")
-      ->type_name("VALUE");
-  addReadOptions(*command, calibrate.read);
-  addVehicleOptions(*command, calibrate.vehicle);
+  addInputOptions(*command, calibrate);
   command
       ->add_option("--tolerance", calibrate.tolerance,
                    "auto (default), or a fixed window such as 0.2")
       ->type_name("auto|VALUE");
-  command->add_option("--format", calibrate.format, "text (default), json, c, ardupilot, px4")
-      ->type_name("FORMAT");
-  command
-      ->add_option("--scale", calibrate.scale,
-                   "fitted (default), or field: scaled to the reference")
-      ->type_name("SCALE");
-  command->add_option("--output-units", calibrate.outputUnits, "Corrected samples in G, mG, uT, nT")
-      ->type_name("UNIT");
-  addFirmwareOptions(*command, calibrate.firmware);
-  command->add_option("-o,--output", calibrate.output, "Write to FILE instead of standard output")
-      ->type_name("FILE");
+  addOutputOptions(*command, calibrate);
   command->add_option("--jobs", calibrate.jobs, "Recordings calibrated at once (default 1)")
       ->type_name("N");
   command->add_option("--report", calibrate.report, "Write an HTML report to FILE")
@@ -185,6 +196,32 @@ CLI::App* addExportCommand(CLI::App& app, ExportArgs& exported) {
   return command;
 }
 
+CLI::App* addWatchCommand(CLI::App& app, WatchArgs& watch) {
+  CLI::App* command = app.add_subcommand("watch", "Calibrate live while the device is turned");
+  command->add_option("SOURCE", watch.source, "Serial device (/dev/ttyACM0), - for standard input")
+      ->required()
+      ->type_name("");
+  command->add_option("--baud", watch.baud, "Serial speed, bits per second (default 115200)")
+      ->type_name("RATE");
+  command
+      ->add_option("--until", watch.until,
+                   "pass (default), coverage:P (percent), samples:N or never")
+      ->type_name("RULE");
+  command->add_option("--save", watch.save, "Write every sample read, with its time, to FILE")
+      ->type_name("FILE");
+  addInputOptions(*command, watch.calibrate);
+  addOutputOptions(*command, watch.calibrate);
+  command->add_option("--report", watch.calibrate.report, "Write an HTML report to FILE")
+      ->type_name("FILE");
+  command->footer(
+      "Ctrl-C stops and calibrates what was read; a second Ctrl-C quits without\n"
+      "writing. The end of the input (the device unplugged, the pipe closed) stops too.\n\n"
+      "Exit status: 0 usable (pass, or warn with the warnings shown), 1 unusable\n"
+      "(fail), 2 no run (bad arguments, a port that cannot be opened, no samples,\n"
+      "unwritable output).\n");
+  return command;
+}
+
 // The subcommand named by the first argument, or "" when there is none.
 std::string commandOf(int argc, char** argv) {
   if (argc < 2) return "";
@@ -243,6 +280,8 @@ int runCommandLine(int argc, char** argv) {
     CLI::App* applyCommand = addApplyCommand(app, apply);
     ExportArgs exported;
     CLI::App* exportCommand = addExportCommand(app, exported);
+    WatchArgs watch;
+    CLI::App* watchCommand = addWatchCommand(app, watch);
 
     try {
       app.parse(argc, argv);
@@ -251,18 +290,20 @@ int runCommandLine(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
       if (command.empty() && argc >= 2 && argv[1][0] != '-') {
         return usageFailure("", std::string("unknown command '") + argv[1] +
-                                    "': expected calibrate, field, apply or export");
+                                    "': expected calibrate, field, apply, export or watch");
       }
       return usageFailure(command, e.what());
     }
-    for (const CLI::App* sub : {calibrateCommand, fieldCommand, applyCommand, exportCommand}) {
+    for (const CLI::App* sub :
+         {calibrateCommand, fieldCommand, applyCommand, exportCommand, watchCommand}) {
       if (sub->parsed()) requireValues(*sub);
     }
     if (calibrateCommand->parsed()) return runCalibrate(calibrate);
     if (fieldCommand->parsed()) return runField(field);
     if (applyCommand->parsed()) return runApply(apply);
     if (exportCommand->parsed()) return runExport(exported);
-    return usageFailure("", "give a command: calibrate, field, apply or export");
+    if (watchCommand->parsed()) return runWatch(watch);
+    return usageFailure("", "give a command: calibrate, field, apply, export or watch");
   } catch (const fluxtrim::AmbiguousInput& e) {
     // An input that does not say which of its columns or lines to read: the choices, no usage.
     const Question question = ambiguityQuestion(e);

@@ -16,6 +16,8 @@ std::atomic<bool> readingStandardInput{false};
 std::atomic<bool> interruptedFlag{false};
 pthread_t reader;
 struct sigaction previousInterrupt {};
+constexpr int kMostHooks = 4;
+std::atomic<SignalExitHook> hooks[kMostHooks];
 
 extern "C" void onSignal(int signal) {
   if (signal == SIGINT && readingStandardInput.load()) {
@@ -26,6 +28,10 @@ extern "C" void onSignal(int signal) {
     if (!interruptedFlag.exchange(true)) return;  // the first: the read returns, the input ends
   }
   removeUnfinishedOutputs();
+  for (const std::atomic<SignalExitHook>& hook : hooks) {
+    const SignalExitHook call = hook.load();
+    if (call != nullptr) call();
+  }
   struct sigaction fallback {};
   fallback.sa_handler = SIG_DFL;
   sigemptyset(&fallback.sa_mask);
@@ -50,6 +56,23 @@ void handle(int signal, bool restart) {
 
 void installSignalHandlers() {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) handle(signal, true);
+}
+
+void addSignalExitHook(SignalExitHook hook) {
+  for (std::atomic<SignalExitHook>& slot : hooks) {
+    if (slot.load() == hook) return;
+  }
+  for (std::atomic<SignalExitHook>& slot : hooks) {
+    SignalExitHook empty = nullptr;
+    if (slot.compare_exchange_strong(empty, hook)) return;
+  }
+}
+
+void removeSignalExitHook(SignalExitHook hook) {
+  for (std::atomic<SignalExitHook>& slot : hooks) {
+    SignalExitHook present = hook;
+    slot.compare_exchange_strong(present, nullptr);
+  }
 }
 
 StandardInputInterrupt::StandardInputInterrupt() {

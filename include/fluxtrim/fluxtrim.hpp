@@ -7,6 +7,7 @@
 #include "fluxtrim/diagnostics.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/field.hpp"
+#include "fluxtrim/live.hpp"
 #include "fluxtrim/report.hpp"
 #include "fluxtrim/samples.hpp"
 #include "fluxtrim/text.hpp"

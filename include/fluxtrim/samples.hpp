@@ -87,6 +87,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -331,6 +332,63 @@ SampleSet readSamples(const std::string& path, const ReadOptions& options = {});
 /// IoError. The stream's state flags are left as they are.
 SampleSet readSamples(std::istream& in, const ReadOptions& options = {},
                       const std::string& source = "-");
+
+namespace detail {
+class LineReader;
+}
+
+/// Samples read from text that arrives in pieces, as a serial port or a pipe delivers it, by the
+/// rules of readSamples: the bytes pushed, then finish(), give what readSamples gives for the
+/// same bytes, however they were split. Lines are held until the layout is decided from the
+/// first lines: once 256 lines that are neither blank nor comments are complete, once 1 MiB is
+/// held, when decideEarly() finds the columns, or at finish(). From then on each line is read
+/// when its line end arrives. No input or output is made: the caller reads the bytes.
+class SampleStream {
+ public:
+  /// Throws UsageError for options as readSamples does. ReadOptions::progress and
+  /// ReadOptions::interrupted are not used. source names the input in messages and in
+  /// SampleSet::source ("-" is called standard input).
+  explicit SampleStream(const ReadOptions& options = {}, const std::string& source = "-");
+  ~SampleStream();
+  SampleStream(const SampleStream&) = delete;
+  SampleStream& operator=(const SampleStream&) = delete;
+
+  /// Takes the next bytes and returns the number of samples they completed. Throws what
+  /// readSamples throws for the same text (IoError, AmbiguousInput, UsageError) once it is seen:
+  /// the layout's errors when it is decided. After an exception the stream takes nothing more:
+  /// every later call throws Error.
+  std::size_t push(const char* data, std::size_t size);
+  /// Decides the layout now from the complete lines held, when they name or show the
+  /// magnetometer's three columns: for a live input that should not wait for 256 lines.
+  /// Otherwise, or when they leave a choice open, it waits. Returns whether it is decided. Throws
+  /// as push does.
+  bool decideEarly();
+  /// The end of the input: the layout decided from every line held, the last line read even
+  /// without its line end. cutShort, for an input ended early (an interrupt, a device gone):
+  /// the bytes after the last line end are dropped instead, as readSamples drops them for
+  /// ReadOptions::interrupted. Returns the samples it completed; throws as push does. Nothing may
+  /// be pushed after it.
+  std::size_t finish(bool cutShort = false);
+
+  /// Whether the layout is decided: samples(), but for its summary's counts, stays empty until
+  /// then.
+  bool decided() const;
+  /// Lines held for the decision that are neither blank nor comments (and hold the text matched).
+  std::size_t heldLines();
+  /// The samples so far, in the order read, and the summary of the lines read; lines held for
+  /// the decision are not counted yet.
+  const SampleSet& samples() const { return set_; }
+
+ private:
+  void check() const;
+
+  ReadOptions options_;
+  std::string name_;
+  SampleSet set_;
+  std::unique_ptr<detail::LineReader> reader_;
+  bool failed_ = false;
+  bool finished_ = false;
+};
 
 }  // namespace fluxtrim
 

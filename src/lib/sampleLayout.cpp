@@ -483,6 +483,7 @@ class LayoutChooser {
     } else if (!layout_.kinds.empty() && layout_.keptKind < 0) {
       axes.columns = {{0, 1, 2}};
       axes.rule = "none: every kind of line is another sensor's";
+      layout_.readsSamples = false;
     } else if (rawLayout()) {
       axes.columns = {{6, 7, 8}};
       axes.rule = "the Raw: layout's magnetometer, the last three of nine values";
@@ -657,12 +658,13 @@ class LayoutChooser {
            classifyName(textOf((*header)[index])).time;
   }
 
-  Axes chooseColumns() const {
+  Axes chooseColumns() {
     Axes axes;
     axes.header = lastHeader();
     if (numeric_.size() < 3) {
       axes.columns = {{0, 1, 2}};
       axes.rule = "the first lines hold fewer than three numeric columns";
+      layout_.readsSamples = false;
       return axes;
     }
     if (columnsByAxisNames(Sensor::Magnetometer, axes)) {

@@ -89,7 +89,10 @@ struct Layout {
   Delimiter delimiter = Delimiter::Comma;
   std::size_t headerLines = 0;  // the first lines that are neither blank nor comments: headers
   std::array<int, 3> columns{{0, 1, 2}};
-  std::string columnRule;                                 // as ReadSummary::columnRule
+  std::string columnRule;  // as ReadSummary::columnRule
+  // Whether the columns are named, given or shown by the first lines; false when the first lines
+  // hold fewer than three numeric columns or every kind of line is another sensor's.
+  bool readsSamples = true;
   std::vector<std::string> header;                        // as ReadSummary::header
   std::array<int, 3> accelerometerColumns{{-1, -1, -1}};  // all -1 without an accelerometer
   std::string accelerometerColumnRule;

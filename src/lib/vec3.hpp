@@ -5,6 +5,7 @@
 #ifndef FLUXTRIM_LIB_VEC3_HPP
 #define FLUXTRIM_LIB_VEC3_HPP
 
+#include <array>
 #include <cmath>
 #include <string>
 
@@ -23,9 +24,18 @@ inline double dot(const Vec3& a, const Vec3& b) {
 }
 
 // |v|, the core's scaled norm (no overflow or underflow for any finite v); NaN when a component
-// is NaN.
+// is NaN. Both lanes of the core's two-lane norm take v: no branch on the components' order.
 inline double norm(const Vec3& v) {
-  return coder::internal::blas::xnrm2(3, v.data(), 1);
+  using coder::internal::splat;
+  return coder::internal::blas::scaledNorm3Pair(splat(v[0]), splat(v[1]), splat(v[2]))[0];
+}
+
+// {|a|, |b|}, each the double of norm(): two norms for the price of one.
+inline std::array<double, 2> norms(const Vec3& a, const Vec3& b) {
+  using coder::internal::Pair;
+  const Pair n = coder::internal::blas::scaledNorm3Pair(Pair{a[0], b[0]}, Pair{a[1], b[1]},
+                                                        Pair{a[2], b[2]});
+  return {{n[0], n[1]}};
 }
 
 inline Vec3 difference(const Vec3& a, const Vec3& b) {

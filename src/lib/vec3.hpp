@@ -33,8 +33,8 @@ inline double norm(const Vec3& v) {
 // {|a|, |b|}, each the double of norm(): two norms for the price of one.
 inline std::array<double, 2> norms(const Vec3& a, const Vec3& b) {
   using coder::internal::Pair;
-  const Pair n = coder::internal::blas::scaledNorm3Pair(Pair{a[0], b[0]}, Pair{a[1], b[1]},
-                                                        Pair{a[2], b[2]});
+  const Pair n =
+      coder::internal::blas::scaledNorm3Pair(Pair{a[0], b[0]}, Pair{a[1], b[1]}, Pair{a[2], b[2]});
   return {{n[0], n[1]}};
 }
 

@@ -13,8 +13,12 @@ namespace fluxtrim {
 namespace detail {
 
 // The grid of the coverage map, and the finer grid that measures gaps and the motion's shape.
+// A coverage cell, and the one past the last for a sample without a direction, fits in a byte.
+constexpr int kCoverageBands = 8;
+constexpr int kCoverageSectors = 16;
+static_assert(kCoverageBands * kCoverageSectors < 255, "coverage cells are counted in bytes");
 inline SphereGrid coverageGrid() {
-  return SphereGrid(8, 16);
+  return SphereGrid(kCoverageBands, kCoverageSectors);
 }
 inline SphereGrid fineGrid() {
   return SphereGrid(24, 48);

@@ -27,6 +27,9 @@ namespace {
 constexpr double kBoxQuantile = 0.01;
 constexpr double kBoxReach = 4.0;
 
+// Samples taken evenly from all of them to bracket a quantile before it is searched for.
+constexpr std::size_t kSampleSize = 16384;
+
 // Calls visit(i, values[i]) for every sample whose status is Kept, in order.
 template <typename Visit>
 void forKept(const std::vector<Vec3>& values, const std::vector<SampleStatus>& status,
@@ -132,16 +135,45 @@ AcceptanceWindow spikeWindow(const std::vector<Vec3>& values,
   const std::size_t highRank = count - 1 - lowRank;
   const std::vector<double> targets = {static_cast<double>(lowRank + 1),
                                        static_cast<double>(highRank + 1)};
+  const std::vector<double> fractions = {targets[0] / static_cast<double>(count),
+                                         targets[1] / static_cast<double>(count)};
+  std::array<std::vector<WeightedValue>, 3> sample;
+  const std::size_t stride = std::max<std::size_t>(1, count / kSampleSize);
+  std::size_t seen = 0;
+  forKept(values, status, [&](std::size_t, const Vec3& v) {
+    if (seen++ % stride == 0) {
+      for (int k = 0; k < 3; ++k) {
+        sample[static_cast<std::size_t>(k)].push_back({v[k], 1.0});
+      }
+    }
+  });
   std::vector<OrderSearch> axes;
-  for (int k = 0; k < 3; ++k) {
-    axes.emplace_back(targets, false, box.lowest[k], box.highest[k]);
+  for (std::size_t k = 0; k < 3; ++k) {
+    axes.emplace_back(targets, false, box.lowest[k], box.highest[k],
+                      bracketsFromSample(std::move(sample[k]), fractions));
   }
+  // Each pass hands the axes their components a chunk at a time.
+  constexpr std::size_t kChunk = 256;
+  std::array<std::array<double, kChunk>, 3> chunk;
+  std::array<double, kChunk> ones;
+  ones.fill(1.0);
+  std::size_t filled = 0;
+  const auto flush = [&] {
+    for (std::size_t k = 0; k < 3; ++k) {
+      axes[k].add(chunk[k].data(), ones.data(), filled);
+    }
+    filled = 0;
+  };
   while (axes[0].wanted() || axes[1].wanted() || axes[2].wanted()) {
     forKept(values, status, [&](std::size_t, const Vec3& v) {
-      for (int k = 0; k < 3; ++k) {
-        axes[static_cast<std::size_t>(k)].add(v[k], 1.0);
+      for (std::size_t k = 0; k < 3; ++k) {
+        chunk[k][filled] = v[k];
+      }
+      if (++filled == kChunk) {
+        flush();
       }
     });
+    flush();
     for (OrderSearch& axis : axes) {
       axis.endPass();
     }
@@ -513,16 +545,33 @@ MagnitudeBounds outlierBounds(const CorrectedMagnitudes& corrected, double limit
     lowest = std::min(lowest, m);
     highest = std::max(highest, m);
   }
-  // The weighted median of the magnitudes, then of their distances from it.
+  // The weighted median of the magnitudes, then of their distances from it, each bracketed from
+  // a sample of them first.
+  const std::size_t stride = std::max<std::size_t>(1, corrected.magnitude.size() / kSampleSize);
   const auto weightedMedianOf = [&](double low, double high, auto valueOf) {
-    OrderSearch search({0.5}, true, low, high);
+    std::vector<WeightedValue> sample;
+    for (std::size_t k = 0; k < corrected.magnitude.size(); k += stride) {
+      const double value = valueOf(corrected.magnitude[k]);
+      if (!std::isnan(value)) {
+        sample.push_back({value, weights[corrected.cell[k]]});
+      }
+    }
+    OrderSearch search({0.5}, true, low, high, bracketsFromSample(std::move(sample), {0.5}));
+    constexpr std::size_t kChunk = 256;
+    double chunk[kChunk];
+    double chunkWeights[kChunk];
     while (search.wanted()) {
+      std::size_t filled = 0;
       for (std::size_t k = 0; k < corrected.magnitude.size(); ++k) {
-        const double value = valueOf(corrected.magnitude[k]);
-        if (!std::isnan(value)) {
-          search.add(value, weights[corrected.cell[k]]);
+        chunk[filled] = valueOf(corrected.magnitude[k]);
+        chunkWeights[filled] = weights[corrected.cell[k]];
+        filled += std::isnan(chunk[filled]) ? 0 : 1;
+        if (filled == kChunk) {
+          search.add(chunk, chunkWeights, filled);
+          filled = 0;
         }
       }
+      search.add(chunk, chunkWeights, filled);
       search.endPass();
     }
     return search.value(0);

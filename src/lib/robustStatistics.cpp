@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -23,58 +24,103 @@ double weightedMedian(const std::vector<WeightedValue>& items) {
   OrderSearch search({0.5}, true, -infinity, infinity);
   while (search.wanted()) {
     for (const WeightedValue& item : items) {
-      search.add(item.value, item.weight);
+      search.add(&item.value, &item.weight, 1);
     }
     search.endPass();
   }
   return search.value(0);
 }
 
-OrderSearch::OrderSearch(std::vector<double> targets, bool ofTotal, double lowest, double highest)
-    : ofTotal_(ofTotal), pending_(targets.size()) {
+namespace {
+
+// w where take holds, else +0: a selection without a branch, whose sum with another weight is
+// exactly that weight or the sum.
+inline double weightWhere(bool take, double w) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &w, sizeof bits);
+  bits &= 0 - static_cast<std::uint64_t>(take);
+  std::memcpy(&w, &bits, sizeof bits);
+  return w;
+}
+
+}  // namespace
+
+std::vector<Bracket> bracketsFromSample(std::vector<WeightedValue> sample,
+                                        const std::vector<double>& fractions) {
+  constexpr double kStandardErrors = 6.0;
+  std::vector<Bracket> brackets;
+  if (sample.empty()) {
+    return brackets;
+  }
+  std::sort(sample.begin(), sample.end(),
+            [](const WeightedValue& a, const WeightedValue& b) { return a.value < b.value; });
+  double total = 0.0;
+  double squares = 0.0;
+  for (const WeightedValue& item : sample) {
+    total += item.weight;
+    squares += item.weight * item.weight;
+  }
+  const double effective = total * total / squares;
+  // The smallest sample value at which the cumulative weight reaches fraction f of the total.
+  const auto quantile = [&](double f) {
+    double sum = 0.0;
+    for (const WeightedValue& item : sample) {
+      sum += item.weight;
+      if (sum >= f * total) {
+        return item.value;
+      }
+    }
+    return sample.back().value;
+  };
+  const double infinity = std::numeric_limits<double>::infinity();
+  for (double f : fractions) {
+    const double margin = kStandardErrors * std::sqrt(f * (1.0 - f) / effective) + 2.0 / effective;
+    brackets.push_back({f - margin <= 0.0 ? -infinity : quantile(f - margin),
+                        f + margin >= 1.0 ? infinity : quantile(f + margin)});
+  }
+  return brackets;
+}
+
+OrderSearch::OrderSearch(std::vector<double> targets, bool ofTotal, double lowest, double highest,
+                         const std::vector<Bracket>& brackets)
+    : ofTotal_(ofTotal), lowest_(lowest), highest_(highest), pending_(targets.size()) {
   for (double target : targets) {
     targets_.push_back({target, std::numeric_limits<double>::quiet_NaN(), 0});
   }
-  Range all;
-  all.lowest = lowest;
-  all.highest = highest;
-  all.below = 0.0;
-  all.start(false);
-  ranges_.push_back(std::move(all));
+  if (brackets.size() != targets_.size()) {
+    Range all;
+    all.lowest = lowest;
+    all.highest = highest;
+    all.below = 0.0;
+    all.bracket = false;
+    all.start(false);
+    ranges_.push_back(std::move(all));
+    return;
+  }
+  for (std::size_t k = 0; k < targets_.size(); ++k) {
+    Range guess;
+    guess.lowest = std::max(lowest, brackets[k].low);
+    guess.highest = std::min(highest, brackets[k].high);
+    guess.below = 0.0;
+    guess.bracket = true;
+    guess.start(false);
+    targets_[k].range = static_cast<int>(k);
+    ranges_.push_back(std::move(guess));
+  }
 }
 
 // Buckets split [lowest, highest], taken within the finite doubles, evenly; halves are mapped so
-// that no difference overflows. A position that is not a number (a span too small to divide)
-// falls into the first bucket: the pass limit settles such a range.
+// that no difference overflows.
 void OrderSearch::Range::start(bool gatherValues) {
   gather = gatherValues;
+  complete = true;
   const double largest = std::numeric_limits<double>::max();
   const double low = std::max(lowest, -largest) * 0.5;
   const double high = std::min(highest, largest) * 0.5;
   origin = low;
   perBucket = kBuckets / (high - low);
-  weight.assign(kBuckets, 0.0);
-  count.assign(kBuckets, 0);
-  least.assign(kBuckets, std::numeric_limits<double>::infinity());
-  most.assign(kBuckets, -std::numeric_limits<double>::infinity());
+  buckets.assign(kBuckets, Bucket());
   values.clear();
-}
-
-void OrderSearch::Range::add(double value, double w) {
-  // Kept while few (or always, once the range has had its passes), so that a small range is
-  // settled in the pass that meets it.
-  if (gather || values.size() <= kGathered) {
-    values.push_back({value, w});
-  }
-  const double position = (value * 0.5 - origin) * perBucket;
-  const int bucket = !(position >= 1.0)           ? 0
-                     : position >= kBuckets - 1.0 ? kBuckets - 1
-                                                  : static_cast<int>(position);
-  const std::size_t b = static_cast<std::size_t>(bucket);
-  weight[b] += w;
-  ++count[b];
-  least[b] = std::min(least[b], value);
-  most[b] = std::max(most[b], value);
 }
 
 // The target from the range's values, in ascending order after the weight below them.
@@ -99,41 +145,108 @@ void OrderSearch::narrow(Target& target, const Range& range, std::vector<Range>&
   std::size_t chosen = kBuckets;
   std::size_t last = kBuckets;
   for (std::size_t b = 0; b < static_cast<std::size_t>(kBuckets); ++b) {
-    if (range.count[b] == 0) {
+    const Bucket& bucket = range.buckets[b];
+    if (bucket.count == 0) {
       continue;
     }
     last = b;
-    if (sum + range.weight[b] >= target.target) {
+    if (sum + bucket.weight >= target.target) {
       chosen = b;
       break;
     }
-    sum += range.weight[b];
+    sum += bucket.weight;
   }
-  if (chosen == kBuckets || range.least[chosen] == range.most[chosen]) {
+  if (chosen == kBuckets || range.buckets[chosen].least == range.buckets[chosen].most) {
     // Out of reach through rounding: the largest value; or the one value of the bucket.
-    target.value = chosen == kBuckets ? range.most[last] : range.least[chosen];
+    target.value = chosen == kBuckets ? range.buckets[last].most : range.buckets[chosen].least;
     target.range = -1;
     return;
   }
+  const Bucket& bucket = range.buckets[chosen];
   for (std::size_t r = 0; r < next.size(); ++r) {
-    if (next[r].lowest == range.least[chosen] && next[r].highest == range.most[chosen]) {
+    if (next[r].lowest == bucket.least && next[r].highest == bucket.most) {
       target.range = static_cast<int>(r);
       return;
     }
   }
   Range narrowed;
-  narrowed.lowest = range.least[chosen];
-  narrowed.highest = range.most[chosen];
+  narrowed.lowest = bucket.least;
+  narrowed.highest = bucket.most;
   narrowed.below = sum;
-  narrowed.start(passes_ + 1 >= kMostPasses);
+  addRange(target, std::move(narrowed), next);
+}
+
+void OrderSearch::addRange(Target& target, Range range, std::vector<Range>& next) {
+  range.bracket = false;
+  range.start(passes_ + 1 >= kMostPasses);
   target.range = static_cast<int>(next.size());
-  next.push_back(std::move(narrowed));
+  next.push_back(std::move(range));
+}
+
+// When the target lies outside its bracket, the values below or above the bracket become its
+// range, and true is returned.
+bool OrderSearch::leaveBracket(Target& target, const Range& range, std::vector<Range>& next) {
+  const double within = range.within();
+  Range outside;
+  if (!(target.target > range.below)) {
+    outside.lowest = lowest_;
+    outside.highest = std::nextafter(range.lowest, -std::numeric_limits<double>::infinity());
+    outside.below = 0.0;
+  } else if (target.target > range.below + within) {
+    outside.lowest = std::nextafter(range.highest, std::numeric_limits<double>::infinity());
+    outside.highest = highest_;
+    outside.below = range.below + within;
+  } else {
+    return false;
+  }
+  addRange(target, std::move(outside), next);
+  return true;
+}
+
+void OrderSearch::add(const double* values, const double* weights, std::size_t count) {
+  for (Range& range : ranges_) {
+    range.add(values, weights, count);
+  }
+}
+
+// Values in random order would defeat a branch on the side of a bracket they lie on: the weights
+// outside are summed without one.
+void OrderSearch::Range::add(const double* v, const double* w, std::size_t count) {
+  const double low = lowest;
+  const double high = highest;
+  double outsideBelow = 0.0;
+  double outsideAbove = 0.0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const double value = v[k];
+    const bool lower = value < low;
+    const bool higher = value > high;
+    outsideBelow += weightWhere(lower, w[k]);
+    outsideAbove += weightWhere(higher, w[k]);
+    if (!(lower | higher)) {
+      addWithin(value, w[k]);
+    }
+  }
+  if (bracket) {
+    below += outsideBelow;
+    above += outsideAbove;
+  }
+}
+
+double OrderSearch::Range::within() const {
+  double sum = 0.0;
+  for (const Bucket& bucket : buckets) {
+    sum += bucket.weight;
+  }
+  return sum;
 }
 
 void OrderSearch::endPass() {
+  // The first pass has seen every value: in its one range, or below, in or above a bracket.
+  const double total =
+      passes_ == 0 ? ranges_[0].below + ranges_[0].within() + ranges_[0].above : 0.0;
   if (ofTotal_ && passes_ == 0) {
     for (Target& target : targets_) {
-      target.target *= total_;
+      target.target *= total;
     }
   }
   std::vector<Range> next;
@@ -143,9 +256,13 @@ void OrderSearch::endPass() {
       continue;
     }
     Range& range = ranges_[static_cast<std::size_t>(target.range)];
-    if (range.values.empty()) {
+    if (passes_ == 0 && !(total > 0.0)) {
       target.range = -1;  // no value at all
-    } else if (range.gather || range.values.size() <= kGathered) {
+    } else if (range.bracket && leaveBracket(target, range, next)) {
+      // searched outside the bracket from the next pass on
+    } else if (range.values.empty()) {
+      target.range = -1;  // nothing in reach
+    } else if (range.complete) {
       settle(target, range);
     } else {
       narrow(target, range, next);

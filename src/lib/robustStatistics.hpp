@@ -3,8 +3,10 @@
 #ifndef FLUXTRIM_LIB_ROBUST_STATISTICS_HPP
 #define FLUXTRIM_LIB_ROBUST_STATISTICS_HPP
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace fluxtrim {
@@ -28,36 +30,44 @@ struct WeightedValue {
 // allowed.
 double weightedMedian(const std::vector<WeightedValue>& items);
 
+// A range [low, high] of values likely to hold a quantile; -infinity or infinity where open.
+struct Bracket {
+  double low;
+  double high;
+};
+
+// Brackets for quantiles given as fractions of the total weight, from a sample of the values
+// taken evenly from all of them: the sample's quantiles at each fraction less and more a margin
+// of six standard errors of a fraction estimated from that many samples (their effective number,
+// given the weights). Empty without a sample.
+std::vector<Bracket> bracketsFromSample(std::vector<WeightedValue> sample,
+                                        const std::vector<double>& fractions);
+
 // Order statistics of values that are met in passes, each pass the same values with the same
 // weights in the same order, never stored or reordered: for each target the smallest value v at
 // which the weights of the values <= v, summed, reach the target. A pass counts the values of the
 // range that still holds a target into buckets, and the bucket where the target is reached
 // becomes the next range; once a range holds few values they are kept, sorted and summed in
-// ascending order. Two or three passes, whatever the number of values, and memory for a few
-// thousand of them; the sums are those of the ascending order up to rounding, and a target that
-// rounding keeps out of reach gives the largest value.
+// ascending order. With a bracket for each target, the first pass sums the weight below it and
+// keeps or buckets the values within it, and the ranges outside it are searched only when the
+// target is not in it. A few passes, whatever the number of values, and memory for a few thousand
+// of them; the sums are those of the ascending order up to rounding, and a target that rounding
+// keeps out of reach gives the largest value.
 //
 // Usage: while (search.wanted()) { for each value: search.add(value, weight); search.endPass(); }
 class OrderSearch {
  public:
   // Targets as weights summed from the smallest value (a rank r is the target r + 1 with weights
-  // of 1), or with ofTotal as fractions of the total weight, which the first pass sums in the
-  // order the values come. [lowest, highest] must hold every value that is added.
-  OrderSearch(std::vector<double> targets, bool ofTotal, double lowest, double highest);
+  // of 1), or with ofTotal as fractions of the total weight, which the first pass sums. [lowest,
+  // highest] must hold every value that is added. brackets: none, or one per target.
+  OrderSearch(std::vector<double> targets, bool ofTotal, double lowest, double highest,
+              const std::vector<Bracket>& brackets = {});
 
   // Whether another pass is needed.
   bool wanted() const { return pending_ > 0; }
-  // One value of the pass, not NaN, and its weight, > 0.
-  void add(double value, double weight) {
-    if (ofTotal_ && passes_ == 0) {
-      total_ += weight;
-    }
-    for (Range& range : ranges_) {
-      if (value >= range.lowest && value <= range.highest) {
-        range.add(value, weight);
-      }
-    }
-  }
+  // Values of the pass, not NaN, and their weights, > 0, count of each: a pass may come in
+  // pieces of any size.
+  void add(const double* values, const double* weights, std::size_t count);
   void endPass();
   // The value found for target k; NaN when no value was added.
   double value(std::size_t k) const { return targets_[k].value; }
@@ -67,20 +77,45 @@ class OrderSearch {
   static constexpr std::size_t kGathered = 16384;  // values of a range kept rather than bucketed
   static constexpr int kMostPasses = 8;            // after which a range's values are kept
 
-  // A range of values and what the pass found in it: counts and sums by bucket, or the values.
+  struct Bucket {
+    double weight = 0.0;
+    double least = std::numeric_limits<double>::infinity();
+    double most = -std::numeric_limits<double>::infinity();
+    std::size_t count = 0;
+  };
+  // A range of values and what the pass found in it: counts and sums by bucket, and the values
+  // themselves while they are few (complete) or once the range has had its passes (gather).
   struct Range {
-    double lowest;
-    double highest;
-    double below;  // weight of the values below lowest
-    bool gather;
-    double origin;  // bucket of v: (v / 2 - origin) * perBucket, clamped
-    double perBucket;
-    std::vector<double> weight, least, most;
-    std::vector<std::size_t> count;
+    double lowest = 0.0;
+    double highest = 0.0;
+    double below = 0.0;    // weight of the values below lowest
+    double above = 0.0;    // weight of the values above highest, in a bracket
+    bool bracket = false;  // a first pass's guess: below is summed in the pass
+    bool gather = false;
+    bool complete = true;
+    double origin = 0.0;  // bucket of v: (v / 2 - origin) * perBucket, clamped
+    double perBucket = 0.0;
+    std::vector<Bucket> buckets;
     std::vector<WeightedValue> values;
 
     void start(bool gatherValues);
-    void add(double value, double w);
+    void add(const double* v, const double* w, std::size_t count);
+    void addWithin(double value, double w) {
+      if (complete) {
+        values.push_back({value, w});
+        complete = gather || values.size() <= kGathered;
+      }
+      // A position that is not a number (a span too small to divide) falls into the first
+      // bucket: the pass limit settles such a range.
+      const double position = std::min(std::max(0.0, (value * 0.5 - origin) * perBucket),
+                                       static_cast<double>(kBuckets - 1));
+      Bucket& bucket = buckets[static_cast<std::size_t>(position)];
+      bucket.weight += w;
+      ++bucket.count;
+      bucket.least = std::min(bucket.least, value);
+      bucket.most = std::max(bucket.most, value);
+    }
+    double within() const;
   };
   struct Target {
     double target;
@@ -90,11 +125,14 @@ class OrderSearch {
 
   void settle(Target& target, Range& range);
   void narrow(Target& target, const Range& range, std::vector<Range>& next);
+  bool leaveBracket(Target& target, const Range& range, std::vector<Range>& next);
+  void addRange(Target& target, Range range, std::vector<Range>& next);
 
   std::vector<Target> targets_;
   std::vector<Range> ranges_;
   bool ofTotal_;
-  double total_ = 0.0;
+  double lowest_;
+  double highest_;
   int passes_ = 0;
   std::size_t pending_ = 0;
 };

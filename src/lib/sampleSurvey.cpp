@@ -40,13 +40,15 @@ class Surveyor {
     const double magnitude[3] = {first[0], first[1], second[0]};
     const double m = magnitude[chosen_];
     const Vec3& c = corrected[chosen_];
+    // The longitudes of the corrected direction and of the direction from the centre.
+    const coder::internal::Pair angles = longitudes(coder::internal::Pair{c[1], fromCentre[1]},
+                                                    coder::internal::Pair{c[0], fromCentre[0]});
     std::size_t cell = survey_.cellCount.size() - 1;
     if (m > 0.0 && std::isfinite(m)) {
       const double z = c[2] / m;
-      const double angle = longitude(c[1], c[0]);
-      cell =
-          static_cast<std::size_t>(cellOfAngles(z, angle, coverage_.bands(), coverage_.sectors()));
-      survey_.fineOccupied[fineCell(z, angle)] = 1;
+      cell = static_cast<std::size_t>(
+          cellOfAngles(z, angles[0], coverage_.bands(), coverage_.sectors()));
+      survey_.fineOccupied[fineCell(z, angles[0])] = 1;
       for (std::size_t j = 0; j < 3; ++j) {
         if (fitted_[j]) {
           const double d = magnitude[j] - models_[j].radius;
@@ -57,12 +59,12 @@ class Surveyor {
     }
     ++survey_.cellCount[cell];
     mean_.add(m);
-    markFromCentre(fromCentre, second[1]);
+    markFromCentre(fromCentre, second[1], angles[1]);
   }
 
   void moved(const Vec3& v) {
     const Vec3 fromCentre = difference(v, centre_);
-    markFromCentre(fromCentre, norm(fromCentre));
+    markFromCentre(fromCentre, norm(fromCentre), longitude(fromCentre[1], fromCentre[0]));
   }
 
   SampleSurvey finish() {
@@ -74,10 +76,11 @@ class Surveyor {
   std::size_t fineCell(double z, double angle) const {
     return static_cast<std::size_t>(cellOfAngles(z, angle, fine_.bands(), fine_.sectors()));
   }
-  // The fine cell of the direction d from the centre, of norm n (SphereGrid::cellOf).
-  void markFromCentre(const Vec3& d, double n) {
+  // The fine cell of the direction d from the centre, of norm n and longitude angle
+  // (SphereGrid::cellOf).
+  void markFromCentre(const Vec3& d, double n, double angle) {
     if (n > 0.0 && std::isfinite(n)) {
-      survey_.fineFromCentre[fineCell(d[2] / n, longitude(d[1], d[0]))] = 1;
+      survey_.fineFromCentre[fineCell(d[2] / n, angle)] = 1;
     }
   }
 

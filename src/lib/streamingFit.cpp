@@ -6,6 +6,7 @@
 
 #include "coder_array.h"
 #include "coreThreads.h"
+#include "pairMath.h"
 #include "xgeqp3.h"
 #include "xzsvdc.h"
 
@@ -24,6 +25,10 @@ enum Column : int { kX, kY, kZ, kOne, kXX, kYY, kZZ, kXY, kXZ, kYZ, kNormSquared
 constexpr int kAlignedColumns[7] = {kXX, kYY, kZZ, kX, kY, kZ, kOne};
 constexpr int kGeneralColumns[10] = {kXX, kXY, kXZ, kYY, kYZ, kZZ, kX, kY, kZ, kOne};
 
+// Rows folded into R at a time: their design rows (22 KiB) stay in the first-level cache through
+// the eleven sweeps of a fold.
+constexpr std::size_t kFoldRows = 256;
+
 // Coordinates beyond this magnitude (1e50, squares beyond 1e100) go to the core, whose scaled
 // norms survive them; below it no sum of squares of the blocks can overflow.
 constexpr double kLargestCoordinate = 1e50;
@@ -41,6 +46,12 @@ constexpr double kRankMargin = 1e3;
 // smaller gap two decompositions could disagree beyond 1e-9, and with no gap at all the vector is
 // fixed by rounding, not by the samples. (Recordings in nanotesla come to about 1e-5.)
 constexpr double kSingularGap = 1e-6;
+
+// A smallest singular value of the design, its columns scaled to norm 1, below this fraction of
+// the largest is an exact fit: the samples lie on the quadric to rounding, which then decides the
+// fitted vector and the model made from it (another decomposition may find another quadric
+// through the same samples). The scaled value is about the noise over the field, in any unit.
+constexpr double kExactFit = 1e-12;
 
 // Normalised fit errors below this are rounding noise (noise-free samples), and errors closer than
 // this fraction of each other cannot be ordered reliably: the choice between them, and the
@@ -73,18 +84,66 @@ inline void designRow(const Vec3& v, double* row) {
   row[kNormSquared] = (x * x + y * y) + z * z;
 }
 
+// One pass over the m rows of block for column J: the reflection's update of columns J+1 on
+// (subtracting factor[k] times the row's column J; none for J = -1) and the dot products of
+// column J+1 with them, summed over the rows in order into dots. The bounds are constants and
+// the columns go in pairs, each lane rounding as scalar code does, so the loops unroll and the
+// sums stay in registers.
+template <int J>
+void sweepRows(double* block, std::size_t m, const double (&factor)[kColumns],
+               double (&dots)[kColumns]) {
+  using coder::internal::loadPair;
+  using coder::internal::Pair;
+  using coder::internal::storePair;
+  constexpr int kRest = kColumns - J - 1;
+  constexpr int kPairs = kRest / 2;
+  const double* f = factor + J + 1;
+  Pair sums[kPairs > 0 ? kPairs : 1] = {};
+  double last = 0.0;  // the odd column's sum
+  for (std::size_t i = 0; i < m; ++i) {
+    double* row = block + i * kColumns + J + 1;
+    if constexpr (J >= 0) {
+      const double pivot = row[-1];
+      for (int p = 0; p < kPairs; ++p) {
+        storePair(row + 2 * p, loadPair(row + 2 * p) - loadPair(f + 2 * p) * pivot);
+      }
+      if (kRest % 2 != 0) {
+        row[kRest - 1] -= f[kRest - 1] * pivot;
+      }
+    }
+    const double next = row[0];
+    for (int p = 0; p < kPairs; ++p) {
+      sums[p] += next * loadPair(row + 2 * p);
+    }
+    if (kRest % 2 != 0) {
+      last += next * row[kRest - 1];
+    }
+  }
+  for (int p = 0; p < kPairs; ++p) {
+    dots[J + 1 + 2 * p] = sums[p][0];
+    dots[J + 2 + 2 * p] = sums[p][1];
+  }
+  if (kRest % 2 != 0) {
+    dots[J + kRest] = last;
+  }
+}
+
+void sweepRows(int j, double* block, std::size_t m, const double (&factor)[kColumns],
+               double (&dots)[kColumns]) {
+  using Sweep = void (*)(double*, std::size_t, const double(&)[kColumns], double(&)[kColumns]);
+  static constexpr Sweep kSweeps[kColumns] = {
+      sweepRows<-1>, sweepRows<0>, sweepRows<1>, sweepRows<2>, sweepRows<3>, sweepRows<4>,
+      sweepRows<5>,  sweepRows<6>, sweepRows<7>, sweepRows<8>, sweepRows<9>};
+  kSweeps[j + 1](block, m, factor, dots);
+}
+
 // Folds the m rows of block (row-major, kColumns per row; overwritten) into R: the Householder QR
 // of [R; block], one reflection per column, each zeroing the block's column against R's diagonal.
 // A reflection's update of the block and the dot products of the next one share a pass over the
 // rows, so each reflection reads the block once. No entry may exceed 1e100 in magnitude.
 void foldRows(Triangle& t, double* block, std::size_t m) {
   double dots[kColumns] = {};  // sum over the rows of block(i, j) * block(i, k), k >= j
-  for (std::size_t i = 0; i < m; ++i) {
-    const double* row = block + i * kColumns;
-    for (int k = 0; k < kColumns; ++k) {
-      dots[k] += row[0] * row[k];
-    }
-  }
+  sweepRows(-1, block, m, dots, dots);
   for (int j = 0; j < kColumns; ++j) {
     double* rj = t.r[j];
     // H = I - tau [1; u][1; u]' with u = block(:, j) * scale maps (R(j, j), block(:, j)) onto
@@ -107,20 +166,7 @@ void foldRows(Triangle& t, double* block, std::size_t m) {
     if (j + 1 == kColumns) {
       break;
     }
-    for (int k = j + 1; k < kColumns; ++k) {
-      dots[k] = 0.0;
-    }
-    for (std::size_t i = 0; i < m; ++i) {
-      double* row = block + i * kColumns;
-      const double pivot = row[j];
-      for (int k = j + 1; k < kColumns; ++k) {
-        row[k] -= factor[k] * pivot;
-      }
-      const double next = row[j + 1];
-      for (int k = j + 1; k < kColumns; ++k) {
-        dots[k] += next * row[k];
-      }
-    }
+    sweepRows(j, block, m, factor, dots);
   }
 }
 
@@ -171,9 +217,45 @@ void sphereFromTriangle(const Triangle& t, coder::MagcalFit& sphere, double s[4]
   sphere.exactlyReal = true;
 }
 
+// The singular values (descending) and right singular vectors of the P-by-P column-major block,
+// which is overwritten.
+template <int P>
+void decompose(double* block, double s[P], double v[P * P]) {
+  const int extents[2] = {P, P};
+  coder::array<double, 2> a(block, extents);
+  int vSize[2];
+  if (P == 7) {
+    coder::internal::reflapack::xzsvdc(a, s, v, vSize);
+  } else {
+    coder::internal::reflapack::b_xzsvdc(a, s, v, vSize);
+  }
+}
+
+// Whether the samples lie on a quadric to rounding: the smallest singular value of the design
+// (block, R's leading part, column-major) with every column scaled to norm 1, so that no unit of
+// the samples moves it, is below kExactFit of the largest.
+template <int P>
+bool exactFit(const double (&block)[P * P]) {
+  double scaled[P * P];
+  for (int c = 0; c < P; ++c) {
+    double squares = 0.0;
+    for (int r = 0; r < P; ++r) {
+      squares += block[r + P * c] * block[r + P * c];
+    }
+    const double norm = std::sqrt(squares);
+    for (int r = 0; r < P; ++r) {
+      scaled[r + P * c] = block[r + P * c] / norm;
+    }
+  }
+  double s[P];
+  double v[P * P];
+  decompose<P>(scaled, s, v);
+  return !(s[P - 1] > kExactFit * s[0]);
+}
+
 // The right singular vector of the smallest singular value of R's leading P-by-P block, in the
 // core's coefficient order (order[c] is the streamed column of the core's column c); false when
-// that value is not set apart from the next (kSingularGap).
+// that value is not set apart from the next (kSingularGap) or the fit is exact (kExactFit).
 template <int P>
 bool smallestSingularVector(const Triangle& t, const int (&order)[P], double beta[P]) {
   double block[P * P];
@@ -182,18 +264,14 @@ bool smallestSingularVector(const Triangle& t, const int (&order)[P], double bet
       block[r + P * c] = t.r[order[r]][order[c]];
     }
   }
+  if (exactFit<P>(block)) {
+    return false;
+  }
   // R's rows and columns taken in the same order: a symmetric permutation of its Gram matrix,
   // so the singular vectors come out in the core's order. The block need not be triangular.
-  const int extents[2] = {P, P};
-  coder::array<double, 2> a(block, extents);
   double s[P];
   double v[P * P];
-  int vSize[2];
-  if (P == 7) {
-    coder::internal::reflapack::xzsvdc(a, s, v, vSize);
-  } else {
-    coder::internal::reflapack::b_xzsvdc(a, s, v, vSize);
-  }
+  decompose<P>(block, s, v);
   for (int j = 0; j < P; ++j) {
     beta[j] = v[j + P * (P - 1)];
   }
@@ -412,7 +490,9 @@ void StreamedDesign::foldBlock(std::size_t m, Scratch& scratch, Block& block) {
   }
   Triangle t;
   if (block.bounded) {
-    foldRows(t, scratch.design.data(), m);
+    for (std::size_t first = 0; first < m; first += kFoldRows) {
+      foldRows(t, scratch.design.data() + first * kColumns, std::min(kFoldRows, m - first));
+    }
   }
   for (int j = 0; j < kColumns; ++j) {
     for (int k = j; k < kColumns; ++k) {

@@ -9,6 +9,7 @@
 
 #include "coder_array.h"
 #include "magcal.h"
+#include "pairMath.h"
 #include "robustStatistics.hpp"
 #include "sampleScreening.hpp"
 #include "sphereGeometry.hpp"
@@ -509,6 +510,7 @@ FitStage fitSamples(const SampleSet& samples, const CalibrationOptions& options)
 CorrectedMagnitudes correctedMagnitudes(const std::vector<Vec3>& values,
                                         const std::vector<SampleStatus>& status,
                                         const Calibration& calibration) {
+  using coder::internal::Pair;
   const SphereGrid grid = coverageGrid();
   const std::uint8_t none = static_cast<std::uint8_t>(grid.cells());
   CorrectedMagnitudes corrected;
@@ -517,18 +519,37 @@ CorrectedMagnitudes correctedMagnitudes(const std::vector<Vec3>& values,
   corrected.magnitude.reserve(count);
   corrected.cell.reserve(count);
   corrected.cellCount.assign(static_cast<std::size_t>(grid.cells()) + 1, 0);
-  forKept(values, status, [&](std::size_t, const Vec3& v) {
-    const Vec3 c = applyCalibration(calibration, v);
-    const double m = norm(c);
-    std::uint8_t cell = none;
-    if (m > 0.0 && std::isfinite(m)) {
-      cell = static_cast<std::uint8_t>(
-          cellOfAngles(c[2] / m, longitude(c[1], c[0]), grid.bands(), grid.sectors()));
+  // Two samples at a time, through the two-lane norm, longitude and division; the first `take`
+  // lanes are kept.
+  const auto correct = [&](const Vec3& a, const Vec3& b, int take) {
+    const Vec3 ca = applyCalibration(calibration, a);
+    const Vec3 cb = applyCalibration(calibration, b);
+    const std::array<double, 2> m = norms(ca, cb);
+    const Pair angle = longitudes(Pair{ca[1], cb[1]}, Pair{ca[0], cb[0]});
+    const Pair z = Pair{ca[2], cb[2]} / Pair{m[0], m[1]};
+    for (int k = 0; k < take; ++k) {
+      std::uint8_t cell = none;
+      if (m[k] > 0.0 && std::isfinite(m[k])) {
+        cell =
+            static_cast<std::uint8_t>(cellOfAngles(z[k], angle[k], grid.bands(), grid.sectors()));
+      }
+      corrected.magnitude.push_back(m[k]);
+      corrected.cell.push_back(cell);
+      ++corrected.cellCount[cell];
     }
-    corrected.magnitude.push_back(m);
-    corrected.cell.push_back(cell);
-    ++corrected.cellCount[cell];
+  };
+  const Vec3* waiting = nullptr;
+  forKept(values, status, [&](std::size_t, const Vec3& v) {
+    if (waiting != nullptr) {
+      correct(*waiting, v, 2);
+      waiting = nullptr;
+    } else {
+      waiting = &v;
+    }
   });
+  if (waiting != nullptr) {
+    correct(*waiting, *waiting, 1);
+  }
   return corrected;
 }
 

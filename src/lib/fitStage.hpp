@@ -35,6 +35,11 @@ struct FitStage {
   double spread = std::numeric_limits<double>::quiet_NaN();
 };
 
+// The vector whose norm is the window's measure of a raw sample (AcceptanceWindow::measureOf):
+// the sample, its difference from the centre, or the sample corrected; NaN for a measure that is
+// none of the enumerators.
+Vec3 measuredVector(const AcceptanceWindow& window, const Vec3& raw);
+
 // Runs the mode's fit: the windows, the core's fits, and in the automatic mode the refinement.
 // Options must have been checked (calibrate does that).
 FitStage fitSamples(const SampleSet& samples, const CalibrationOptions& options);

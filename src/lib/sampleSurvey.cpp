@@ -40,15 +40,17 @@ class Surveyor {
     const double magnitude[3] = {first[0], first[1], second[0]};
     const double m = magnitude[chosen_];
     const Vec3& c = corrected[chosen_];
-    // The longitudes of the corrected direction and of the direction from the centre.
+    // The longitudes and Z components of the corrected direction and of the direction from the
+    // centre.
     const coder::internal::Pair angles = longitudes(coder::internal::Pair{c[1], fromCentre[1]},
                                                     coder::internal::Pair{c[0], fromCentre[0]});
+    const coder::internal::Pair z =
+        coder::internal::Pair{c[2], fromCentre[2]} / coder::internal::Pair{m, second[1]};
     std::size_t cell = survey_.cellCount.size() - 1;
     if (m > 0.0 && std::isfinite(m)) {
-      const double z = c[2] / m;
       cell = static_cast<std::size_t>(
-          cellOfAngles(z, angles[0], coverage_.bands(), coverage_.sectors()));
-      survey_.fineOccupied[fineCell(z, angles[0])] = 1;
+          cellOfAngles(z[0], angles[0], coverage_.bands(), coverage_.sectors()));
+      survey_.fineOccupied[fineCell(z[0], angles[0])] = 1;
       for (std::size_t j = 0; j < 3; ++j) {
         if (fitted_[j]) {
           const double d = magnitude[j] - models_[j].radius;
@@ -59,12 +61,13 @@ class Surveyor {
     }
     ++survey_.cellCount[cell];
     mean_.add(m);
-    markFromCentre(fromCentre, second[1], angles[1]);
+    markFromCentre(second[1], z[1], angles[1]);
   }
 
   void moved(const Vec3& v) {
-    const Vec3 fromCentre = difference(v, centre_);
-    markFromCentre(fromCentre, norm(fromCentre), longitude(fromCentre[1], fromCentre[0]));
+    const Vec3 d = difference(v, centre_);
+    const double n = norm(d);
+    markFromCentre(n, d[2] / n, longitude(d[1], d[0]));
   }
 
   SampleSurvey finish() {
@@ -76,11 +79,11 @@ class Surveyor {
   std::size_t fineCell(double z, double angle) const {
     return static_cast<std::size_t>(cellOfAngles(z, angle, fine_.bands(), fine_.sectors()));
   }
-  // The fine cell of the direction d from the centre, of norm n and longitude angle
-  // (SphereGrid::cellOf).
-  void markFromCentre(const Vec3& d, double n, double angle) {
+  // The fine cell of a direction from the centre, of norm n, Z component z (over n) and longitude
+  // angle, as SphereGrid::cellOf finds it.
+  void markFromCentre(double n, double z, double angle) {
     if (n > 0.0 && std::isfinite(n)) {
-      survey_.fineFromCentre[fineCell(d[2] / n, angle)] = 1;
+      survey_.fineFromCentre[fineCell(z, angle)] = 1;
     }
   }
 

@@ -29,7 +29,7 @@ constexpr double kBoxQuantile = 0.01;
 constexpr double kBoxReach = 4.0;
 
 // Samples taken evenly from all of them to bracket a quantile before it is searched for.
-constexpr std::size_t kSampleSize = 16384;
+constexpr std::size_t kSampleSize = 32768;
 
 // Calls visit(i, values[i]) for every sample whose status is Kept, in order.
 template <typename Visit>
@@ -140,11 +140,12 @@ AcceptanceWindow spikeWindow(const std::vector<Vec3>& values,
                                          targets[1] / static_cast<double>(count)};
   std::array<std::vector<WeightedValue>, 3> sample;
   const std::size_t stride = std::max<std::size_t>(1, count / kSampleSize);
-  std::size_t seen = 0;
+  std::size_t skip = 0;
   forKept(values, status, [&](std::size_t, const Vec3& v) {
-    if (seen++ % stride == 0) {
-      for (int k = 0; k < 3; ++k) {
-        sample[static_cast<std::size_t>(k)].push_back({v[k], 1.0});
+    if (skip-- == 0) {
+      skip = stride - 1;
+      for (std::size_t k = 0; k < 3; ++k) {
+        sample[k].push_back({v[k], 1.0});
       }
     }
   });

@@ -47,7 +47,7 @@ inline double weightWhere(bool take, double w) {
 
 std::vector<Bracket> bracketsFromSample(std::vector<WeightedValue> sample,
                                         const std::vector<double>& fractions) {
-  constexpr double kStandardErrors = 6.0;
+  constexpr double kStandardErrors = 4.0;
   std::vector<Bracket> brackets;
   if (sample.empty()) {
     return brackets;

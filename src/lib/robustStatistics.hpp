@@ -38,7 +38,7 @@ struct Bracket {
 
 // Brackets for quantiles given as fractions of the total weight, from a sample of the values
 // taken evenly from all of them: the sample's quantiles at each fraction less and more a margin
-// of six standard errors of a fraction estimated from that many samples (their effective number,
+// of four standard errors of a fraction estimated from that many samples (their effective number,
 // given the weights). Empty without a sample.
 std::vector<Bracket> bracketsFromSample(std::vector<WeightedValue> sample,
                                         const std::vector<double>& fractions);
@@ -74,7 +74,7 @@ class OrderSearch {
 
  private:
   static constexpr int kBuckets = 2048;
-  static constexpr std::size_t kGathered = 16384;  // values of a range kept rather than bucketed
+  static constexpr std::size_t kGathered = 32768;  // values of a range kept rather than bucketed
   static constexpr int kMostPasses = 8;            // after which a range's values are kept
 
   struct Bucket {

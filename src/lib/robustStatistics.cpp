@@ -81,8 +81,8 @@ std::vector<Bracket> bracketsFromSample(std::vector<WeightedValue> sample,
   return brackets;
 }
 
-OrderSearch::OrderSearch(std::vector<double> targets, bool ofTotal, double lowest, double highest,
-                         const std::vector<Bracket>& brackets)
+OrderSearch::OrderSearch(const std::vector<double>& targets, bool ofTotal, double lowest,
+                         double highest, const std::vector<Bracket>& brackets)
     : ofTotal_(ofTotal), lowest_(lowest), highest_(highest), pending_(targets.size()) {
   for (double target : targets) {
     targets_.push_back({target, std::numeric_limits<double>::quiet_NaN(), 0});
@@ -256,12 +256,11 @@ void OrderSearch::endPass() {
       continue;
     }
     Range& range = ranges_[static_cast<std::size_t>(target.range)];
-    if (passes_ == 0 && !(total > 0.0)) {
-      target.range = -1;  // no value at all
-    } else if (range.bracket && leaveBracket(target, range, next)) {
+    const bool none = passes_ == 0 && !(total > 0.0);  // no value at all
+    if (!none && range.bracket && leaveBracket(target, range, next)) {
       // searched outside the bracket from the next pass on
-    } else if (range.values.empty()) {
-      target.range = -1;  // nothing in reach
+    } else if (none || range.values.empty()) {
+      target.range = -1;
     } else if (range.complete) {
       settle(target, range);
     } else {

@@ -60,7 +60,7 @@ class OrderSearch {
   // Targets as weights summed from the smallest value (a rank r is the target r + 1 with weights
   // of 1), or with ofTotal as fractions of the total weight, which the first pass sums. [lowest,
   // highest] must hold every value that is added. brackets: none, or one per target.
-  OrderSearch(std::vector<double> targets, bool ofTotal, double lowest, double highest,
+  OrderSearch(const std::vector<double>& targets, bool ofTotal, double lowest, double highest,
               const std::vector<Bracket>& brackets = {});
 
   // Whether another pass is needed.

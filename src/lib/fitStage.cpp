@@ -6,8 +6,10 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "coder_array.h"
+#include "coreThreads.h"
 #include "magcal.h"
 #include "pairMath.h"
 #include "robustStatistics.hpp"
@@ -513,43 +515,60 @@ CorrectedMagnitudes correctedMagnitudes(const std::vector<Vec3>& values,
                                         const Calibration& calibration) {
   using coder::internal::Pair;
   const SphereGrid grid = coverageGrid();
-  const std::uint8_t none = static_cast<std::uint8_t>(grid.cells());
+  const std::size_t cells = static_cast<std::size_t>(grid.cells());
+  // The samples in two halves, on the core's two threads where it has them: each writes the
+  // magnitudes of its own kept samples and counts its cells; the counts are added.
+  const std::size_t middle = values.size() / 2;
+  const std::size_t before = static_cast<std::size_t>(std::count(
+      status.begin(), status.begin() + static_cast<std::ptrdiff_t>(middle), SampleStatus::Kept));
+  const std::size_t count = before + static_cast<std::size_t>(std::count(
+                                         status.begin() + static_cast<std::ptrdiff_t>(middle),
+                                         status.end(), SampleStatus::Kept));
   CorrectedMagnitudes corrected;
-  const std::size_t count =
-      static_cast<std::size_t>(std::count(status.begin(), status.end(), SampleStatus::Kept));
-  corrected.magnitude.reserve(count);
-  corrected.cell.reserve(count);
-  corrected.cellCount.assign(static_cast<std::size_t>(grid.cells()) + 1, 0);
-  // Two samples at a time, through the two-lane norm, longitude and division; the first `take`
-  // lanes are kept.
-  const auto correct = [&](const Vec3& a, const Vec3& b, int take) {
-    const Vec3 ca = applyCalibration(calibration, a);
-    const Vec3 cb = applyCalibration(calibration, b);
-    const std::array<double, 2> m = norms(ca, cb);
-    const Pair angle = longitudes(Pair{ca[1], cb[1]}, Pair{ca[0], cb[0]});
-    const Pair z = Pair{ca[2], cb[2]} / Pair{m[0], m[1]};
-    for (int k = 0; k < take; ++k) {
-      std::uint8_t cell = none;
-      if (m[k] > 0.0 && std::isfinite(m[k])) {
-        cell =
-            static_cast<std::uint8_t>(cellOfAngles(z[k], angle[k], grid.bands(), grid.sectors()));
+  corrected.magnitude.resize(count);
+  corrected.cell.resize(count);
+  std::vector<std::uint32_t> cellCount[2] = {std::vector<std::uint32_t>(cells + 1, 0),
+                                             std::vector<std::uint32_t>(cells + 1, 0)};
+  coder::internal::runTwoParts(coder::internal::splitPays(values.size()), [&](int half) {
+    std::size_t k = half == 0 ? 0 : before;
+    // Two samples at a time, through the two-lane norm, longitude and division; the first
+    // `take` lanes are kept.
+    const auto correct = [&](const Vec3& a, const Vec3& b, int take) {
+      const Vec3 ca = applyCalibration(calibration, a);
+      const Vec3 cb = applyCalibration(calibration, b);
+      const std::array<double, 2> m = norms(ca, cb);
+      const Pair angle = longitudes(Pair{ca[1], cb[1]}, Pair{ca[0], cb[0]});
+      const Pair z = Pair{ca[2], cb[2]} / Pair{m[0], m[1]};
+      for (int lane = 0; lane < take; ++lane, ++k) {
+        std::size_t cell = cells;
+        if (m[lane] > 0.0 && std::isfinite(m[lane])) {
+          cell = static_cast<std::size_t>(
+              cellOfAngles(z[lane], angle[lane], grid.bands(), grid.sectors()));
+        }
+        corrected.magnitude[k] = m[lane];
+        corrected.cell[k] = static_cast<std::uint8_t>(cell);
+        ++cellCount[half][cell];
       }
-      corrected.magnitude.push_back(m[k]);
-      corrected.cell.push_back(cell);
-      ++corrected.cellCount[cell];
+    };
+    const Vec3* waiting = nullptr;
+    for (std::size_t i = half == 0 ? 0 : middle; i < (half == 0 ? middle : values.size()); ++i) {
+      if (status[i] != SampleStatus::Kept) {
+        continue;
+      }
+      if (waiting != nullptr) {
+        correct(*waiting, values[i], 2);
+        waiting = nullptr;
+      } else {
+        waiting = &values[i];
+      }
     }
-  };
-  const Vec3* waiting = nullptr;
-  forKept(values, status, [&](std::size_t, const Vec3& v) {
     if (waiting != nullptr) {
-      correct(*waiting, v, 2);
-      waiting = nullptr;
-    } else {
-      waiting = &v;
+      correct(*waiting, *waiting, 1);
     }
   });
-  if (waiting != nullptr) {
-    correct(*waiting, *waiting, 1);
+  corrected.cellCount = std::move(cellCount[0]);
+  for (std::size_t c = 0; c <= cells; ++c) {
+    corrected.cellCount[c] += cellCount[1][c];
   }
   return corrected;
 }

@@ -167,8 +167,6 @@ constexpr double kAxisRoom = 46.0;   // below the last plot area
 // The range shows the middle 99 % of the drawn samples' values, the reference and the radius.
 constexpr double kTail = 0.005;
 constexpr double kRangePad = 0.06;
-// Samples below which the histograms are counted on one thread.
-constexpr std::size_t kSplitSamples = 65536;
 // Narrower ranges would need tick labels of more digits than they can hold.
 constexpr double kMinimumRelativeWidth = 0.01;
 // The close-up of the corrected magnitudes: padded by a quarter of the kept samples' spread, and
@@ -516,7 +514,7 @@ void countSamples(const SampleSet& samples, const CalibrationResult& result,
   const std::size_t correctedRow = shared - 1;
   const bool closeUp = rows.size() > shared;
   BinCounts counts[2] = {BinCounts(rows.size()), BinCounts(rows.size())};
-  coder::internal::runTwoParts(n >= kSplitSamples, [&](int half) {
+  coder::internal::runTwoParts(coder::internal::splitPays(n), [&](int half) {
     BinCounts& counted = counts[half];
     for (std::size_t i = half == 0 ? 0 : n / 2; i < (half == 0 ? n / 2 : n); ++i) {
       const Vec3& raw = samples.values[i];

@@ -23,8 +23,10 @@ static_assert(kCoverageBands * kCoverageSectors < 255, "coverage cells are count
 inline SphereGrid coverageGrid() {
   return SphereGrid(kCoverageBands, kCoverageSectors);
 }
+constexpr int kFineBands = 24;
+constexpr int kFineSectors = 48;
 inline SphereGrid fineGrid() {
-  return SphereGrid(24, 48);
+  return SphereGrid(kFineBands, kFineSectors);
 }
 
 // atan2(y, x) in radians, in [-pi, pi], from arithmetic and division alone (a reduction to

@@ -103,9 +103,7 @@ void StreamedDesign::buildBlocks(const std::vector<std::size_t>& listed,
                                  const SamplesOf& samplesOf) {
   const std::size_t n = listed.empty() ? blocks_.size() : listed.size();
   const std::size_t middle = (n + 1) / 2;
-  const bool split =
-      n * kFitBlockSamples >= static_cast<std::size_t>(coder::internal::coreSplitThreshold());
-  coder::internal::runTwoParts(split, [&](int half) {
+  coder::internal::runTwoParts(coder::internal::splitPays(n * kFitBlockSamples), [&](int half) {
     Scratch scratch;
     for (std::size_t k = half == 0 ? 0 : middle; k < (half == 0 ? middle : n); ++k) {
       const std::size_t b = listed.empty() ? k : listed[k];

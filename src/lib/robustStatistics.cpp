@@ -123,14 +123,40 @@ void OrderSearch::Range::start(bool gatherValues) {
   values.clear();
 }
 
-// The target from the range's values, in ascending order after the weight below them.
+// The target from the range's values, after the weight below them: halves of the values are
+// selected about their middle rank, the weight of the lower half deciding which half holds the
+// target, until few are left, which are sorted and summed in ascending order. Reorders the
+// values (which two targets may share).
 void OrderSearch::settle(Target& target, Range& range) {
-  std::sort(range.values.begin(), range.values.end(),
-            [](const WeightedValue& a, const WeightedValue& b) { return a.value < b.value; });
-  double sum = range.below;
-  for (const WeightedValue& item : range.values) {
-    sum += item.weight;
-    target.value = item.value;
+  constexpr std::size_t kSorted = 64;
+  const auto byValue = [](const WeightedValue& a, const WeightedValue& b) {
+    return a.value < b.value;
+  };
+  std::vector<WeightedValue>& values = range.values;
+  std::size_t lo = 0;
+  std::size_t hi = values.size();
+  double sum = range.below;  // weight of the values ranked before lo
+  while (hi - lo > kSorted) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    std::nth_element(values.begin() + static_cast<std::ptrdiff_t>(lo),
+                     values.begin() + static_cast<std::ptrdiff_t>(mid),
+                     values.begin() + static_cast<std::ptrdiff_t>(hi), byValue);
+    double left = 0.0;
+    for (std::size_t k = lo; k < mid; ++k) {
+      left += values[k].weight;
+    }
+    if (sum + left >= target.target) {
+      hi = mid;
+    } else {
+      sum += left;
+      lo = mid;
+    }
+  }
+  std::sort(values.begin() + static_cast<std::ptrdiff_t>(lo),
+            values.begin() + static_cast<std::ptrdiff_t>(hi), byValue);
+  for (std::size_t k = lo; k < hi; ++k) {
+    sum += values[k].weight;
+    target.value = values[k].value;
     if (sum >= target.target) {
       break;
     }

@@ -74,8 +74,8 @@ class OrderSearch {
 
  private:
   static constexpr int kBuckets = 2048;
-  static constexpr std::size_t kGathered = 32768;  // values of a range kept rather than bucketed
-  static constexpr int kMostPasses = 8;            // after which a range's values are kept
+  static constexpr std::size_t kGathered = 262144;  // values of a range kept rather than bucketed
+  static constexpr int kMostPasses = 8;             // after which a range's values are kept
 
   struct Bucket {
     double weight = 0.0;

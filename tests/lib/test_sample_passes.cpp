@@ -169,7 +169,7 @@ TEST(SamplePasses, OrderSearchFindsWhatSortingFinds) {
   std::uniform_real_distribution<double> uniform(0.0, 1.0);
   const double infinity = std::numeric_limits<double>::infinity();
   for (int trial = 0; trial < 12; ++trial) {
-    const std::size_t n = trial % 3 == 0 ? 200000 : (trial % 3 == 1 ? 3000 : 7);
+    const std::size_t n = trial % 3 == 0 ? 400000 : (trial % 3 == 1 ? 3000 : 7);
     std::vector<fluxtrim::detail::WeightedValue> items;
     for (std::size_t k = 0; k < n; ++k) {
       double value = std::pow(10.0, 6.0 * uniform(random) - 3.0) * (k % 2 == 0 ? 1.0 : -1.0);

@@ -1,10 +1,11 @@
 // Time of the library's automatic calibration on 10,000 and 1,000,000 samples, split into its
 // two halves: the fit (windows, the core's fits, the refinement) and the diagnostics (coverage,
-// gap, motion, residuals, checks). The fixed-window calibration of fluxtrim.out's core on the
-// same samples is the reference point. Run with --benchmark_enable_random_interleaving=true and
-// repetitions so that the variants alternate.
+// gap, motion, residuals, checks); and of the report drawn from it. The fixed-window calibration
+// of fluxtrim.out's core on the same samples is the reference point. Run with
+// --benchmark_enable_random_interleaving=true and repetitions so that the variants alternate.
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -94,6 +95,20 @@ void BM_DiagnosticsOnly(benchmark::State& state) {
   setRate(state, state.range(0));
 }
 BENCHMARK(BM_DiagnosticsOnly)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// The HTML report of the automatic calibration, which should cost a small part of the calibration
+// itself: the histograms count every sample, on two threads where there are two.
+void BM_Report(benchmark::State& state) {
+  const fluxtrim::SampleSet samples = generateSamples(state.range(0));
+  const fluxtrim::CalibrationOptions options = automaticOptions();
+  const fluxtrim::CalibrationResult result = fluxtrim::calibrate(samples, options);
+  for (auto _ : state) {
+    std::string page = fluxtrim::reportHtml(samples, options, result);
+    benchmark::DoNotOptimize(page.data());
+  }
+  setRate(state, state.range(0));
+}
+BENCHMARK(BM_Report)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 // fluxtrim.out's computation on the same samples: the core's window at 0.2 and one fit.
 void BM_CoreFixedWindow(benchmark::State& state) {

@@ -9,6 +9,7 @@
 #define CORETHREADS_H
 
 #include <condition_variable>
+#include <cstddef>
 #include <mutex>
 
 namespace coder {
@@ -30,6 +31,9 @@ void setCoreThreads(int threads, int minRows);
 // Whether a pass over rows rows is worth splitting.
 inline bool splitPays(int rows) {
   return coreThreadCount() > 1 && rows >= coreSplitThreshold();
+}
+inline bool splitPays(std::size_t rows) {
+  return coreThreadCount() > 1 && rows >= static_cast<std::size_t>(coreSplitThreshold());
 }
 
 // The second thread: one thread, started at the first split pass and kept for the later ones,

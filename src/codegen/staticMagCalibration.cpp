@@ -12,70 +12,15 @@
 #include "rtwtypes.h"
 #include "sampleColumns.h"
 #include "workBuffer.h"
+#include "xnrm2.h"
 
 namespace {
 
-// Euclidean norm of (x0, x1, x2) by the scaled sum of squares, which neither overflows for
-// components near the largest double nor underflows for tiny ones. A NaN component makes the result
-// NaN, an infinite one makes it infinite.
-inline double scaledNorm3(double x0, double x1, double x2) {
-  // 2^-563: the initial scale, below which components are squared relative to it.
-  double scale = 3.3121686421112381e-170;
-  double y;
-  double absxk = std::fabs(x0);
-  if (absxk > scale) {
-    y = 1.0;
-    scale = absxk;
-  } else {
-    const double t = absxk / scale;
-    y = t * t;
-  }
-  const double rest[2] = {x1, x2};
-  for (int k = 0; k < 2; ++k) {
-    absxk = std::fabs(rest[k]);
-    if (absxk > scale) {
-      const double t = scale / absxk;
-      y = (y * t) * t + 1.0;
-      scale = absxk;
-    } else {
-      const double t = absxk / scale;
-      y += t * t;
-    }
-  }
-  return scale * std::sqrt(y);
-}
-
-using coder::internal::absPair;
 using coder::internal::loadPair;
 using coder::internal::Pair;
-using coder::internal::PairMask;
-using coder::internal::select;
 using coder::internal::splat;
-using coder::internal::sqrtPair;
-
-// scaledNorm3 of two vectors at once, lane by lane: each lane takes the branch its own scalar
-// computation takes (the quotient of a branch is formed by one division of the selected operands),
-// so the two norms carry the bits of two scalar calls.
-inline Pair scaledNorm3Pair(Pair x0, Pair x1, Pair x2) {
-  Pair scale = splat(3.3121686421112381e-170);  // 2^-563
-  Pair absxk = absPair(x0);
-  const PairMask first = absxk > scale;
-  if (!(first[0] && first[1])) {
-    // A component at or below 2^-563 (or NaN) in the first place: rare, done one by one.
-    return Pair{scaledNorm3(x0[0], x1[0], x2[0]), scaledNorm3(x0[1], x1[1], x2[1])};
-  }
-  Pair y = splat(1.0);
-  scale = absxk;
-  const Pair rest[2] = {x1, x2};
-  for (int k = 0; k < 2; ++k) {
-    absxk = absPair(rest[k]);
-    const PairMask larger = absxk > scale;
-    const Pair t = select(larger, scale, absxk) / select(larger, absxk, scale);
-    y = select(larger, (y * t) * t + 1.0, y + t * t);
-    scale = select(larger, absxk, scale);
-  }
-  return scale * sqrtPair(y);
-}
+using coder::internal::blas::scaledNorm3;
+using coder::internal::blas::scaledNorm3Pair;
 
 }  // namespace
 

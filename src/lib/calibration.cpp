@@ -174,16 +174,24 @@ std::string referenceText(const Reference& reference) {
 }
 
 double AcceptanceWindow::measureOf(const Vec3& raw) const {
-  switch (measure) {
-    case Measure::RawMagnitude:
-      return detail::norm(raw);
-    case Measure::DistanceFromCentre:
-      return detail::norm(detail::difference(raw, centre));
-    case Measure::CorrectedMagnitude:
-      return detail::norm(applyCalibration(calibration, raw));
-  }
-  return detail::kNaN;
+  return detail::norm(detail::measuredVector(*this, raw));
 }
+
+namespace detail {
+
+Vec3 measuredVector(const AcceptanceWindow& window, const Vec3& raw) {
+  switch (window.measure) {
+    case AcceptanceWindow::Measure::RawMagnitude:
+      return raw;
+    case AcceptanceWindow::Measure::DistanceFromCentre:
+      return difference(raw, window.centre);
+    case AcceptanceWindow::Measure::CorrectedMagnitude:
+      return applyCalibration(window.calibration, raw);
+  }
+  return {{kNaN, kNaN, kNaN}};
+}
+
+}  // namespace detail
 
 const char* modeName(Mode mode) {
   return mode == Mode::FixedWindow ? "fixed-window" : "automatic";

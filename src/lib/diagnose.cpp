@@ -1,7 +1,9 @@
 #include "diagnose.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "constants.hpp"
 #include "fluxtrim/text.hpp"
 #include "sampleScreening.hpp"
+#include "sampleSurvey.hpp"
 #include "sphereGeometry.hpp"
 #include "symmetricEigen.hpp"
 #include "unitJudgement.hpp"
@@ -95,76 +98,6 @@ Check graded(CheckCode code, double value, double warn, double fail, LimitKind k
 }
 
 namespace {
-
-// Residual of a model over the kept rows: root mean square of |corrected| about its mean, where
-// every occupied cell of the coverage map weighs the same (cells: the row's cell, counts: rows
-// per cell, the last entry for rows without a direction, which are left out). The deviations are
-// taken from the model's radius first, so that their squares do not cancel. magnitude(k) is
-// |corrected| of row k.
-template <typename Magnitude>
-double cellResidual(const std::vector<std::size_t>& rows, const CorrectedMagnitudes& cells,
-                    double radius, Magnitude magnitude) {
-  const std::size_t cellCount = cells.cellCount.size() - 1;
-  std::vector<double> sum(cellCount, 0.0);
-  std::vector<double> sumSquares(cellCount, 0.0);
-  for (std::size_t k = 0; k < rows.size(); ++k) {
-    const std::uint32_t cell = cells.cell[k];
-    if (cell >= cellCount) {
-      continue;
-    }
-    const double d = magnitude(k) - radius;
-    sum[cell] += d;
-    sumSquares[cell] += d * d;
-  }
-  double meanDeviation = 0.0;
-  int occupied = 0;
-  for (std::size_t c = 0; c < cellCount; ++c) {
-    if (cells.cellCount[c] > 0) {
-      meanDeviation += sum[c] / cells.cellCount[c];
-      ++occupied;
-    }
-  }
-  if (occupied == 0) {
-    return kNaN;
-  }
-  meanDeviation /= occupied;
-  double meanSquare = 0.0;
-  for (std::size_t c = 0; c < cellCount; ++c) {
-    if (cells.cellCount[c] > 0) {
-      const double n = cells.cellCount[c];
-      meanSquare +=
-          sumSquares[c] / n - 2.0 * meanDeviation * (sum[c] / n) + meanDeviation * meanDeviation;
-    }
-  }
-  return std::sqrt(std::max(0.0, meanSquare / occupied));
-}
-
-// What the kept samples say about directions: their magnitudes and cells on the coverage map and
-// on the fine grid (corrected directions), and the fine cells of their directions from the centre
-// of the sphere fit (which the motion's shape is judged by, so that it does not trust the fit it
-// judges).
-struct DirectionSurvey {
-  CorrectedMagnitudes corrected;             // kept model; fineOccupied holds the fine cells
-  std::vector<std::uint8_t> fineFromCentre;  // occupied fine cells, directions from the centre
-};
-
-// rows: the kept samples; moved: the samples that show how the device was moved (see diagnose).
-DirectionSurvey surveyDirections(const std::vector<Vec3>& values,
-                                 const std::vector<std::size_t>& rows,
-                                 const std::vector<std::size_t>& moved,
-                                 const Calibration& calibration, const Vec3& sphereCentre) {
-  const SphereGrid fine = fineGrid();
-  DirectionSurvey survey;
-  survey.corrected = correctedMagnitudes(values, rows, calibration, coverageGrid(), &fine);
-  survey.fineFromCentre.assign(static_cast<std::size_t>(fine.cells()), 0);
-  for (std::size_t row : moved) {
-    const int cell = fine.cellOf(difference(values[row], sphereCentre));
-    if (cell >= 0) {
-      survey.fineFromCentre[static_cast<std::size_t>(cell)] = 1;
-    }
-  }
-  return survey;
-}
 
 // ---- The checks, one function each, in CheckCode order.
 
@@ -642,29 +575,27 @@ Check residualCheck(const CalibrationResult& r) {
   return check;
 }
 
-// The samples by status, and the rows of the kept ones and of those that show how the device was
-// moved. The motion is judged on every sample that shows how the device was turned: the kept
-// ones, and those that only a window or the refinement left out, but neither invalid nor
-// disturbed ones. A fixed window that keeps a band of directions thus does not read as a device
-// turned about one axis; the coverage, judged on the kept samples, shows the band.
-struct SampleRows {
-  std::vector<std::size_t> kept;
-  std::vector<std::size_t> moved;
-};
-
-SampleRows countStatuses(const std::vector<SampleStatus>& status, Figures& f) {
-  SampleRows rows;
-  rows.kept.reserve(status.size());
-  for (std::size_t i = 0; i < status.size(); ++i) {
-    ++f.byStatus[static_cast<int>(status[i])];
+// Mean |corrected| over the kept samples, summed as BlockMean sums it.
+double meanCorrected(const std::vector<Vec3>& values, const std::vector<SampleStatus>& status,
+                     const Calibration& calibration) {
+  BlockMean mean;
+  for (std::size_t i = 0; i < values.size(); ++i) {
     if (status[i] == SampleStatus::Kept) {
-      rows.kept.push_back(i);
-    }
-    if (status[i] != SampleStatus::Invalid && status[i] != SampleStatus::Disturbed) {
-      rows.moved.push_back(i);
+      mean.add(norm(applyCalibration(calibration, values[i])));
     }
   }
-  return rows;
+  return mean.mean();
+}
+
+// The samples by status.
+void countStatuses(const std::vector<SampleStatus>& status, Figures& f) {
+  std::array<std::size_t, 256> counts{};
+  for (SampleStatus s : status) {
+    ++counts[static_cast<std::uint8_t>(s)];
+  }
+  for (int s = 0; s < kSampleStatusCount; ++s) {
+    f.byStatus[static_cast<std::size_t>(s)] = counts[static_cast<std::size_t>(s)];
+  }
 }
 
 // The reference's strength, and with a model field its horizontal part and inclination.
@@ -689,40 +620,34 @@ void leaveDirectionsUnjudged(CalibrationResult& r) {
   r.motion.arc_deg = kNaN;
 }
 
-// Coverage and the motion's shape from the survey.
-void judgeDirections(const DirectionSurvey& survey, CalibrationResult& r) {
+// Coverage and the motion's shape from the survey. The motion is judged on every sample that
+// shows how the device was turned: the kept ones, and those that only a window or the refinement
+// left out, but neither invalid nor disturbed ones. A fixed window that keeps a band of
+// directions thus does not read as a device turned about one axis; the coverage, judged on the
+// kept samples, shows the band.
+void judgeDirections(const SampleSurvey& survey, CalibrationResult& r) {
   Coverage& coverage = r.coverage;
-  coverage.samplesPerCell.assign(survey.corrected.cellCount.begin(),
-                                 survey.corrected.cellCount.end() - 1);
+  coverage.samplesPerCell.assign(survey.cellCount.begin(), survey.cellCount.end() - 1);
   for (std::uint32_t count : coverage.samplesPerCell) {
     coverage.occupiedCells += count > 0 ? 1 : 0;
   }
   coverage.fraction = static_cast<double>(coverage.occupiedCells) / coverage.grid.cells();
-  const Cap gap = largestEmptyCap(fineGrid(), survey.corrected.fineOccupied);
+  const Cap gap = largestEmptyCap(fineGrid(), survey.fineOccupied);
   coverage.largestGap_deg = gap.angle_deg;
   coverage.largestGapDirection = gap.centre;
   r.motion = analyseMotion(fineGrid(), survey.fineFromCentre, kPlanarityWarn);
 }
 
-// The residual of every fitted model, each coverage cell weighted once; the kept model's
-// magnitudes are those of the survey.
-void modelResiduals(const std::vector<Vec3>& values, const std::vector<std::size_t>& kept,
-                    const CorrectedMagnitudes& corrected, int chosen, double gaussPerUnit,
+// The residual of every fitted model, each coverage cell weighted once.
+void modelResiduals(const SampleSurvey& survey, double gaussPerUnit,
                     std::array<ModelFit, 3>& models) {
   const SampleUnit milligauss{Unit::Milligauss};
-  for (int m = 0; m < 3; ++m) {
+  for (std::size_t m = 0; m < 3; ++m) {
     ModelFit& model = models[m];
     if (model.decision == ModelDecision::NotFitted) {
       continue;
     }
-    if (m == chosen) {
-      model.residual = cellResidual(kept, corrected, model.radius,
-                                    [&](std::size_t k) { return corrected.magnitude[k]; });
-    } else {
-      model.residual = cellResidual(kept, corrected, model.radius, [&](std::size_t k) {
-        return norm(applyCalibration(model.calibration, values[kept[k]]));
-      });
-    }
+    model.residual = cellResidual(survey.residuals[m], survey.cellCount);
     model.residual_mG = milligauss.fromGauss(model.residual * gaussPerUnit);
   }
 }
@@ -765,13 +690,14 @@ struct OutlierCount {
 };
 
 // The kept model must have been fitted.
-OutlierCount countOutliers(const CalibrationResult& r, const CorrectedMagnitudes& corrected,
+OutlierCount countOutliers(const std::vector<Vec3>& values, const CalibrationResult& r,
                            double outlierLimit) {
   const Figures& f = r.figures;
   const std::size_t dropped = f.byStatus[static_cast<int>(SampleStatus::Outlier)];
   if (r.mode != Mode::FixedWindow) {
     return {dropped, f.kept() + dropped};
   }
+  const CorrectedMagnitudes corrected = correctedMagnitudes(values, r.status, r.calibration);
   const MagnitudeBounds bounds = outlierBounds(corrected, outlierLimit);
   std::size_t outliers = 0;
   if (std::isfinite(bounds.lower) && std::isfinite(bounds.upper)) {
@@ -889,14 +815,13 @@ CalibrationResult diagnose(const SampleSet& samples, const CalibrationOptions& o
   r.models = std::move(stage.models);
   r.model = r.models[stage.chosen].kind;
   r.calibration = r.models[stage.chosen].calibration;
-  r.meanCorrectedMagnitude = stage.meanCorrectedMagnitude;
   r.status = std::move(stage.status);
   r.windows = std::move(stage.windows);
 
   Figures& f = r.figures;
   f.samples = values.size();
   f.clipped = stage.clipped;
-  const SampleRows rows = countStatuses(r.status, f);
+  countStatuses(r.status, f);
   f.gaussPerUnit = r.unit.gaussPerUnit();
   referenceFigures(options.reference, f);
   const bool fitted = r.models[stage.chosen].decision != ModelDecision::NotFitted;
@@ -906,16 +831,20 @@ CalibrationResult diagnose(const SampleSet& samples, const CalibrationOptions& o
   // The motion's directions are seen from the centre of a sphere, not from the fit being judged:
   // the sphere through the kept samples, or in the fixed-window mode the one through all valid
   // samples, since the window's band would make a poor centre.
-  DirectionSurvey survey;
   if (turned) {
     const Vec3 centre = r.mode == Mode::FixedWindow && std::isfinite(stage.preliminary.radius)
                             ? stage.preliminary.centre
                             : r.models[0].calibration.offset;
-    survey = surveyDirections(values, rows.kept, rows.moved, r.calibration, centre);
+    const SampleSurvey survey = surveySamples(values, r.status, r.models, stage.chosen, centre);
     judgeDirections(survey, r);
-    modelResiduals(values, rows.kept, survey.corrected, stage.chosen, f.gaussPerUnit, r.models);
+    modelResiduals(survey, f.gaussPerUnit, r.models);
+    r.meanCorrectedMagnitude = survey.meanCorrected;
   } else {
     leaveDirectionsUnjudged(r);
+    // The fixed window's fit stands whatever the motion, with its mean as fluxtrim.out gives it.
+    if (r.mode == Mode::FixedWindow) {
+      r.meanCorrectedMagnitude = meanCorrected(values, r.status, r.calibration);
+    }
   }
   r.motion.spread = stage.spread;
 
@@ -934,7 +863,7 @@ CalibrationResult diagnose(const SampleSet& samples, const CalibrationOptions& o
   }
 
   const OutlierCount outliers =
-      judged.fit ? countOutliers(r, survey.corrected, options.outlierLimit) : OutlierCount{0, 0};
+      judged.fit ? countOutliers(values, r, options.outlierLimit) : OutlierCount{0, 0};
   r.diagnostics.checks = runChecks(samples, options, r, judgement, stage, judged, outliers);
   judgeChecks(r);
   return r;

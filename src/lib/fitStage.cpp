@@ -3,17 +3,19 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "coder_array.h"
-#include "constants.hpp"
+#include "coreThreads.h"
 #include "magcal.h"
+#include "pairMath.h"
 #include "robustStatistics.hpp"
 #include "sampleScreening.hpp"
 #include "sphereGeometry.hpp"
 #include "streamingFit.hpp"
-#include "symmetricEigen.hpp"
-#include "unitJudgement.hpp"
 #include "vec3.hpp"
 
 namespace fluxtrim {
@@ -28,13 +30,32 @@ namespace {
 constexpr double kBoxQuantile = 0.01;
 constexpr double kBoxReach = 4.0;
 
-// Eigenvalues of the sample scatter below this fraction of the largest count as zero in the
-// sphere fit: directions in which the samples do not spread do not determine the centre.
-constexpr double kScatterRankTolerance = 1e-12;
+// Samples taken evenly from all of them to bracket a quantile before it is searched for.
+constexpr std::size_t kSampleSize = 32768;
 
-// A block of the mean, as the calibration core sums it: the first block is the running total,
-// each later block's own sum is added to it.
-constexpr std::size_t kMeanBlock = 1024;
+// Calls visit(i, values[i]) for every sample whose status is Kept, in order.
+template <typename Visit>
+void forKept(const std::vector<Vec3>& values, const std::vector<SampleStatus>& status,
+             const Visit& visit) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (status[i] == SampleStatus::Kept) {
+      visit(i, values[i]);
+    }
+  }
+}
+
+// The rows of the samples whose status is Kept.
+std::vector<std::size_t> keptRows(const std::vector<SampleStatus>& status) {
+  std::vector<std::size_t> rows;
+  rows.reserve(
+      static_cast<std::size_t>(std::count(status.begin(), status.end(), SampleStatus::Kept)));
+  for (std::size_t i = 0; i < status.size(); ++i) {
+    if (status[i] == SampleStatus::Kept) {
+      rows.push_back(i);
+    }
+  }
+  return rows;
+}
 
 // Splits rows into those inside the window (returned) and the others, whose status becomes the
 // window's rejectedAs. A NaN measure is outside.
@@ -54,86 +75,117 @@ std::vector<std::size_t> applyWindow(const std::vector<Vec3>& values,
   return inside;
 }
 
-// Algebraic sphere fit |v - c|^2 = R^2 by linear least squares. With p = v - mean over the rows,
-// the normal equations separate: c - mean = (1/2) pinv(sum p p') sum p |p|^2, and
-// R^2 = |c - mean|^2 + mean |p|^2. The pseudo-inverse leaves the centre in the plane of samples
-// that lie on a circle instead of sending it off along the undetermined axis. Fewer than four
-// rows: no sphere.
-Sphere fitSphere(const std::vector<Vec3>& values, const std::vector<std::size_t>& rows) {
-  Sphere sphere;
-  const std::size_t n = rows.size();
-  if (n < 4) {
-    return sphere;
-  }
-  Vec3 mean{{0.0, 0.0, 0.0}};
-  for (std::size_t row : rows) {
+// The range of each axis over the samples it was told of.
+struct Box {
+  Vec3 lowest{{std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
+               std::numeric_limits<double>::infinity()}};
+  Vec3 highest{{-std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                -std::numeric_limits<double>::infinity()}};
+  void add(const Vec3& v) {
     for (int k = 0; k < 3; ++k) {
-      mean[k] += values[row][k];
+      lowest[k] = std::min(lowest[k], v[k]);
+      highest[k] = std::max(highest[k], v[k]);
     }
   }
-  for (double& m : mean) {
-    m /= static_cast<double>(n);
-  }
-  Matrix3 scatter{};
-  Vec3 third{{0.0, 0.0, 0.0}};
-  double squares = 0.0;
-  for (std::size_t row : rows) {
-    const double p[3] = {values[row][0] - mean[0], values[row][1] - mean[1],
-                         values[row][2] - mean[2]};
-    const double q = (p[0] * p[0] + p[1] * p[1]) + p[2] * p[2];
-    for (int r = 0; r < 3; ++r) {
-      for (int c = r; c < 3; ++c) {
-        scatter[r][c] += p[r] * p[c];
-      }
-      third[r] += p[r] * q;
+};
+
+// Marks the samples that are not finite, or all zero, Invalid, and finds the clipped extremes
+// and the range of the others; returns how many they are.
+std::size_t findValid(const std::vector<Vec3>& values, std::vector<SampleStatus>& status,
+                      std::vector<ClippedExtreme>& clipping, Box& box) {
+  ClippingSearch search;
+  std::size_t valid = 0;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const Vec3& v = values[i];
+    if (!isFinite(v) || isZero(v)) {
+      status[i] = SampleStatus::Invalid;
+      continue;
     }
-    squares += q;
+    ++valid;
+    search.add(v);
+    box.add(v);
   }
-  Vec3 eigenvalues;
-  Matrix3 eigenvectors;
-  symmetricEigen3(scatter, eigenvalues, eigenvectors);
-  Vec3 shift{{0.0, 0.0, 0.0}};
-  for (int j = 0; j < 3; ++j) {
-    if (eigenvalues[j] > kScatterRankTolerance * eigenvalues[2]) {
-      double projection = 0.0;
-      for (int r = 0; r < 3; ++r) {
-        projection += eigenvectors[r][j] * third[r];
-      }
-      const double weight = 0.5 * projection / eigenvalues[j];
-      for (int r = 0; r < 3; ++r) {
-        shift[r] += weight * eigenvectors[r][j];
-      }
-    }
-  }
-  const double radiusSquared = ((shift[0] * shift[0] + shift[1] * shift[1]) + shift[2] * shift[2]) +
-                               squares / static_cast<double>(n);
-  for (int k = 0; k < 3; ++k) {
-    sphere.centre[k] = mean[k] + shift[k];
-  }
-  if (radiusSquared > 0.0 && std::isfinite(radiusSquared)) {
-    sphere.radius = std::sqrt(radiusSquared);
-  }
-  return sphere;
+  clipping = search.extremes();
+  return valid;
 }
 
-// The spike window over the valid rows (see kBoxQuantile).
+// Sets the clipped samples among the kept ones aside (status Clipped); returns how many.
+std::size_t setClippedAside(const std::vector<Vec3>& values, std::vector<SampleStatus>& status,
+                            const std::vector<ClippedExtreme>& clipping) {
+  std::size_t clipped = 0;
+  if (!clipping.empty()) {
+    forKept(values, status, [&](std::size_t i, const Vec3& v) {
+      if (isClipped(v, clipping)) {
+        status[i] = SampleStatus::Clipped;
+        ++clipped;
+      }
+    });
+  }
+  return clipped;
+}
+
+// The spike window over the count kept samples, which lie in box (see kBoxQuantile): each axis's
+// two percentiles found together, in passes over the samples without a copy.
 AcceptanceWindow spikeWindow(const std::vector<Vec3>& values,
-                             const std::vector<std::size_t>& rows) {
+                             const std::vector<SampleStatus>& status, std::size_t count,
+                             const Box& box) {
   AcceptanceWindow window;
   window.measure = AcceptanceWindow::Measure::DistanceFromCentre;
   window.rejectedAs = SampleStatus::Disturbed;
-  std::vector<double> component(rows.size());
-  double halfWidth = 0.0;
   // Ranks symmetric about the middle, so that up to 100 samples the box is their full range.
   const std::size_t lowRank =
-      static_cast<std::size_t>(kBoxQuantile * static_cast<double>(rows.size() - 1));
-  const std::size_t highRank = rows.size() - 1 - lowRank;
-  for (int k = 0; k < 3; ++k) {
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      component[i] = values[rows[i]][k];
+      static_cast<std::size_t>(kBoxQuantile * static_cast<double>(count - 1));
+  const std::size_t highRank = count - 1 - lowRank;
+  const std::vector<double> targets = {static_cast<double>(lowRank + 1),
+                                       static_cast<double>(highRank + 1)};
+  const std::vector<double> fractions = {targets[0] / static_cast<double>(count),
+                                         targets[1] / static_cast<double>(count)};
+  std::array<std::vector<WeightedValue>, 3> sample;
+  const std::size_t stride = std::max<std::size_t>(1, count / kSampleSize);
+  std::size_t skip = 0;
+  forKept(values, status, [&](std::size_t, const Vec3& v) {
+    if (skip-- == 0) {
+      skip = stride - 1;
+      for (std::size_t k = 0; k < 3; ++k) {
+        sample[k].push_back({v[k], 1.0});
+      }
     }
-    const double low = orderStatistic(component, lowRank);
-    const double high = orderStatistic(component, highRank);
+  });
+  std::vector<OrderSearch> axes;
+  for (std::size_t k = 0; k < 3; ++k) {
+    axes.emplace_back(targets, false, box.lowest[k], box.highest[k],
+                      bracketsFromSample(std::move(sample[k]), fractions));
+  }
+  // Each pass hands the axes their components a chunk at a time.
+  constexpr std::size_t kChunk = 256;
+  std::array<std::array<double, kChunk>, 3> chunk;
+  std::array<double, kChunk> ones;
+  ones.fill(1.0);
+  std::size_t filled = 0;
+  const auto flush = [&] {
+    for (std::size_t k = 0; k < 3; ++k) {
+      axes[k].add(chunk[k].data(), ones.data(), filled);
+    }
+    filled = 0;
+  };
+  while (axes[0].wanted() || axes[1].wanted() || axes[2].wanted()) {
+    forKept(values, status, [&](std::size_t, const Vec3& v) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        chunk[k][filled] = v[k];
+      }
+      if (++filled == kChunk) {
+        flush();
+      }
+    });
+    flush();
+    for (OrderSearch& axis : axes) {
+      axis.endPass();
+    }
+  }
+  double halfWidth = 0.0;
+  for (int k = 0; k < 3; ++k) {
+    const double low = axes[static_cast<std::size_t>(k)].value(0);
+    const double high = axes[static_cast<std::size_t>(k)].value(1);
     window.centre[k] = 0.5 * (low + high);
     halfWidth = std::max(halfWidth, 0.5 * (high - low));
   }
@@ -151,6 +203,64 @@ AcceptanceWindow shellWindow(const Sphere& sphere, double width) {
   window.upper = sphere.radius * (1.0 + width);
   window.rejectedAs = SampleStatus::Disturbed;
   return window;
+}
+
+DistanceWindow distanceWindow(const AcceptanceWindow& window) {
+  return DistanceWindow(window.lower, window.upper);
+}
+
+// The automatic mode's first shell: the samples within its width of the preliminary sphere, to
+// which a second sphere is fitted.
+struct FirstShell {
+  double width;
+  SphereSums second;
+};
+
+// What both modes see of the raw samples before any fit, on status (all Kept on entry): invalid
+// samples marked, clipped ones set aside, gross spikes rejected by the spike window (returned,
+// when any sample was left to apply it to), and on the samples kept the spread and the
+// preliminary sphere, into stage. With shell, the last pass also sums the samples of the first
+// shell. Three passes after the spike window's.
+std::optional<AcceptanceWindow> screen(const std::vector<Vec3>& values,
+                                       std::vector<SampleStatus>& status, FitStage& stage,
+                                       FirstShell* shell) {
+  Box box;
+  std::size_t count = findValid(values, status, stage.clipping, box);
+  stage.clipped = setClippedAside(values, status, stage.clipping);
+  count -= stage.clipped;
+  if (count == 0) {
+    return std::nullopt;
+  }
+  const AcceptanceWindow spikes = spikeWindow(values, status, count, box);
+  const DistanceWindow spikeBounds = distanceWindow(spikes);
+  SpreadSums spread;
+  SphereSums sphere;
+  forKept(values, status, [&](std::size_t i, const Vec3& v) {
+    if (!spikeBounds.accepts(difference(v, spikes.centre))) {
+      status[i] = spikes.rejectedAs;
+      return;
+    }
+    spread.addToLargest(v);
+    sphere.addToMean(v);
+  });
+  sphere.endMean();
+  forKept(values, status, [&](std::size_t, const Vec3& v) {
+    spread.addToMean(v);
+    sphere.addToScatter(v);
+  });
+  stage.preliminary = sphere.solve();
+  spread.endMean();
+  const bool shells = shell != nullptr && std::isfinite(stage.preliminary.radius);
+  const AcceptanceWindow first = shellWindow(stage.preliminary, shells ? shell->width : 0.0);
+  const DistanceWindow firstBounds = distanceWindow(first);
+  forKept(values, status, [&](std::size_t, const Vec3& v) {
+    spread.addToDeviations(v);
+    if (shells && firstBounds.accepts(difference(v, first.centre))) {
+      shell->second.addToMean(v);
+    }
+  });
+  stage.spread = spread.ratio();
+  return spikes;
 }
 
 std::string formatError(double error) {
@@ -231,182 +341,124 @@ void settleAdopted(std::array<ModelFit, 3>& models, const std::array<bool, 3>& a
   }
 }
 
-// The core's three candidate fits on the rows, and what became of each under its rule: computed
-// by the core itself, or streamed (streamingMagcalFits) where no digit is a contract.
-void fitCore(const std::vector<Vec3>& values, const std::vector<std::size_t>& rows, bool streamed,
-             std::array<ModelFit, 3>& models, int& chosen) {
-  const std::size_t n = rows.size();
-  coder::MagcalFits fits;
-  if (streamed) {
-    streamingMagcalFits(values, rows, fits);
-  } else {
-    coreMagcalFits(values, rows, fits);
-  }
-  chosen = fits.chosen;
-  copyFits(fits, models);
-  if (n == 0) {
-    for (ModelFit& model : models) {
+// The three candidate fits of count samples into the stage's models, with what became of each
+// under the core's rule.
+void settleFits(const coder::MagcalFits& fits, std::size_t count, FitStage& stage) {
+  stage.chosen = fits.chosen;
+  copyFits(fits, stage.models);
+  if (count == 0) {
+    for (ModelFit& model : stage.models) {
       model.decision = ModelDecision::NotFitted;
       model.reason = "not fitted: no sample was kept";
     }
     return;
   }
-  settleAdopted(models, adoptModels(models), chosen);
+  settleAdopted(stage.models, adoptModels(stage.models), stage.chosen);
 }
 
-// Mean corrected magnitude over the rows, in their order and in blocks, as the calibration core
-// computes it for fluxtrim.out. NaN without rows.
-double meanCorrected(const std::vector<Vec3>& values, const std::vector<std::size_t>& rows,
-                     const Calibration& calibration) {
-  const std::size_t count = rows.size();
-  auto correctedNorm = [&](std::size_t k) {
-    return norm(applyCalibration(calibration, values[rows[k]]));
-  };
-  auto blockSum = [&](std::size_t first, std::size_t length) {
-    double sum = correctedNorm(first);
-    for (std::size_t k = 1; k < length; ++k) {
-      sum += correctedNorm(first + k);
-    }
-    return sum;
-  };
-  double total = 0.0;
-  if (count > 0) {
-    total = blockSum(0, std::min(count, kMeanBlock));
-    for (std::size_t first = kMeanBlock; first < count; first += kMeanBlock) {
-      total += blockSum(first, std::min(count - first, kMeanBlock));
-    }
+// The core's three fits of the kept samples: streamed from the design, or where rounding would
+// decide them computed by the core itself.
+void fitKept(const std::vector<Vec3>& values, const StreamedDesign& design, FitStage& stage) {
+  coder::MagcalFits fits;
+  if (!design.fits(fits)) {
+    coreMagcalFits(values, keptRows(stage.status), fits);
   }
-  return total / static_cast<double>(count);
-}
-
-std::vector<std::size_t> validRows(const std::vector<Vec3>& values) {
-  std::vector<std::size_t> rows;
-  rows.reserve(values.size());
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (isFinite(values[i]) && !isZero(values[i])) {
-      rows.push_back(i);
-    }
-  }
-  return rows;
-}
-
-// Takes the clipped rows out of the valid ones, in place; their status becomes Clipped in status,
-// and the clipped extremes and their count go to stage.
-void setClippedAside(const std::vector<Vec3>& values, std::vector<std::size_t>& valid,
-                     std::vector<SampleStatus>& status, FitStage& stage) {
-  stage.clipping = findClipping(values, valid);
-  if (stage.clipping.empty()) {
-    return;
-  }
-  const auto clipped = [&](std::size_t row) { return isClipped(values[row], stage.clipping); };
-  for (std::size_t row : valid) {
-    if (clipped(row)) {
-      status[row] = SampleStatus::Clipped;
-      ++stage.clipped;
-    }
-  }
-  valid.erase(std::remove_if(valid.begin(), valid.end(), clipped), valid.end());
+  settleFits(fits, design.rows(), stage);
 }
 
 // The models of a recording that is not fitted, each with the reason.
 void leaveUnfitted(const std::vector<Vec3>& values, const char* reason, FitStage& stage) {
-  fitCore(values, {}, true, stage.models, stage.chosen);
+  coder::MagcalFits fits;
+  coreMagcalFits(values, {}, fits);
+  settleFits(fits, 0, stage);
   for (ModelFit& model : stage.models) {
     model.reason = reason;
   }
 }
 
-// The automatic mode's refinement of the fit of the kept rows (not empty): the rows whose
-// corrected magnitude is an outlier become Outlier, and the rest are fitted again.
-void refineOnce(const std::vector<Vec3>& values, double outlierLimit,
-                std::vector<std::size_t>& kept, FitStage& stage) {
-  const Calibration first = stage.models[stage.chosen].calibration;
-  const CorrectedMagnitudes corrected = correctedMagnitudes(values, kept, first, coverageGrid());
-  const MagnitudeBounds bounds = outlierBounds(corrected, outlierLimit);
-  if (!std::isfinite(bounds.lower) || !std::isfinite(bounds.upper)) {
-    return;
-  }
+// The automatic mode's refinement of the fit of the kept samples (some): those whose corrected
+// magnitude is an outlier become Outlier, and when any did the rest are fitted again, the blocks
+// of the design that lost a sample built anew.
+void refineOnce(const std::vector<Vec3>& values, double outlierLimit, StreamedDesign& design,
+                FitStage& stage) {
   AcceptanceWindow window;
   window.measure = AcceptanceWindow::Measure::CorrectedMagnitude;
-  window.calibration = first;
-  window.lower = bounds.lower;
-  window.upper = bounds.upper;
+  window.calibration = stage.models[stage.chosen].calibration;
   window.rejectedAs = SampleStatus::Outlier;
-  std::vector<std::size_t> refined;
-  refined.reserve(kept.size());
-  for (std::size_t k = 0; k < kept.size(); ++k) {
-    if (window.accepts(corrected.magnitude[k])) {
-      refined.push_back(kept[k]);
-    } else {
-      stage.status[kept[k]] = SampleStatus::Outlier;
+  std::vector<std::size_t> dropped;
+  {
+    const CorrectedMagnitudes corrected =
+        correctedMagnitudes(values, stage.status, window.calibration);
+    const MagnitudeBounds bounds = outlierBounds(corrected, outlierLimit);
+    if (!std::isfinite(bounds.lower) || !std::isfinite(bounds.upper)) {
+      return;
     }
+    window.lower = bounds.lower;
+    window.upper = bounds.upper;
+    std::size_t k = 0;
+    forKept(values, stage.status, [&](std::size_t i, const Vec3&) {
+      if (!window.accepts(corrected.magnitude[k++])) {
+        stage.status[i] = SampleStatus::Outlier;
+        dropped.push_back(i);
+      }
+    });
   }
   stage.windows.push_back(window);
-  if (refined.size() != kept.size()) {
-    kept.swap(refined);
-    fitCore(values, kept, true, stage.models, stage.chosen);
+  if (!dropped.empty()) {
+    design.rebuild(values, dropped,
+                   [&](std::size_t i) { return stage.status[i] == SampleStatus::Kept; });
+    fitKept(values, design, stage);
   }
 }
 
+// The automatic mode: invalid and clipped samples aside, the spike window, a device that was not
+// turned left unfitted; the disturbed samples outside the shell about the sphere fitted to the
+// first shell (or about the preliminary sphere), applied in the pass that builds the design; the
+// core's three fits, and one refinement.
 FitStage fitAutomatic(const SampleSet& samples, const CalibrationOptions& options) {
   const std::vector<Vec3>& values = samples.values;
   FitStage stage;
   stage.status.assign(values.size(), SampleStatus::Kept);
-  std::vector<std::size_t> valid = validRows(values);
-  {
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      if (next < valid.size() && valid[next] == i) {
-        ++next;
-      } else {
-        stage.status[i] = SampleStatus::Invalid;
-      }
-    }
+  FirstShell first{options.disturbanceWindow, SphereSums()};
+  if (const std::optional<AcceptanceWindow> spikes = screen(values, stage.status, stage, &first)) {
+    stage.windows.push_back(*spikes);
   }
-
-  // (a) Samples clipped at the sensor's limit are left out before anything is measured on them.
-  setClippedAside(values, valid, stage.status, stage);
-
-  // (b) The offset and radius of a sphere through all valid samples, gross spikes aside; a
-  // device that was not turned gives nothing to fit but noise.
-  std::vector<std::size_t> kept = valid;
-  if (!valid.empty()) {
-    const AcceptanceWindow spikes = spikeWindow(values, valid);
-    kept = applyWindow(values, valid, spikes, stage.status);
-    stage.windows.push_back(spikes);
-  }
-  stage.spread = spreadRatio(values, kept);
   if (stage.spread < kNotTurnedSpread) {
+    stage.preliminary = Sphere();
     leaveUnfitted(values, "not fitted: the device was not turned", stage);
     return stage;
   }
-  stage.preliminary = fitSphere(values, kept);
-
-  // (c) Disturbed samples: too far from that sphere, relative to its radius. The sphere is fitted
-  // once more on the samples inside its shell, so that disturbed samples do not pull the final
-  // shell, which is then applied to the same samples as the first.
-  if (std::isfinite(stage.preliminary.radius)) {
-    const double width = options.disturbanceWindow;
-    std::vector<SampleStatus> scratch = stage.status;
-    const std::vector<std::size_t> inFirstShell =
-        applyWindow(values, kept, shellWindow(stage.preliminary, width), scratch);
-    const Sphere second = fitSphere(values, inFirstShell);
-    const AcceptanceWindow shell =
-        shellWindow(std::isfinite(second.radius) ? second : stage.preliminary, width);
-    kept = applyWindow(values, kept, shell, stage.status);
+  const bool shells = std::isfinite(stage.preliminary.radius);
+  AcceptanceWindow shell;
+  if (shells) {
+    const AcceptanceWindow firstShell = shellWindow(stage.preliminary, first.width);
+    const DistanceWindow firstBounds = distanceWindow(firstShell);
+    first.second.endMean();
+    forKept(values, stage.status, [&](std::size_t, const Vec3& v) {
+      if (firstBounds.accepts(difference(v, firstShell.centre))) {
+        first.second.addToScatter(v);
+      }
+    });
+    const Sphere second = first.second.solve();
+    shell = shellWindow(std::isfinite(second.radius) ? second : stage.preliminary, first.width);
     stage.windows.push_back(shell);
   }
-
-  // (d) The three fits of the core on the kept samples.
-  fitCore(values, kept, true, stage.models, stage.chosen);
-
-  // (e) One refinement: samples whose corrected magnitude is an outlier are dropped and the
-  // rest fitted again.
-  if (!kept.empty()) {
-    refineOnce(values, options.outlierLimit, kept, stage);
+  const DistanceWindow shellBounds = distanceWindow(shell);
+  std::vector<SampleStatus>& status = stage.status;
+  StreamedDesign design(values, [&](std::size_t i) {
+    if (status[i] != SampleStatus::Kept) {
+      return false;
+    }
+    if (shells && !shellBounds.accepts(difference(values[i], shell.centre))) {
+      status[i] = SampleStatus::Disturbed;
+      return false;
+    }
+    return true;
+  });
+  fitKept(values, design, stage);
+  if (design.rows() > 0) {
+    refineOnce(values, options.outlierLimit, design, stage);
   }
-  stage.meanCorrectedMagnitude =
-      meanCorrected(values, kept, stage.models[stage.chosen].calibration);
   return stage;
 }
 
@@ -440,21 +492,14 @@ FitStage fitFixedWindow(const SampleSet& samples, const CalibrationOptions& opti
     }
   }
   stage.windows.push_back(window);
-  fitCore(values, kept, false, stage.models, stage.chosen);
-  stage.meanCorrectedMagnitude =
-      meanCorrected(values, kept, stage.models[stage.chosen].calibration);
+  coder::MagcalFits fits;
+  coreMagcalFits(values, kept, fits);
+  settleFits(fits, kept.size(), stage);
 
   // The samples' scale for the unit check and their spread, as the automatic mode finds them;
   // clipped samples are only counted, since the window's fit is fluxtrim.out's.
-  std::vector<SampleStatus> scratch = stage.status;
-  std::vector<std::size_t> valid = validRows(values);
-  setClippedAside(values, valid, scratch, stage);
-  if (!valid.empty()) {
-    const std::vector<std::size_t> screened =
-        applyWindow(values, valid, spikeWindow(values, valid), scratch);
-    stage.spread = spreadRatio(values, screened);
-    stage.preliminary = fitSphere(values, screened);
-  }
+  std::vector<SampleStatus> scratch(values.size(), SampleStatus::Kept);
+  screen(values, scratch, stage, nullptr);
   return stage;
 }
 
@@ -466,55 +511,116 @@ FitStage fitSamples(const SampleSet& samples, const CalibrationOptions& options)
 }
 
 CorrectedMagnitudes correctedMagnitudes(const std::vector<Vec3>& values,
-                                        const std::vector<std::size_t>& rows,
-                                        const Calibration& calibration, const SphereGrid& grid,
-                                        const SphereGrid* fine) {
+                                        const std::vector<SampleStatus>& status,
+                                        const Calibration& calibration) {
+  using coder::internal::Pair;
+  const SphereGrid grid = coverageGrid();
+  const std::size_t cells = static_cast<std::size_t>(grid.cells());
+  // The samples in two halves, on the core's two threads where it has them: each writes the
+  // magnitudes of its own kept samples and counts its cells; the counts are added.
+  const std::size_t middle = values.size() / 2;
+  const std::size_t before = static_cast<std::size_t>(std::count(
+      status.begin(), status.begin() + static_cast<std::ptrdiff_t>(middle), SampleStatus::Kept));
+  const std::size_t count = before + static_cast<std::size_t>(std::count(
+                                         status.begin() + static_cast<std::ptrdiff_t>(middle),
+                                         status.end(), SampleStatus::Kept));
   CorrectedMagnitudes corrected;
-  const std::uint32_t none = static_cast<std::uint32_t>(grid.cells());
-  corrected.magnitude.resize(rows.size());
-  corrected.cell.resize(rows.size());
-  corrected.cellCount.assign(static_cast<std::size_t>(grid.cells()) + 1, 0);
-  if (fine != nullptr) {
-    corrected.fineOccupied.assign(static_cast<std::size_t>(fine->cells()), 0);
-  }
-  for (std::size_t k = 0; k < rows.size(); ++k) {
-    const Vec3 c = applyCalibration(calibration, values[rows[k]]);
-    const double m = norm(c);
-    corrected.magnitude[k] = m;
-    std::uint32_t cell = none;
-    if (m > 0.0 && std::isfinite(m)) {
-      const double z = c[2] / m;
-      const double angle = longitude(c[1], c[0]);
-      cell = static_cast<std::uint32_t>(cellOfAngles(z, angle, grid.bands(), grid.sectors()));
-      if (fine != nullptr) {
-        corrected.fineOccupied[cellOfAngles(z, angle, fine->bands(), fine->sectors())] = 1;
+  corrected.magnitude.resize(count);
+  corrected.cell.resize(count);
+  std::vector<std::uint32_t> cellCount[2] = {std::vector<std::uint32_t>(cells + 1, 0),
+                                             std::vector<std::uint32_t>(cells + 1, 0)};
+  coder::internal::runTwoParts(coder::internal::splitPays(values.size()), [&](int half) {
+    std::size_t k = half == 0 ? 0 : before;
+    // Two samples at a time, through the two-lane norm, longitude and division; the first
+    // `take` lanes are kept.
+    const auto correct = [&](const Vec3& a, const Vec3& b, int take) {
+      const Vec3 ca = applyCalibration(calibration, a);
+      const Vec3 cb = applyCalibration(calibration, b);
+      const std::array<double, 2> m = norms(ca, cb);
+      const Pair angle = longitudes(Pair{ca[1], cb[1]}, Pair{ca[0], cb[0]});
+      const Pair z = Pair{ca[2], cb[2]} / Pair{m[0], m[1]};
+      for (int lane = 0; lane < take; ++lane, ++k) {
+        std::size_t cell = cells;
+        if (m[lane] > 0.0 && std::isfinite(m[lane])) {
+          cell = static_cast<std::size_t>(
+              cellOfAngles(z[lane], angle[lane], grid.bands(), grid.sectors()));
+        }
+        corrected.magnitude[k] = m[lane];
+        corrected.cell[k] = static_cast<std::uint8_t>(cell);
+        ++cellCount[half][cell];
+      }
+    };
+    const Vec3* waiting = nullptr;
+    for (std::size_t i = half == 0 ? 0 : middle; i < (half == 0 ? middle : values.size()); ++i) {
+      if (status[i] != SampleStatus::Kept) {
+        continue;
+      }
+      if (waiting != nullptr) {
+        correct(*waiting, values[i], 2);
+        waiting = nullptr;
+      } else {
+        waiting = &values[i];
       }
     }
-    corrected.cell[k] = cell;
-    ++corrected.cellCount[cell];
+    if (waiting != nullptr) {
+      correct(*waiting, *waiting, 1);
+    }
+  });
+  corrected.cellCount = std::move(cellCount[0]);
+  for (std::size_t c = 0; c <= cells; ++c) {
+    corrected.cellCount[c] += cellCount[1][c];
   }
   return corrected;
 }
 
 MagnitudeBounds outlierBounds(const CorrectedMagnitudes& corrected, double limit) {
-  // 1 / (the normal distribution's 75th percentile): turns a median absolute deviation into a
-  // standard deviation for normally distributed values.
-  const double kMadToSigma = 1.4826;
   const double kFloor = 0.01;  // never narrower than 1 % of the typical magnitude
-  const std::size_t n = corrected.magnitude.size();
-  std::vector<WeightedValue> items(n);
-  for (std::size_t k = 0; k < n; ++k) {
-    items[k] = {corrected.magnitude[k], 1.0 / corrected.cellCount[corrected.cell[k]]};
+  std::vector<double> weights(corrected.cellCount.size());
+  for (std::size_t c = 0; c < weights.size(); ++c) {
+    weights[c] = 1.0 / corrected.cellCount[c];
   }
   // A NaN magnitude cannot be ordered: it takes no part and falls outside any bounds.
-  items.erase(std::remove_if(items.begin(), items.end(),
-                             [](const WeightedValue& item) { return std::isnan(item.value); }),
-              items.end());
-  const double median = weightedMedian(items);
-  for (WeightedValue& item : items) {
-    item.value = std::fabs(item.value - median);
+  double lowest = std::numeric_limits<double>::infinity();
+  double highest = -std::numeric_limits<double>::infinity();
+  for (double m : corrected.magnitude) {
+    lowest = std::min(lowest, m);
+    highest = std::max(highest, m);
   }
-  const double deviation = weightedMedian(items);
+  // The weighted median of the magnitudes, then of their distances from it, each bracketed from
+  // a sample of them first.
+  const std::size_t stride = std::max<std::size_t>(1, corrected.magnitude.size() / kSampleSize);
+  const auto weightedMedianOf = [&](double low, double high, auto valueOf) {
+    std::vector<WeightedValue> sample;
+    for (std::size_t k = 0; k < corrected.magnitude.size(); k += stride) {
+      const double value = valueOf(corrected.magnitude[k]);
+      if (!std::isnan(value)) {
+        sample.push_back({value, weights[corrected.cell[k]]});
+      }
+    }
+    OrderSearch search({0.5}, true, low, high, bracketsFromSample(std::move(sample), {0.5}));
+    constexpr std::size_t kChunk = 256;
+    double chunk[kChunk];
+    double chunkWeights[kChunk];
+    while (search.wanted()) {
+      std::size_t filled = 0;
+      for (std::size_t k = 0; k < corrected.magnitude.size(); ++k) {
+        chunk[filled] = valueOf(corrected.magnitude[k]);
+        chunkWeights[filled] = weights[corrected.cell[k]];
+        filled += std::isnan(chunk[filled]) ? 0 : 1;
+        if (filled == kChunk) {
+          search.add(chunk, chunkWeights, filled);
+          filled = 0;
+        }
+      }
+      search.add(chunk, chunkWeights, filled);
+      search.endPass();
+    }
+    return search.value(0);
+  };
+  const double median = weightedMedianOf(lowest, highest, [](double m) { return m; });
+  const double deviation =
+      weightedMedianOf(0.0, std::max(std::fabs(lowest - median), std::fabs(highest - median)),
+                       [&](double m) { return std::fabs(m - median); });
   const double halfWidth = std::max(limit * kMadToSigma * deviation, kFloor * median);
   return {median - halfWidth, median + halfWidth};
 }

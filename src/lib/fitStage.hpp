@@ -12,22 +12,16 @@
 
 #include "fluxtrim/calibration.hpp"
 #include "sampleScreening.hpp"
+#include "sphereFit.hpp"
 
 namespace fluxtrim {
 namespace detail {
-
-// A sphere in the samples' unit; radius NaN when it could not be fitted.
-struct Sphere {
-  Vec3 centre{{0.0, 0.0, 0.0}};
-  double radius = std::numeric_limits<double>::quiet_NaN();
-};
 
 struct FitStage {
   std::vector<SampleStatus> status;       // one per sample
   std::vector<AcceptanceWindow> windows;  // in the order applied
   std::array<ModelFit, 3> models;         // residuals not yet filled in
   int chosen = 0;                         // the kept model, by the core's rule
-  double meanCorrectedMagnitude = std::numeric_limits<double>::quiet_NaN();
   // The sphere through all valid samples (finite, not all zero), gross spikes and clipped
   // samples aside: the samples' scale for the unit check, before any window has shaped the set.
   // Not fitted in the automatic mode when the device was not turned.
@@ -41,28 +35,30 @@ struct FitStage {
   double spread = std::numeric_limits<double>::quiet_NaN();
 };
 
+// The vector whose norm is the window's measure of a raw sample (AcceptanceWindow::measureOf):
+// the sample, its difference from the centre, or the sample corrected; NaN for a measure that is
+// none of the enumerators.
+Vec3 measuredVector(const AcceptanceWindow& window, const Vec3& raw);
+
 // Runs the mode's fit: the windows, the core's fits, and in the automatic mode the refinement.
 // Options must have been checked (calibrate does that).
 FitStage fitSamples(const SampleSet& samples, const CalibrationOptions& options);
 
-// The one producer of corrected magnitudes and directions: for each row |corrected| (the core's
-// norm) with the grid cell of its corrected direction (grid.cells() for a direction that has
-// none: zero or not finite) and the count of rows per cell (grid.cells() + 1 entries); with a
-// fine grid also which of its cells the directions reach. A direction's cell is
+// The corrected magnitudes of the samples whose status is Kept, in their order: for each
+// |corrected| (the core's norm) with the coverage cell of its corrected direction
+// (coverageGrid().cells() for a direction that has none: zero or not finite), and the count of
+// samples per cell (one more entry, for those without a direction). A direction's cell is
 // SphereGrid::cellOf of the corrected sample.
 struct CorrectedMagnitudes {
   std::vector<double> magnitude;
-  std::vector<std::uint32_t> cell;
+  std::vector<std::uint8_t> cell;
   std::vector<std::uint32_t> cellCount;
-  std::vector<std::uint8_t> fineOccupied;  // one entry per fine cell, 1 when reached; empty
-                                           // without a fine grid
 };
 CorrectedMagnitudes correctedMagnitudes(const std::vector<Vec3>& values,
-                                        const std::vector<std::size_t>& rows,
-                                        const Calibration& calibration, const SphereGrid& grid,
-                                        const SphereGrid* fine = nullptr);
+                                        const std::vector<SampleStatus>& status,
+                                        const Calibration& calibration);
 
-// The window of typical corrected magnitudes: median +- max(limit * 1.4826 * MAD, 1 % of the
+// The window of typical corrected magnitudes: median +- max(limit * kMadToSigma * MAD, 1 % of the
 // median), with median and MAD weighted so that each coverage cell weighs the same, however many
 // samples dwell in it. NaN bounds without magnitudes.
 struct MagnitudeBounds {

@@ -30,8 +30,6 @@ namespace {
 // Within this many degrees of the magnetic equator the sign of the inclination, and with it the
 // handedness, is not told.
 constexpr double kHandednessMargin_deg = 5.0;
-// Robust standard deviation of a normal sample from the median absolute value.
-constexpr double kMadToSigma = 1.4826;
 // Residuals of a clean fit are not trimmed below this, in units of the sine.
 constexpr double kResidualFloor = 1e-6;
 

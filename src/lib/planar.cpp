@@ -27,7 +27,6 @@ constexpr std::size_t kMinimumSamples = 20;
 // radius, or within kRadiusFloor of it.
 constexpr double kOutlierLimit = 5.0;
 constexpr double kRadiusFloor = 0.01;
-constexpr double kMadToSigma = 1.4826;
 // The hint, or the mean down, must lie within 60 degrees of the axis (or of its opposite) to
 // orient it.
 constexpr double kOrientingCosine = 0.5;

@@ -1,6 +1,7 @@
 #include "reportPlots.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
@@ -9,6 +10,9 @@
 #include <vector>
 
 #include "constants.hpp"
+#include "coreThreads.h"
+#include "fitStage.hpp"
+#include "sphereFit.hpp"
 #include "reportSvg.hpp"
 #include "reportText.hpp"
 #include "sphereGeometry.hpp"
@@ -184,6 +188,7 @@ struct Row {
   std::vector<double> rejected = std::vector<double>(kBins, 0.0);
   std::uint64_t below = 0;
   std::uint64_t above = 0;
+  double binsPerUnit = 0.0;  // kBins / (upper - lower), once the range is set
 };
 
 // The rows of the figure: |raw| (with the first window when it is on raw magnitudes, as in the
@@ -237,20 +242,39 @@ std::vector<Row> histogramRows(const CalibrationResult& result, const PlotContex
 }
 
 // The value of each row for one sample: NaN in a window's row when an earlier window rejected it.
+// The norms of the sample, of each window's measured vector and of the sample corrected are
+// taken two at a time (vectors: room for them, windows + 2); each is the double the window
+// compared.
 void rowValues(const CalibrationResult& result, const std::vector<std::size_t>& rowOfWindow,
-               const Vec3& raw, std::vector<double>& values) {
-  values.assign(values.size(), kNaN);
-  values[0] = norm(raw);
-  bool reached = true;
-  for (std::size_t j = 0; j < result.windows.size(); ++j) {
-    const AcceptanceWindow& w = result.windows[j];
-    const double m = w.measureOf(raw);
-    if (rowOfWindow[j] > 0 && reached) {
-      values[rowOfWindow[j]] = m;
-    }
-    reached = reached && w.accepts(m);
+               const Vec3& raw, std::vector<Vec3>& vectors, std::vector<double>& values) {
+  const std::size_t windows = result.windows.size();
+  vectors[0] = raw;
+  for (std::size_t j = 0; j < windows; ++j) {
+    vectors[j + 1] = measuredVector(result.windows[j], raw);
   }
-  values.back() = norm(applyCalibration(result.calibration, raw));
+  vectors[windows + 1] = applyCalibration(result.calibration, raw);
+  double measures[2] = {kNaN, kNaN};
+  values.assign(values.size(), kNaN);
+  bool reached = true;
+  for (std::size_t k = 0; k < windows + 2; ++k) {
+    if (k % 2 == 0) {
+      const std::array<double, 2> n = norms(vectors[k], vectors[k + 1 < windows + 2 ? k + 1 : k]);
+      measures[0] = n[0];
+      measures[1] = n[1];
+    }
+    const double m = measures[k % 2];
+    if (k == 0) {
+      values[0] = m;
+    } else if (k == windows + 1) {
+      values.back() = m;
+    } else {
+      const std::size_t j = k - 1;
+      if (rowOfWindow[j] > 0 && reached) {
+        values[rowOfWindow[j]] = m;
+      }
+      reached = reached && result.windows[j].accepts(m);
+    }
+  }
 }
 
 struct Range {
@@ -293,22 +317,44 @@ Range valueRange(std::vector<double> values, std::initializer_list<double> marks
   return {std::max(0.0, lower - pad), upper + pad};
 }
 
-// Counts one value of a sample into the row's bins, or below or above its range; NaN is not
-// counted (the sample did not reach the row).
-void count(Row& row, double v, bool kept) {
-  if (!std::isfinite(v)) {
-    return;
+// The counts of a pass over the samples, in whole numbers: per row, the kept and the rejected
+// samples by bin, and those below and above the range.
+struct BinCounts {
+  explicit BinCounts(std::size_t rows)
+      : kept(rows * kBins, 0), rejected(rows * kBins, 0), below(rows, 0), above(rows, 0) {}
+  std::vector<std::uint64_t> kept;
+  std::vector<std::uint64_t> rejected;
+  std::vector<std::uint64_t> below;
+  std::vector<std::uint64_t> above;
+
+  // Counts one value of a sample into the bins of row r (range of row); NaN is not counted (the
+  // sample did not reach the row).
+  void count(std::size_t r, const Row& row, double v, bool isKept) {
+    if (!std::isfinite(v)) {
+      return;
+    }
+    if (v < row.lower) {
+      ++below[r];
+    } else if (v > row.upper) {
+      ++above[r];
+    } else {
+      const int bin = std::min(kBins - 1, static_cast<int>((v - row.lower) * row.binsPerUnit));
+      ++(isKept ? kept : rejected)[r * kBins + static_cast<std::size_t>(bin)];
+    }
   }
-  if (v < row.lower) {
-    ++row.below;
-  } else if (v > row.upper) {
-    ++row.above;
-  } else {
-    const int bin =
-        std::min(kBins - 1, static_cast<int>((v - row.lower) / (row.upper - row.lower) * kBins));
-    ++(kept ? row.kept : row.rejected)[bin];
+  // Adds the counts to the rows.
+  void addTo(std::vector<Row>& rows) const {
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      for (int k = 0; k < kBins; ++k) {
+        rows[r].kept[k] += static_cast<double>(kept[r * kBins + static_cast<std::size_t>(k)]);
+        rows[r].rejected[k] +=
+            static_cast<double>(rejected[r * kBins + static_cast<std::size_t>(k)]);
+      }
+      rows[r].below += below[r];
+      rows[r].above += above[r];
+    }
   }
-}
+};
 
 // An acceptance window in a histogram's frame: its band, cut to the frame, and the edges inside.
 void drawWindow(std::string& svg, const Frame& f, const AcceptanceWindow& w) {
@@ -412,10 +458,11 @@ Range setRanges(const PlotSelection& selection, const CalibrationResult& result,
                 std::vector<Row>& rows) {
   const double radius = result.figures.radius;
   std::vector<double> values(rows.size());
+  std::vector<Vec3> vectors(result.windows.size() + 2);
   std::vector<double> drawn, keptCorrected;
   for (const std::vector<PlotSample>* kind : {&selection.kept, &selection.rejected}) {
     for (const PlotSample& s : *kind) {
-      rowValues(result, rowOfWindow, s.raw, values);
+      rowValues(result, rowOfWindow, s.raw, vectors, values);
       for (double v : values) {
         if (std::isfinite(v)) {
           drawn.push_back(v);
@@ -448,25 +495,52 @@ Range setRanges(const PlotSelection& selection, const CalibrationResult& result,
 }
 
 // Every sample with finite components into the bins of the first `shared` rows, and its
-// corrected magnitude into the close-up when there is one.
+// corrected magnitude into the close-up when there is one: the values of rowValues, but binned
+// by approximateNorm, which puts a value in the bin of the core's norm but within a rounding of a
+// bin's edge, while which windows a sample reached is decided exactly. The samples are split in
+// two halves, on two threads where the calibration core has them, each counting into its own
+// bins; counts are whole numbers, so the sum is the same either way.
 void countSamples(const SampleSet& samples, const CalibrationResult& result,
                   const std::vector<std::size_t>& rowOfWindow, std::size_t shared,
                   std::vector<Row>& rows) {
-  std::vector<double> values(shared);
-  for (std::size_t i = 0; i < samples.values.size(); ++i) {
-    const Vec3& raw = samples.values[i];
-    if (result.status[i] == SampleStatus::Invalid || !isFinite(raw)) {
-      continue;
-    }
-    rowValues(result, rowOfWindow, raw, values);
-    const bool kept = result.status[i] == SampleStatus::Kept;
-    for (std::size_t r = 0; r < shared; ++r) {
-      count(rows[r], values[r], kept);
-    }
-    if (rows.size() > shared) {
-      count(rows.back(), values.back(), kept);
-    }
+  const std::size_t n = samples.values.size();
+  for (Row& row : rows) {
+    row.binsPerUnit = kBins / (row.upper - row.lower);
   }
+  std::vector<DistanceWindow> windows;
+  for (const AcceptanceWindow& w : result.windows) {
+    windows.emplace_back(w.lower, w.upper);
+  }
+  const std::size_t correctedRow = shared - 1;
+  const bool closeUp = rows.size() > shared;
+  BinCounts counts[2] = {BinCounts(rows.size()), BinCounts(rows.size())};
+  coder::internal::runTwoParts(coder::internal::splitPays(n), [&](int half) {
+    BinCounts& counted = counts[half];
+    for (std::size_t i = half == 0 ? 0 : n / 2; i < (half == 0 ? n / 2 : n); ++i) {
+      const Vec3& raw = samples.values[i];
+      if (result.status[i] == SampleStatus::Invalid || !isFinite(raw)) {
+        continue;
+      }
+      const bool kept = result.status[i] == SampleStatus::Kept;
+      counted.count(0, rows[0], approximateNorm(raw), kept);
+      for (std::size_t j = 0; j < windows.size(); ++j) {
+        const Vec3 v = measuredVector(result.windows[j], raw);
+        if (rowOfWindow[j] > 0) {
+          counted.count(rowOfWindow[j], rows[rowOfWindow[j]], approximateNorm(v), kept);
+        }
+        if (!windows[j].accepts(v)) {
+          break;
+        }
+      }
+      const double corrected = approximateNorm(applyCalibration(result.calibration, raw));
+      counted.count(correctedRow, rows[correctedRow], corrected, kept);
+      if (closeUp) {
+        counted.count(rows.size() - 1, rows.back(), corrected, kept);
+      }
+    }
+  });
+  counts[0].addTo(rows);
+  counts[1].addTo(rows);
 }
 
 // ---- The coverage map.

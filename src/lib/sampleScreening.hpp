@@ -3,6 +3,9 @@
 #ifndef FLUXTRIM_LIB_SAMPLE_SCREENING_HPP
 #define FLUXTRIM_LIB_SAMPLE_SCREENING_HPP
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -27,22 +30,94 @@ struct ClippedExtreme {
   std::size_t count = 0;
 };
 
-// The clipped extremes of the columns of values[rows], by axis, the minimum before the maximum.
-// An extreme is clipped when the column takes at least 8 distinct values (a still or constant
-// column has no limit to judge), the extreme occurs at least 5 times, and at least 4 times as
-// often as each of the 3 distinct values next to it: samples pile up at a limit, while the tail
-// of a distribution thins towards its end, on integer counts as on decimals. Rows must index
-// values; their components must be finite. Linear in the rows.
-std::vector<ClippedExtreme> findClipping(const std::vector<Vec3>& values,
-                                         const std::vector<std::size_t>& rows);
+// The kTrackedValues smallest distinct values added so far, ascending, each with its count.
+constexpr std::size_t kTrackedValues = 8;
+class SmallestValues {
+ public:
+  void add(double value) {
+    if (size_ == kTrackedValues && value > values_[size_ - 1]) {
+      return;  // the usual case, once the smallest are known
+    }
+    insert(value);
+  }
+  // Whether the smallest value is a clipped limit (see ClippingSearch).
+  bool clipped() const;
+  double smallest() const { return values_[0]; }
+  std::size_t count() const { return counts_[0]; }
+
+ private:
+  void insert(double value);
+
+  std::array<double, kTrackedValues> values_{};
+  std::array<std::size_t, kTrackedValues> counts_{};
+  std::size_t size_ = 0;
+};
+
+// The clipped extremes of the samples added, by axis, the minimum before the maximum. An extreme
+// is clipped when the column takes at least 8 distinct values (a still or constant column has no
+// limit to judge), the extreme occurs at least 5 times, and at least 4 times as often as each of
+// the 3 distinct values next to it: samples pile up at a limit, while the tail of a distribution
+// thins towards its end, on integer counts as on decimals. Components must be finite.
+class ClippingSearch {
+ public:
+  void add(const Vec3& v) {
+    for (int axis = 0; axis < 3; ++axis) {
+      // The largest values are followed as the smallest of the negated ones.
+      low_[axis].add(v[axis]);
+      high_[axis].add(-v[axis]);
+    }
+  }
+  std::vector<ClippedExtreme> extremes() const;
+
+ private:
+  SmallestValues low_[3];
+  SmallestValues high_[3];
+};
 
 // Whether a component of v lies at one of the extremes.
 bool isClipped(const Vec3& v, const std::vector<ClippedExtreme>& extremes);
 
-// Motion::spread of values[rows]: the root mean square distance from their mean over their root
-// mean square magnitude, 0 to 1, by two passes (the mean first). NaN without rows or when every
-// row is zero. Rows must index values.
-double spreadRatio(const std::vector<Vec3>& values, const std::vector<std::size_t>& rows);
+// Motion::spread of samples: the root mean square distance from their mean over their root mean
+// square magnitude, 0 to 1. Fed in three passes over the same samples in the same order (the
+// largest component, the mean, the deviations), components divided by the largest magnitude
+// among them so that no square overflows and deviations taken from the first sample so that a
+// constant recording spreads by 0. NaN without samples or when every sample is zero.
+class SpreadSums {
+ public:
+  void addToLargest(const Vec3& v) {
+    if (count_ == 0) {
+      first_ = v;
+    }
+    ++count_;
+    for (int k = 0; k < 3; ++k) {
+      largest_ = std::max(largest_, std::fabs(v[k]));
+    }
+  }
+  void addToMean(const Vec3& v) {
+    for (int k = 0; k < 3; ++k) {
+      mean_[k] += v[k] / largest_ - first_[k] / largest_;
+    }
+  }
+  // Called once, between the passes of addToMean and addToDeviations.
+  void endMean();
+  void addToDeviations(const Vec3& v) {
+    for (int k = 0; k < 3; ++k) {
+      const double d = (v[k] / largest_ - first_[k] / largest_) - mean_[k];
+      const double scaled = v[k] / largest_;
+      deviations_ += d * d;
+      squares_ += scaled * scaled;
+    }
+  }
+  double ratio() const;
+
+ private:
+  std::size_t count_ = 0;
+  double largest_ = 0.0;
+  Vec3 first_{{0.0, 0.0, 0.0}};
+  Vec3 mean_{{0.0, 0.0, 0.0}};
+  double deviations_ = 0.0;
+  double squares_ = 0.0;
+};
 
 }  // namespace detail
 }  // namespace fluxtrim

@@ -72,46 +72,6 @@ const char* motionPatternName(MotionPattern pattern) {
 
 namespace detail {
 
-double longitude(double y, double x) {
-  // The octant's angle atan(t), t in [0, 1], is atan(c) + atan((t - c) / (1 + t c)) for the
-  // nearest of c = tan(0), tan(pi/8), tan(pi/4); that leaves |u| <= tan(pi/16).
-  const double kTanPiOver16 = 0.198912367379658;
-  const double kTan3PiOver16 = 0.6681786379192989;
-  const double kTanPiOver8 = 0.41421356237309503;
-  const double ax = std::fabs(x);
-  const double ay = std::fabs(y);
-  const double larger = std::max(ax, ay);
-  if (larger == 0.0) {
-    return 0.0;
-  }
-  // The choices below are selections, not branches, since directions come in no order.
-  const double t = std::min(ax, ay) / larger;
-  const bool high = t > kTan3PiOver16;
-  const bool middle = t > kTanPiOver16;
-  const double c = high ? 1.0 : (middle ? kTanPiOver8 : 0.0);
-  const double base = high ? kPi / 4.0 : (middle ? kPi / 8.0 : 0.0);
-  const double u = (t - c) / (1.0 + t * c);
-  // atan(u) by its series up to u^9; the first term left out is below 2e-9.
-  const double u2 = u * u;
-  const double series =
-      u * (1.0 + u2 * (-1.0 / 3.0 + u2 * (1.0 / 5.0 + u2 * (-1.0 / 7.0 + u2 / 9.0))));
-  double angle = base + series;
-  angle = ay > ax ? kPi / 2.0 - angle : angle;
-  angle = x < 0.0 ? kPi - angle : angle;
-  return y < 0.0 ? -angle : angle;
-}
-
-int cellOfAngles(double z, double longitude_rad, int bands, int sectors) {
-  // Both scaled positions are >= 0 up to rounding, so truncation is the floor (and a position a
-  // rounding below 0 truncates to 0, where the clamp would put it anyway).
-  const double kTurnsPerRadian = 0.5 / kPi;
-  int band = static_cast<int>((z + 1.0) * 0.5 * bands);
-  int sector = static_cast<int>((longitude_rad + kPi) * kTurnsPerRadian * sectors);
-  band = std::min(std::max(band, 0), bands - 1);
-  sector = std::min(std::max(sector, 0), sectors - 1);
-  return band * sectors + sector;
-}
-
 namespace {
 
 // Near-uniform directions: the Fibonacci lattice of n points, z = 1 - (2k + 1) / n and longitude

@@ -6,7 +6,7 @@
 
 #include "coder_array.h"
 #include "coreThreads.h"
-#include "sampleColumns.h"
+#include "pairMath.h"
 #include "xgeqp3.h"
 #include "xzsvdc.h"
 
@@ -25,8 +25,9 @@ enum Column : int { kX, kY, kZ, kOne, kXX, kYY, kZZ, kXY, kXZ, kYZ, kNormSquared
 constexpr int kAlignedColumns[7] = {kXX, kYY, kZZ, kX, kY, kZ, kOne};
 constexpr int kGeneralColumns[10] = {kXX, kXY, kXZ, kYY, kYZ, kZZ, kX, kY, kZ, kOne};
 
-// Rows per block of the QR: a block of 11 columns (88 KiB) stays in the second-level cache.
-constexpr std::size_t kBlockRows = 1024;
+// Rows folded into R at a time: their design rows (22 KiB) stay in the first-level cache through
+// the eleven sweeps of a fold.
+constexpr std::size_t kFoldRows = 256;
 
 // Coordinates beyond this magnitude (1e50, squares beyond 1e100) go to the core, whose scaled
 // norms survive them; below it no sum of squares of the blocks can overflow.
@@ -46,11 +47,19 @@ constexpr double kRankMargin = 1e3;
 // fixed by rounding, not by the samples. (Recordings in nanotesla come to about 1e-5.)
 constexpr double kSingularGap = 1e-6;
 
+// A smallest singular value of the design, its columns scaled to norm 1, below this fraction of
+// the largest is an exact fit: the samples lie on the quadric to rounding, which then decides the
+// fitted vector and the model made from it (another decomposition may find another quadric
+// through the same samples). The scaled value is about the noise over the field, in any unit.
+constexpr double kExactFit = 1e-12;
+
 // Normalised fit errors below this are rounding noise (noise-free samples), and errors closer than
 // this fraction of each other cannot be ordered reliably: the choice between them, and the
 // figures quoted for it, are left to the core.
 constexpr double kErrorFloor = 1e-12;
 constexpr double kErrorTie = 1e-9;
+// An error is taken from R only when rounding cannot move it by more than this fraction.
+constexpr double kErrorTrust = 1e-10;
 
 // The upper triangle of the R factor, row by row; the strict lower triangle stays 0.
 struct Triangle {
@@ -75,18 +84,66 @@ inline void designRow(const Vec3& v, double* row) {
   row[kNormSquared] = (x * x + y * y) + z * z;
 }
 
+// One pass over the m rows of block for column J: the reflection's update of columns J+1 on
+// (subtracting factor[k] times the row's column J; none for J = -1) and the dot products of
+// column J+1 with them, summed over the rows in order into dots. The bounds are constants and
+// the columns go in pairs, each lane rounding as scalar code does, so the loops unroll and the
+// sums stay in registers.
+template <int J>
+void sweepRows(double* block, std::size_t m, const double (&factor)[kColumns],
+               double (&dots)[kColumns]) {
+  using coder::internal::loadPair;
+  using coder::internal::Pair;
+  using coder::internal::storePair;
+  constexpr int kRest = kColumns - J - 1;
+  constexpr int kPairs = kRest / 2;
+  const double* f = factor + J + 1;
+  Pair sums[kPairs > 0 ? kPairs : 1] = {};
+  double last = 0.0;  // the odd column's sum
+  for (std::size_t i = 0; i < m; ++i) {
+    double* row = block + i * kColumns + J + 1;
+    if constexpr (J >= 0) {
+      const double pivot = row[-1];
+      for (int p = 0; p < kPairs; ++p) {
+        storePair(row + 2 * p, loadPair(row + 2 * p) - loadPair(f + 2 * p) * pivot);
+      }
+      if (kRest % 2 != 0) {
+        row[kRest - 1] -= f[kRest - 1] * pivot;
+      }
+    }
+    const double next = row[0];
+    for (int p = 0; p < kPairs; ++p) {
+      sums[p] += next * loadPair(row + 2 * p);
+    }
+    if (kRest % 2 != 0) {
+      last += next * row[kRest - 1];
+    }
+  }
+  for (int p = 0; p < kPairs; ++p) {
+    dots[J + 1 + 2 * p] = sums[p][0];
+    dots[J + 2 + 2 * p] = sums[p][1];
+  }
+  if (kRest % 2 != 0) {
+    dots[J + kRest] = last;
+  }
+}
+
+void sweepRows(int j, double* block, std::size_t m, const double (&factor)[kColumns],
+               double (&dots)[kColumns]) {
+  using Sweep = void (*)(double*, std::size_t, const double(&)[kColumns], double(&)[kColumns]);
+  static constexpr Sweep kSweeps[kColumns] = {
+      sweepRows<-1>, sweepRows<0>, sweepRows<1>, sweepRows<2>, sweepRows<3>, sweepRows<4>,
+      sweepRows<5>,  sweepRows<6>, sweepRows<7>, sweepRows<8>, sweepRows<9>};
+  kSweeps[j + 1](block, m, factor, dots);
+}
+
 // Folds the m rows of block (row-major, kColumns per row; overwritten) into R: the Householder QR
 // of [R; block], one reflection per column, each zeroing the block's column against R's diagonal.
 // A reflection's update of the block and the dot products of the next one share a pass over the
 // rows, so each reflection reads the block once. No entry may exceed 1e100 in magnitude.
 void foldRows(Triangle& t, double* block, std::size_t m) {
   double dots[kColumns] = {};  // sum over the rows of block(i, j) * block(i, k), k >= j
-  for (std::size_t i = 0; i < m; ++i) {
-    const double* row = block + i * kColumns;
-    for (int k = 0; k < kColumns; ++k) {
-      dots[k] += row[0] * row[k];
-    }
-  }
+  sweepRows(-1, block, m, dots, dots);
   for (int j = 0; j < kColumns; ++j) {
     double* rj = t.r[j];
     // H = I - tau [1; u][1; u]' with u = block(:, j) * scale maps (R(j, j), block(:, j)) onto
@@ -109,79 +166,8 @@ void foldRows(Triangle& t, double* block, std::size_t m) {
     if (j + 1 == kColumns) {
       break;
     }
-    for (int k = j + 1; k < kColumns; ++k) {
-      dots[k] = 0.0;
-    }
-    for (std::size_t i = 0; i < m; ++i) {
-      double* row = block + i * kColumns;
-      const double pivot = row[j];
-      for (int k = j + 1; k < kColumns; ++k) {
-        row[k] -= factor[k] * pivot;
-      }
-      const double next = row[j + 1];
-      for (int k = j + 1; k < kColumns; ++k) {
-        dots[k] += next * row[k];
-      }
-    }
+    sweepRows(j, block, m, factor, dots);
   }
-}
-
-// The samples of ranks [first, last) in two halves of whole blocks: the first from `first`,
-// the second (possibly empty) from `middle`. The split depends on the count alone, never on the
-// threads, so that the sums are the same on one thread and two.
-struct Halves {
-  std::size_t bounds[3];
-};
-
-Halves halves(std::size_t count) {
-  const std::size_t blocks = (count + kBlockRows - 1) / kBlockRows;
-  const std::size_t middle = std::min(count, (blocks + 1) / 2 * kBlockRows);
-  return {{0, middle, count}};
-}
-
-// Runs part(0) and part(1) on the core's two threads when the samples are many enough for the
-// core to split its own passes, otherwise one after the other.
-template <typename Part>
-void runHalves(std::size_t count, const Part& part) {
-  const bool split = count >= static_cast<std::size_t>(coder::internal::coreSplitThreshold());
-  coder::internal::runTwoParts(split, part);
-}
-
-// The R factor of the streamed design of the samples, or false when a coordinate is not finite
-// or beyond kLargestCoordinate.
-bool streamedTriangle(const std::vector<Vec3>& values, const std::vector<std::size_t>& rows,
-                      Triangle& t) {
-  const Halves h = halves(rows.size());
-  Triangle second;
-  bool bounded[2] = {true, true};
-  std::vector<double> blocks(2 * kBlockRows * kColumns);
-  runHalves(rows.size(), [&](int half) {
-    Triangle& target = half == 0 ? t : second;
-    double* block = blocks.data() + static_cast<std::size_t>(half) * kBlockRows * kColumns;
-    bool inRange = true;
-    for (std::size_t first = h.bounds[half]; first < h.bounds[half + 1]; first += kBlockRows) {
-      const std::size_t m = std::min(kBlockRows, h.bounds[half + 1] - first);
-      for (std::size_t i = 0; i < m; ++i) {
-        const Vec3& v = values[rows[first + i]];
-        // Written so that a NaN fails.
-        inRange = inRange && std::fabs(v[0]) <= kLargestCoordinate &&
-                  std::fabs(v[1]) <= kLargestCoordinate && std::fabs(v[2]) <= kLargestCoordinate;
-        designRow(v, block + i * kColumns);
-      }
-      if (!inRange) {
-        break;
-      }
-      foldRows(target, block, m);
-    }
-    bounded[half] = inRange;
-  });
-  if (!bounded[0] || !bounded[1]) {
-    return false;
-  }
-  if (h.bounds[1] < h.bounds[2]) {
-    foldRows(t, &second.r[0][0], kColumns);
-  }
-  return true;
 }
 
 // Whether the core's pivoted QR of the sphere's N-by-4 design (R's leading 4-by-4 block up to an
@@ -231,9 +217,45 @@ void sphereFromTriangle(const Triangle& t, coder::MagcalFit& sphere, double s[4]
   sphere.exactlyReal = true;
 }
 
+// The singular values (descending) and right singular vectors of the P-by-P column-major block,
+// which is overwritten.
+template <int P>
+void decompose(double* block, double s[P], double v[P * P]) {
+  const int extents[2] = {P, P};
+  coder::array<double, 2> a(block, extents);
+  int vSize[2];
+  if (P == 7) {
+    coder::internal::reflapack::xzsvdc(a, s, v, vSize);
+  } else {
+    coder::internal::reflapack::b_xzsvdc(a, s, v, vSize);
+  }
+}
+
+// Whether the samples lie on a quadric to rounding: the smallest singular value of the design
+// (block, R's leading part, column-major) with every column scaled to norm 1, so that no unit of
+// the samples moves it, is below kExactFit of the largest.
+template <int P>
+bool exactFit(const double (&block)[P * P]) {
+  double scaled[P * P];
+  for (int c = 0; c < P; ++c) {
+    double squares = 0.0;
+    for (int r = 0; r < P; ++r) {
+      squares += block[r + P * c] * block[r + P * c];
+    }
+    const double norm = std::sqrt(squares);
+    for (int r = 0; r < P; ++r) {
+      scaled[r + P * c] = block[r + P * c] / norm;
+    }
+  }
+  double s[P];
+  double v[P * P];
+  decompose<P>(scaled, s, v);
+  return !(s[P - 1] > kExactFit * s[0]);
+}
+
 // The right singular vector of the smallest singular value of R's leading P-by-P block, in the
 // core's coefficient order (order[c] is the streamed column of the core's column c); false when
-// that value is not set apart from the next (kSingularGap).
+// that value is not set apart from the next (kSingularGap) or the fit is exact (kExactFit).
 template <int P>
 bool smallestSingularVector(const Triangle& t, const int (&order)[P], double beta[P]) {
   double block[P * P];
@@ -242,18 +264,14 @@ bool smallestSingularVector(const Triangle& t, const int (&order)[P], double bet
       block[r + P * c] = t.r[order[r]][order[c]];
     }
   }
+  if (exactFit<P>(block)) {
+    return false;
+  }
   // R's rows and columns taken in the same order: a symmetric permutation of its Gram matrix,
   // so the singular vectors come out in the core's order. The block need not be triangular.
-  const int extents[2] = {P, P};
-  coder::array<double, 2> a(block, extents);
   double s[P];
   double v[P * P];
-  int vSize[2];
-  if (P == 7) {
-    coder::internal::reflapack::xzsvdc(a, s, v, vSize);
-  } else {
-    coder::internal::reflapack::b_xzsvdc(a, s, v, vSize);
-  }
+  decompose<P>(block, s, v);
   for (int j = 0; j < P; ++j) {
     beta[j] = v[j + P * (P - 1)];
   }
@@ -269,122 +287,172 @@ void takeMatrix(const creal_T w[9], coder::MagcalFit& fit) {
   }
 }
 
-// Sums of the squared residuals of the three models.
-struct SquaredResiduals {
-  double sphere = 0.0;
-  creal_T aligned = {0.0, 0.0};
-  creal_T general = {0.0, 0.0};
-};
-
-void addSquares(const creal_T* r, int m, creal_T& sum) {
-  for (int j = 0; j < m; ++j) {
-    sum.re += r[j].re * r[j].re - r[j].im * r[j].im;
-    sum.im += r[j].im * r[j].re + r[j].im * r[j].re;
-  }
+// Position of R(j, k), k >= j, in a block's packed upper triangle.
+constexpr int packed(int j, int k) {
+  return j * kColumns - j * (j - 1) / 2 + (k - j);
 }
 
-// The three fits' squared residuals over the samples, the core's residuals of each model summed
-// half by half, then the second half's sum added to the first's.
-SquaredResiduals squaredResiduals(const std::vector<Vec3>& values,
-                                  const std::vector<std::size_t>& rows, const double sphere[4],
-                                  const creal_T aligned[9], const double alignedCentre[3],
-                                  double alignedRadius, const creal_T general[9],
-                                  const double generalCentre[3], double generalRadius) {
-  const Halves h = halves(rows.size());
-  SquaredResiduals sums[2];
-  runHalves(rows.size(), [&](int half) {
-    SquaredResiduals& sum = sums[half];
-    constexpr int kChunk = coder::kSampleChunk;
-    double x[kChunk];
-    double y[kChunk];
-    double z[kChunk];
-    creal_T r[kChunk + 1];
-    for (std::size_t first = h.bounds[half]; first < h.bounds[half + 1]; first += kChunk) {
-      const int m = static_cast<int>(std::min<std::size_t>(kChunk, h.bounds[half + 1] - first));
-      for (int j = 0; j < m; ++j) {
-        const Vec3& v = values[rows[first + static_cast<std::size_t>(j)]];
-        x[j] = v[0];
-        y[j] = v[1];
-        z[j] = v[2];
-        const double fitted =
-            (((0.0 + x[j] * sphere[0]) + y[j] * sphere[1]) + z[j] * sphere[2]) + sphere[3];
-        const double res = fitted - ((x[j] * x[j] + y[j] * y[j]) + z[j] * z[j]);
-        sum.sphere += res * res;
-      }
-      coder::residuals(aligned, alignedCentre, alignedRadius * alignedRadius, x, y, z, m, r);
-      addSquares(r, m, sum.aligned);
-      coder::residuals(general, generalCentre, generalRadius * generalRadius, x, y, z, m, r);
-      addSquares(r, m, sum.general);
-    }
-  });
-  sums[0].sphere += sums[1].sphere;
-  for (creal_T SquaredResiduals::*c : {&SquaredResiduals::aligned, &SquaredResiduals::general}) {
-    (sums[0].*c).re += (sums[1].*c).re;
-    (sums[0].*c).im += (sums[1].*c).im;
+// A fit's residuals r = D c, D the streamed design and c complex coefficients by column, with the
+// magnitude of the terms c is formed from (for a bound on its rounding).
+struct Coefficients {
+  double re[kColumns] = {};
+  double im[kColumns] = {};
+  double size[kColumns] = {};
+};
+
+// The sphere's residuals [x y z 1] s - |v|^2.
+Coefficients sphereCoefficients(const double s[4]) {
+  Coefficients c;
+  for (int k = 0; k < 4; ++k) {
+    c.re[k] = s[k];
+    c.size[k] = std::fabs(s[k]);
   }
-  return sums[0];
+  c.re[kNormSquared] = -1.0;
+  c.size[kNormSquared] = 1.0;
+  return c;
+}
+
+// An ellipsoid's residuals sum_k (W (v - V))_k^2 - B^2 = v'Qv - 2 V'Q v + V'QV - B^2 with
+// Q = W'W (complex, not conjugated), as coefficients of the design's columns.
+Coefficients ellipsoidCoefficients(const creal_T w[9], const double centre[3], double radius) {
+  double qRe[3][3];
+  double qIm[3][3];
+  double qSize[3][3];
+  for (int a = 0; a < 3; ++a) {
+    for (int b = 0; b < 3; ++b) {
+      qRe[a][b] = 0.0;
+      qIm[a][b] = 0.0;
+      qSize[a][b] = 0.0;
+      for (int k = 0; k < 3; ++k) {
+        const creal_T& p = w[k + 3 * a];
+        const creal_T& q = w[k + 3 * b];
+        qRe[a][b] += p.re * q.re - p.im * q.im;
+        qIm[a][b] += p.re * q.im + p.im * q.re;
+        qSize[a][b] += std::hypot(p.re, p.im) * std::hypot(q.re, q.im);
+      }
+    }
+  }
+  Coefficients c;
+  const int squares[3] = {kXX, kYY, kZZ};
+  const int mixed[3][3] = {{-1, kXY, kXZ}, {kXY, -1, kYZ}, {kXZ, kYZ, -1}};
+  double constantRe = -radius * radius;
+  double constantIm = 0.0;
+  double constantSize = radius * radius;
+  for (int a = 0; a < 3; ++a) {
+    const int linear = kX + a;
+    for (int b = 0; b < 3; ++b) {
+      const int column = a == b ? squares[a] : mixed[a][b];
+      c.re[column] = qRe[a][b];
+      c.im[column] = qIm[a][b];
+      c.size[column] = qSize[a][b];
+      c.re[linear] -= 2.0 * qRe[a][b] * centre[b];
+      c.im[linear] -= 2.0 * qIm[a][b] * centre[b];
+      c.size[linear] += 2.0 * qSize[a][b] * std::fabs(centre[b]);
+      constantRe += centre[a] * qRe[a][b] * centre[b];
+      constantIm += centre[a] * qIm[a][b] * centre[b];
+      constantSize += std::fabs(centre[a]) * qSize[a][b] * std::fabs(centre[b]);
+    }
+  }
+  c.re[kOne] = constantRe;
+  c.im[kOne] = constantIm;
+  c.size[kOne] = constantSize;
+  return c;
+}
+
+// Sum over the samples of r^2 (complex squares), from R: sum (R c)_j^2. bound: how far rounding,
+// of c and of R c, can move it.
+struct SquareSum {
+  creal_T sum = {0.0, 0.0};
+  double bound = 0.0;
+};
+
+SquareSum squareSum(const Triangle& t, const Coefficients& c) {
+  // Each (R c)_j is within kTerms * eps of the sizes of its terms: eleven products and the few
+  // operations that formed each coefficient.
+  constexpr double kTerms = 16.0;
+  SquareSum s;
+  for (int j = 0; j < kColumns; ++j) {
+    double re = 0.0;
+    double im = 0.0;
+    double size = 0.0;
+    for (int k = j; k < kColumns; ++k) {
+      re += t.r[j][k] * c.re[k];
+      im += t.r[j][k] * c.im[k];
+      size += std::fabs(t.r[j][k]) * c.size[k];
+    }
+    const double error = kTerms * kEps * size;
+    s.sum.re += re * re - im * im;
+    s.sum.im += im * re + im * re;
+    s.bound += 2.0 * std::hypot(re, im) * error + error * error;
+  }
+  return s;
+}
+
+// A fit's error with how far the rounding of its sum of squares can move it: the error is the
+// real part of sqrt(sum / n) / (2 B^2), whose change is at most half the sum's relative one
+// times the modulus of the root.
+struct Error {
+  double value;
+  double bound;
+};
+
+Error ellipsoidError(const SquareSum& s, std::size_t n, double radius) {
+  const double error = coder::errorFromSumOfSquares(s.sum, static_cast<int>(n), radius);
+  const double modulus = std::sqrt(std::hypot(s.sum.re, s.sum.im) / static_cast<double>(n));
+  const double root = modulus / ((radius + radius) * radius);
+  return {error, 0.5 * root * s.bound / std::hypot(s.sum.re, s.sum.im)};
+}
+
+Error sphereError(const SquareSum& s, std::size_t n, double radius) {
+  const double error =
+      1.0 / ((radius + radius) * radius) * std::sqrt(s.sum.re / static_cast<double>(n));
+  return {error, 0.5 * error * s.bound / std::fabs(s.sum.re)};
 }
 
 // Whether the core's rule compares two errors that rounding alone could order either way.
-bool tooClose(double a, double b) {
-  const double smaller = std::min(std::fabs(a), std::fabs(b));
+bool tooClose(const Error& a, const Error& b) {
+  const double smaller = std::min(std::fabs(a.value), std::fabs(b.value));
   // Written so that a NaN error counts as too close.
-  return !(smaller > kErrorFloor) || !(std::fabs(a - b) > kErrorTie * smaller);
+  return !(smaller > kErrorFloor) ||
+         !(std::fabs(a.value - b.value) > kErrorTie * smaller + a.bound + b.bound);
 }
 
-// The streamed fits, or false where rounding would decide them (see streamingMagcalFits).
-bool streamedFits(const std::vector<Vec3>& values, const std::vector<std::size_t>& rows,
-                  coder::MagcalFits& fits) {
-  const std::size_t n = rows.size();
-  Triangle t;
-  if (n < kColumns || !streamedTriangle(values, rows, t) || !sphereWellPosed(t, n)) {
-    return false;
-  }
+// The three candidate models from R (full rank, well posed), without their errors; s the sphere's
+// coefficients, a7 and winv the ellipsoids' complex matrices. False when a smallest singular
+// value is not set apart.
+bool modelsFromTriangle(const Triangle& t, coder::MagcalFits& fits, double s[4], creal_T a7[9],
+                        creal_T winv[9]) {
   double alignedBeta[7];
   double generalBeta[10];
   if (!smallestSingularVector(t, kAlignedColumns, alignedBeta) ||
       !smallestSingularVector(t, kGeneralColumns, generalBeta)) {
     return false;
   }
-
-  coder::MagcalFit& sphere = fits.fit[0];
-  double s[4];
-  sphereFromTriangle(t, sphere, s);
-
-  creal_T a7[9];
+  sphereFromTriangle(t, fits.fit[0], s);
   coder::MagcalFit& aligned = fits.fit[1];
   aligned.radius =
       coder::axisAlignedFromCoefficients(alignedBeta, a7, aligned.b, aligned.positiveDefinite);
   takeMatrix(a7, aligned);
-
-  creal_T winv[9];
   coder::MagcalFit& general = fits.fit[2];
   boolean_T generalDefinite;
   general.radius = coder::generalFromCoefficients(generalBeta, winv, general.b, generalDefinite);
   general.positiveDefinite = generalDefinite;
   takeMatrix(winv, general);
+  return true;
+}
 
-  const SquaredResiduals sums = squaredResiduals(values, rows, s, a7, aligned.b, aligned.radius,
-                                                 winv, general.b, general.radius);
-  const int count = static_cast<int>(n);
-  sphere.error = 1.0 / ((sphere.radius + sphere.radius) * sphere.radius) *
-                 std::sqrt(sums.sphere / static_cast<double>(n));
-  aligned.error = coder::errorFromSumOfSquares(sums.aligned, count, aligned.radius);
-  general.error = coder::errorFromSumOfSquares(sums.general, count, general.radius);
-
-  // The core's rule: each later model replaces the choice when positive definite, exactly real
-  // and strictly better.
+// The core's rule: each later model replaces the choice when positive definite, exactly real
+// and strictly better. False when two errors it compares agree to rounding.
+bool choose(const Error (&errors)[3], coder::MagcalFits& fits) {
   fits.chosen = 0;
-  double best = sphere.error;
   for (int f = 1; f < 3; ++f) {
     const coder::MagcalFit& candidate = fits.fit[f];
     if (candidate.positiveDefinite && candidate.exactlyReal) {
-      if (tooClose(best, candidate.error)) {
+      if (tooClose(errors[fits.chosen], errors[f])) {
         return false;
       }
-      if (best > candidate.error) {
+      if (fits.fit[fits.chosen].error > candidate.error) {
         fits.chosen = f;
-        best = candidate.error;
       }
     }
   }
@@ -407,13 +475,78 @@ void coreMagcalFits(const std::vector<Vec3>& values, const std::vector<std::size
   coder::magcalFits(d, fits);
 }
 
-bool streamingMagcalFits(const std::vector<Vec3>& values, const std::vector<std::size_t>& rows,
-                         coder::MagcalFits& fits) {
-  if (streamedFits(values, rows, fits)) {
-    return true;
+StreamedDesign::Scratch::Scratch()
+    : samples(kFitBlockSamples), design(kFitBlockSamples * kColumns) {}
+
+void StreamedDesign::foldBlock(std::size_t m, Scratch& scratch, Block& block) {
+  block.rows = static_cast<std::uint32_t>(m);
+  block.bounded = true;
+  for (std::size_t i = 0; i < m; ++i) {
+    const Vec3& v = *scratch.samples[i];
+    // Written so that a NaN fails.
+    block.bounded = block.bounded && std::fabs(v[0]) <= kLargestCoordinate &&
+                    std::fabs(v[1]) <= kLargestCoordinate && std::fabs(v[2]) <= kLargestCoordinate;
+    designRow(v, scratch.design.data() + i * kColumns);
   }
-  coreMagcalFits(values, rows, fits);
-  return false;
+  Triangle t;
+  if (block.bounded) {
+    for (std::size_t first = 0; first < m; first += kFoldRows) {
+      foldRows(t, scratch.design.data() + first * kColumns, std::min(kFoldRows, m - first));
+    }
+  }
+  for (int j = 0; j < kColumns; ++j) {
+    for (int k = j; k < kColumns; ++k) {
+      block.r[packed(j, k)] = t.r[j][k];
+    }
+  }
+}
+
+std::size_t StreamedDesign::rows() const {
+  std::size_t n = 0;
+  for (const Block& block : blocks_) {
+    n += block.rows;
+  }
+  return n;
+}
+
+bool StreamedDesign::fits(coder::MagcalFits& fits) const {
+  const std::size_t n = rows();
+  // The blocks' factors, folded in block order: a block of m rows has at most m rows of R.
+  Triangle t;
+  double rowsOfBlock[kColumns * kColumns];
+  for (const Block& block : blocks_) {
+    if (!block.bounded) {
+      return false;
+    }
+    const int m = static_cast<int>(std::min<std::uint32_t>(block.rows, kColumns));
+    for (int j = 0; j < m; ++j) {
+      for (int k = 0; k < kColumns; ++k) {
+        rowsOfBlock[j * kColumns + k] = k < j ? 0.0 : block.r[packed(j, k)];
+      }
+    }
+    foldRows(t, rowsOfBlock, static_cast<std::size_t>(m));
+  }
+  double s[4];
+  creal_T a7[9];
+  creal_T winv[9];
+  if (n < kColumns || !sphereWellPosed(t, n) || !modelsFromTriangle(t, fits, s, a7, winv)) {
+    return false;
+  }
+  coder::MagcalFit* fit = fits.fit;
+  const Error errors[3] = {
+      sphereError(squareSum(t, sphereCoefficients(s)), n, fit[0].radius),
+      ellipsoidError(squareSum(t, ellipsoidCoefficients(a7, fit[1].b, fit[1].radius)), n,
+                     fit[1].radius),
+      ellipsoidError(squareSum(t, ellipsoidCoefficients(winv, fit[2].b, fit[2].radius)), n,
+                     fit[2].radius)};
+  for (int f = 0; f < 3; ++f) {
+    fit[f].error = errors[f].value;
+    // Written so that a NaN bound fails.
+    if (!(errors[f].bound <= kErrorTrust * std::fabs(errors[f].value))) {
+      return false;
+    }
+  }
+  return choose(errors, fits);
 }
 
 }  // namespace detail

@@ -1,10 +1,12 @@
 // Small helpers on three-component vectors, the one home of the library's vector arithmetic.
-// Every magnitude goes through norm(), the calibration core's scaled Euclidean norm, so that a
-// magnitude compared with an acceptance window anywhere in the library (the fit, the diagnostics,
-// the report's histograms) is the very double the core compares.
+// Every magnitude that an acceptance window compares or a figure is made of goes through norm(),
+// the calibration core's scaled Euclidean norm, so that it is the very double the core compares
+// (the fit, the diagnostics, which window a sample of the report's histograms reached); only the
+// positions of the histograms' bars take approximateNorm().
 #ifndef FLUXTRIM_LIB_VEC3_HPP
 #define FLUXTRIM_LIB_VEC3_HPP
 
+#include <array>
 #include <cmath>
 #include <string>
 
@@ -23,9 +25,35 @@ inline double dot(const Vec3& a, const Vec3& b) {
 }
 
 // |v|, the core's scaled norm (no overflow or underflow for any finite v); NaN when a component
-// is NaN.
+// is NaN. Both lanes of the core's two-lane norm take v: no branch on the components' order.
 inline double norm(const Vec3& v) {
-  return coder::internal::blas::xnrm2(3, v.data(), 1);
+  using coder::internal::splat;
+  return coder::internal::blas::scaledNorm3Pair(splat(v[0]), splat(v[1]), splat(v[2]))[0];
+}
+
+// {|a|, |b|}, each the double of norm(): two norms for the price of one.
+inline std::array<double, 2> norms(const Vec3& a, const Vec3& b) {
+  using coder::internal::Pair;
+  const Pair n =
+      coder::internal::blas::scaledNorm3Pair(Pair{a[0], b[0]}, Pair{a[1], b[1]}, Pair{a[2], b[2]});
+  return {{n[0], n[1]}};
+}
+
+// |v| from the plain square root of (v0^2 + v1^2) + v2^2, where that sum neither overflows nor
+// underflows (otherwise norm()): within a rounding or two of norm(), for magnitudes that are only
+// shown, never compared with a window. NaN when a component is NaN.
+inline std::array<double, 2> approximateNorms(const Vec3& a, const Vec3& b) {
+  using coder::internal::Pair;
+  const Pair x = {a[0], b[0]};
+  const Pair y = {a[1], b[1]};
+  const Pair z = {a[2], b[2]};
+  const Pair squares = (x * x + y * y) + z * z;
+  const Pair n = coder::internal::sqrtPair(squares);
+  const auto plain = [](double s) { return s >= 1e-290 && s <= 1e290; };
+  return {{plain(squares[0]) ? n[0] : norm(a), plain(squares[1]) ? n[1] : norm(b)}};
+}
+inline double approximateNorm(const Vec3& v) {
+  return approximateNorms(v, v)[0];
 }
 
 inline Vec3 difference(const Vec3& a, const Vec3& b) {

@@ -104,21 +104,12 @@ PlanarCalibration planarOf(const SampleSet& samples, const CalibrationOptions& o
 // The fit stage of a planar calibration: its statuses, its calibration as the one model fitted
 // in the sphere's place (whose offset centres the motion's directions, and whose radius, the
 // corrected field's strength, is the scale the unit is judged by), and the fit's screening.
-FitStage planarStage(const SampleSet& samples, const PlanarCalibration& planar,
-                     Screening screening) {
+FitStage planarStage(const PlanarCalibration& planar, Screening screening) {
   FitStage stage;
   stage.status = std::move(screening.status);
-  double sum = 0.0;
-  std::size_t kept = 0;
   for (std::size_t i = 0; i < stage.status.size(); ++i) {
-    if (setAside(stage.status[i])) {
-      continue;
-    }
-    const bool used = planar.kept[i] != 0;
-    stage.status[i] = used ? SampleStatus::Kept : SampleStatus::Outlier;
-    if (used) {
-      sum += norm(applyCalibration(planar.calibration, samples.values[i]));
-      ++kept;
+    if (!setAside(stage.status[i])) {
+      stage.status[i] = planar.kept[i] != 0 ? SampleStatus::Kept : SampleStatus::Outlier;
     }
   }
   const double strength = std::hypot(planar.acrossAxisField, planar.alongAxisField);
@@ -131,7 +122,6 @@ FitStage planarStage(const SampleSet& samples, const PlanarCalibration& planar,
   fit.reason = "the calibration from the turn about one axis";
   stage.models[1].kind = ModelKind::AxisAligned;
   stage.models[2].kind = ModelKind::General;
-  stage.meanCorrectedMagnitude = kept > 0 ? sum / static_cast<double>(kept) : kNaN;
   stage.preliminary = Sphere{planar.calibration.offset, strength};
   stage.clipping = std::move(screening.clipping);
   stage.clipped = screening.clipped;
@@ -145,8 +135,7 @@ FitStage planarStage(const SampleSet& samples, const PlanarCalibration& planar,
 CalibrationResult planarResult(const SampleSet& samples, const CalibrationOptions& options,
                                const PlanarCalibration& planar, Screening screening,
                                const CalibrationResult& fitted) {
-  CalibrationResult r =
-      diagnose(samples, options, planarStage(samples, planar, std::move(screening)));
+  CalibrationResult r = diagnose(samples, options, planarStage(planar, std::move(screening)));
   r.models = fitted.models;
   r.model = fitted.model;
   std::vector<Check>& checks = r.diagnostics.checks;

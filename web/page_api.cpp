@@ -198,7 +198,6 @@ std::string fieldText(const Settings& settings) {
 
 extern "C" {
 
-
 // Length in bytes of the last reply, its terminating NUL aside.
 EMSCRIPTEN_KEEPALIVE std::size_t ft_reply_length() {
   return gReply.size();

@@ -91,10 +91,10 @@ Json fitState(const fluxtrim::LiveSession& live) {
   std::string cells;
   for (int cell = 0; cell < coverage.grid.cells(); ++cell) {
     const auto at = static_cast<std::size_t>(cell);
-    cells += judgedCoverage && at < coverage.samplesPerCell.size() &&
-                     coverage.samplesPerCell[at] > 0
-                 ? '1'
-                 : '0';
+    cells +=
+        judgedCoverage && at < coverage.samplesPerCell.size() && coverage.samplesPerCell[at] > 0
+            ? '1'
+            : '0';
   }
   const bool residual = fit.calibrated() && fluxtrim::judgeable(figures.residual_mG);
   Json state = judged(fit.result);
@@ -109,9 +109,9 @@ Json fitState(const fluxtrim::LiveSession& live) {
   state["sectors"] = coverage.grid.sectors();
   state["cells"] = cells;
   state["residual_mG"] = residual ? number(figures.residual_mG) : Json(nullptr);
-  state["residualToField"] =
-      residual && fluxtrim::judgeable(figures.residualToField) ? number(figures.residualToField)
-                                                                : Json(nullptr);
+  state["residualToField"] = residual && fluxtrim::judgeable(figures.residualToField)
+                                 ? number(figures.residualToField)
+                                 : Json(nullptr);
   state["passFor"] = number(live.time_s() - live.passSince_s());
   state["disagreement"] = live.disagreement() ? judged(*live.disagreement()) : Json(nullptr);
   return state;
@@ -174,14 +174,21 @@ std::string result(Session& session) {
   return adoptFit(session, std::move(asRead), final);
 }
 
-// The seconds per unit of a time column, from the words of its name: "t_ms", "millis", "time_us".
+// The seconds per unit of a time column, from the words of its name ("t_ms", "millis",
+// "time_us"); 0 for a counter or an index, which the reader passes over as it passes over a time
+// stamp but which tells no time.
 double secondsPerUnit(const std::string& name) {
+  double scale = 1.0;
   for (const std::string& word : fluxtrim::detail::nameWords(name)) {
-    if (word == "ms" || word == "millis" || word == "msec" || word == "milliseconds") return 1e-3;
-    if (word == "us" || word == "micros" || word == "usec" || word == "microseconds") return 1e-6;
-    if (word == "ns" || word == "nanos" || word == "nanoseconds") return 1e-9;
+    if (word == "counter" || word == "count" || word == "index" || word == "idx" || word == "seq" ||
+        word == "sequence" || word == "sample" || word == "n") {
+      return 0.0;
+    }
+    if (word == "ms" || word == "millis" || word == "msec" || word == "milliseconds") scale = 1e-3;
+    if (word == "us" || word == "micros" || word == "usec" || word == "microseconds") scale = 1e-6;
+    if (word == "ns" || word == "nanos" || word == "nanoseconds") scale = 1e-9;
   }
-  return 1.0;
+  return scale;
 }
 
 // The time of each line of the session's text, from the column that the header names as a time
@@ -198,8 +205,8 @@ std::string replayPlan(Session& session, const Settings& settings) {
   for (std::size_t k = 0; k < summary.header.size() && column < 0; ++k) {
     const fluxtrim::detail::NameInfo name = fluxtrim::detail::classifyName(summary.header[k]);
     const int index = static_cast<int>(k);
-    if (name.time && name.axis < 0 && index != summary.columns[0] && index != summary.columns[1] &&
-        index != summary.columns[2]) {
+    if (name.time && name.axis < 0 && secondsPerUnit(summary.header[k]) > 0.0 &&
+        index != summary.columns[0] && index != summary.columns[1] && index != summary.columns[2]) {
       column = index;
     }
   }

@@ -42,8 +42,8 @@ struct Live {
   explicit Live(const fluxtrim::LiveOptions& options, const std::string& source)
       : session(options, source) {}
   fluxtrim::LiveSession session;
-  std::size_t fed = 0;             // bytes of the text pushed into the session
-  bool dropping = false;           // still dropping a serial port's first, partial line
+  std::size_t fed = 0;    // bytes of the text pushed into the session
+  bool dropping = false;  // still dropping a serial port's first, partial line
 };
 
 // A recording arriving in chunks, and what its last calibration gave.

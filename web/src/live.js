@@ -107,7 +107,12 @@ class SerialSource {
   }
 
   async run(live) {
-    await this.port.open({ baudRate: this.baudRate, dataBits: 8, parity: 'none', stopBits: 1 });
+    try {
+      await this.port.open({ baudRate: this.baudRate, dataBits: 8, parity: 'none', stopBits: 1 });
+    } catch (error) {
+      throw new Error(`the port could not be opened (${error.message}); another program may `
+        + 'hold it, or the board was unplugged');
+    }
     this.started = performance.now();
     this.reader = this.port.readable.getReader();
     try {

@@ -134,6 +134,7 @@ class CalibrationPage {
     this.run = null;  // the live calibration running
     this.textFromLive = false;  // whether the session's text came from a board or a replay
     this.liveHistory = [];  // the coverage of each live state shown, for the tests
+    this.mapFit = null;  // the live fit the coverage map shows
   }
 
   start() {
@@ -232,6 +233,9 @@ class CalibrationPage {
       if (file) this.replay(file);
     });
     $('stop').addEventListener('click', () => this.run?.end('stop'));
+    window.addEventListener('resize', () => {
+      if (!$('live').hidden) drawCoverageMap($('coverage-canvas'), this.mapFit);
+    });
   }
 
   // The stop rule as `fluxtrim watch --until` takes it.
@@ -309,7 +313,11 @@ class CalibrationPage {
     this.showLive(null);
   }
 
+  // While a live calibration runs, its settings are fixed: the fields wait until it ends.
   setRunning(running) {
+    for (const control of $('settings').elements) control.disabled = running;
+    for (const id of ['baud', 'until', 'replay-rate', 'replay-speed']) $(id).disabled = running;
+    $('until-value').disabled = running || ['pass', 'never'].includes($('until').value);
     $('connect').disabled = running || serialSupport() !== '';
     $('replay-input').disabled = running;
     $('replay-input').labels[0].classList.toggle('disabled', running);
@@ -324,6 +332,7 @@ class CalibrationPage {
     $('live-coverage').textContent = liveCoverageText(fit);
     $('live-fit').textContent = liveFitText(fit);
     const canvas = $('coverage-canvas');
+    this.mapFit = fit;
     drawCoverageMap(canvas, fit);
     canvas.setAttribute('aria-label', `Coverage map: ${liveCoverageText(fit)}`);
     $('live').dataset.coverage = fit?.coverage ?? '';

@@ -4,7 +4,7 @@
 //
 // Needs build-web/fluxtrim.html (tools/build_web.sh) and the native command (build/fluxtrim);
 // tools/test_web.sh builds both and runs this. FLUXTRIM_SCREENSHOT=PATH saves a picture of the
-// page after the example's calibration there (the README's).
+// page after the example's replay there (the README's).
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { copyFileSync, mkdirSync, mkdtempSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
@@ -86,6 +86,15 @@ async function calibrate(page, file) {
   return (Date.now() - started) / 1000;
 }
 
+// The README's picture: from the top down to the 3-D view, nothing focused.
+async function screenshot(page) {
+  if (!process.env.FLUXTRIM_SCREENSHOT) return;
+  await page.evaluate(() => document.activeElement?.blur());
+  const bottom = await page.$eval('#view3d', (e) => Math.ceil(e.getBoundingClientRect().bottom + window.scrollY + 16));
+  await page.screenshot({ path: process.env.FLUXTRIM_SCREENSHOT, fullPage: true,
+    clip: { x: 0, y: 0, width: 1200, height: bottom } });
+}
+
 async function downloadOf(page, format) {
   const [download] = await Promise.all([page.waitForEvent('download'),
     page.click(`#downloads button[data-format=${format}]`)]);
@@ -142,13 +151,6 @@ describe('the example recording', () => {
     await sameCalibration(page, JSON.parse(native(['calibrate', 'mag.csv', ...PLACE_OPTIONS, '--format', 'json'], work)));
     for (const id of ['proj-raw-xy', 'magnitudes', 'coverage']) {
       assert.ok(await page.$(`#result svg#${id}`), `the report's plot ${id}`);
-    }
-    if (process.env.FLUXTRIM_SCREENSHOT) {
-      // From the top down to the 3-D view, nothing focused.
-      await page.evaluate(() => document.activeElement?.blur());
-      const bottom = await page.$eval('#view3d', (e) => Math.ceil(e.getBoundingClientRect().bottom + window.scrollY + 16));
-      await page.screenshot({ path: process.env.FLUXTRIM_SCREENSHOT, fullPage: true,
-        clip: { x: 0, y: 0, width: 1200, height: bottom } });
     }
   });
 
@@ -243,12 +245,13 @@ describe('a name that would reorder the text', () => {
 describe('a live calibration', () => {
   test('replayed: the coverage rises, the stop rule ends it, and the recording calibrates alike', async () => {
     const page = await openPage();
-    await page.click('#replay-options summary');
+    await page.$eval('#replay-options', (details) => { details.open = true; });
     await page.selectOption('#replay-speed', '50');
     await page.setInputFiles('#replay-input', join(work, 'mag.csv'));
     await liveEnded(page);
     assert.equal(await page.getAttribute('#live', 'data-reason'), 'rule');
     assert.match(await page.textContent('#live-status'), /the verdict passed for 2\.0 s with \d+ % coverage/);
+    await screenshot(page);
     const coverage = await page.evaluate(() => window.fluxtrimPage.liveHistory.filter((c) => c !== null));
     assert.ok(coverage.length >= 3 && coverage[0] < coverage[coverage.length - 1]
       && coverage[coverage.length - 1] >= 0.9, `coverage seen: ${coverage}`);

@@ -296,6 +296,7 @@ class CalibrationPage {
     const settings = { ...this.settings(), until: this.untilRule(), device };
     $('live-status').textContent = message;
     $('file-status').textContent = '';
+    delete $('live').dataset.reason;
     const run = new LiveRun(this.session, settings,
       { onState: (state) => this.showLive(state), onEnd: (state, error) => this.liveEnded(run, state, error) });
     try {
@@ -444,7 +445,8 @@ class CalibrationPage {
     $('downloads').hidden = false;
     $('view3d').hidden = false;
     for (const button of $('downloads').querySelectorAll('button[data-format]')) {
-      button.disabled = button.dataset.format !== 'json' && !fit.hasCalibration;
+      // The document and the text received need no calibration; the rest apply one.
+      button.disabled = !['json', 'recording'].includes(button.dataset.format) && !fit.hasCalibration;
     }
     $('downloads').querySelector('button[data-format=recording]').hidden = !this.textFromLive;
     $('download-status').textContent = '';

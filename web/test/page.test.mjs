@@ -267,6 +267,35 @@ describe('a live calibration', () => {
     await page.close();
   });
 
+  test('replayed by its time column to its end, and stopped by the button', async () => {
+    const page = await openPage();
+    await page.$eval('#replay-options', (details) => { details.open = true; });
+    await page.selectOption('#replay-speed', '50');
+    await page.selectOption('#until', 'never');
+    await page.setInputFiles('#replay-input', join(work, 'imu.csv'));
+    await page.waitForFunction(() => document.querySelector('#live-status').textContent.includes('at the pace of its column \'t\''));
+    await liveEnded(page);
+    assert.equal(await page.getAttribute('#live', 'data-reason'), 'end');
+    // 2340 samples 0.02 s apart: the recording's own time, not the page's.
+    assert.match(await page.textContent('#live-status'), /ended after 46\.8 s: calibrating 2340 samples/);
+    await sameCalibration(page, JSON.parse(native(['calibrate', 'imu.csv', ...PLACE_OPTIONS, '--format', 'json'], work)));
+
+    // As recorded, stopped after a moment: every complete line read so far is calibrated.
+    await page.selectOption('#replay-speed', '1');
+    await page.setInputFiles('#replay-input', join(work, 'imu.csv'));
+    await page.waitForFunction(() => !document.querySelector('#live').dataset.reason
+      && parseInt(document.querySelector('#live-samples').textContent, 10) >= 50);
+    await page.click('#stop');
+    await liveEnded(page);
+    assert.equal(await page.getAttribute('#live', 'data-reason'), 'stopped');
+    const recording = await downloaded(page, 'recording');
+    const samples = recording.split('\n').length - 2;
+    assert.ok(samples >= 50 && samples < 2340 && recording.endsWith('\n'), `${samples} samples`);
+    assert.ok(readFileSync(join(work, 'imu.csv'), 'utf8').startsWith(recording));
+    assert.equal(JSON.parse(await downloaded(page, 'json')).metrics.sample_count, samples);
+    await page.close();
+  });
+
   test('from a serial port: the first, partial line dropped, ended by a sample count', async () => {
     const text = readFileSync(join(work, 'mag.csv'), 'utf8');
     // A port opened while the board was sending: it starts in the middle of a line.
@@ -347,6 +376,11 @@ describe('a calibration that fails', () => {
     assert.equal(await page.getAttribute('#result', 'data-verdict'), 'fail');
     assert.match(await page.textContent('#verdict'), /FAIL[\s\S]*microtesla/);
     assert.match(await downloaded(page, 'c'), /^#error /m);
+    // The parameter files as --force writes them, their first line saying that it failed.
+    for (const format of ['ardupilot', 'px4']) {
+      assert.equal(await downloaded(page, format),
+        native(['calibrate', 'mag-uT.csv', ...PLACE_OPTIONS, '--format', format, '--force'], work), format);
+    }
     await downloaded(page, 'csv');
     assert.match(await page.textContent('#download-status'), /FAIL: these corrected samples are not trustworthy/);
     await page.close();

@@ -258,7 +258,7 @@ EMSCRIPTEN_KEEPALIVE const char* ft_live_update(Session* session, double now) {
 
 // The input ended at `now`: how = 0 the end of a replay (the last line read even without its
 // line end), 1 a port that closed (a cut last line dropped), 2 the page's Stop button (every
-// complete line read). Replies the state.
+// complete line read, the incomplete one after them dropped). Replies the state.
 EMSCRIPTEN_KEEPALIVE const char* ft_live_end(Session* session, double now, int how) {
   return answer([&] {
     if (!session->live) throw fluxtrim::Error("no live session");
@@ -267,6 +267,12 @@ EMSCRIPTEN_KEEPALIVE const char* ft_live_end(Session* session, double now, int h
       live.stop(now);
     } else {
       live.finish(now, how == 1);
+    }
+    // The text kept is the text read: without a line cut short, which the session dropped and
+    // which the command would read as a sample of other values.
+    if (how != 0) {
+      const std::size_t lineEnd = session->text.find_last_of("\r\n");
+      session->text.resize(lineEnd == std::string::npos ? 0 : lineEnd + 1);
     }
     return state(*session);
   });

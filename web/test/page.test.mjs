@@ -242,6 +242,29 @@ describe('a name that would reorder the text', () => {
   });
 });
 
+// A script that gives the page a serial port sending the text in pieces, and closing after it
+// when closes (a board unplugged); window.fakePort records the options it was opened with.
+function simulatedPort(sent, closes = false) {
+  const port = (text, ends) => {
+    const bytes = new TextEncoder().encode(text);
+    let at = 0;
+    const fake = {
+      open: async (options) => { fake.options = options; },
+      close: async () => {},
+      readable: new ReadableStream({
+        async pull(controller) {
+          await new Promise((resolve) => setTimeout(resolve, 10));
+          if (at < bytes.length) controller.enqueue(bytes.slice(at, at += 997));
+          else if (ends) controller.close();
+        },
+      }),
+    };
+    Object.defineProperty(Navigator.prototype, 'serial', { configurable: true,
+      value: { requestPort: async () => { window.fakePort = fake; return fake; } } });
+  };
+  return `(${port})(${JSON.stringify(sent)}, ${closes})`;
+}
+
 describe('a live calibration', () => {
   test('replayed: the coverage rises, the stop rule ends it, and the recording calibrates alike', async () => {
     const page = await openPage();
@@ -299,23 +322,7 @@ describe('a live calibration', () => {
   test('from a serial port: the first, partial line dropped, ended by a sample count', async () => {
     const text = readFileSync(join(work, 'mag.csv'), 'utf8');
     // A port opened while the board was sending: it starts in the middle of a line.
-    const port = (sent) => {
-      const bytes = new TextEncoder().encode(sent);
-      let at = 0;
-      const fake = {
-        open: async (options) => { fake.options = options; },
-        close: async () => {},
-        readable: new ReadableStream({
-          async pull(controller) {
-            await new Promise((resolve) => setTimeout(resolve, 10));
-            if (at < bytes.length) controller.enqueue(bytes.slice(at, at += 997));
-          },
-        }),
-      };
-      Object.defineProperty(Navigator.prototype, 'serial', { configurable: true,
-        value: { requestPort: async () => { window.fakePort = fake; return fake; } } });
-    };
-    const page = await openPage([`(${port})(${JSON.stringify(`0.3181,-0.2\n${text}`)})`].join(''));
+    const page = await openPage(simulatedPort(`0.3181,-0.2\n${text}`));
     await page.selectOption('#baud', '57600');
     await page.selectOption('#until', 'samples');
     await page.fill('#until-value', '1000');
@@ -327,6 +334,29 @@ describe('a live calibration', () => {
     assert.ok(recording.startsWith('CAP_magX,'), recording.slice(0, 40));
     const document = JSON.parse(await downloaded(page, 'json'));
     assert.equal(document.metrics.sample_count, 1000);
+    await page.close();
+  });
+
+  test('from a port unplugged in the middle of a line: the lines before it calibrated', async () => {
+    const lines = readFileSync(join(work, 'mag.csv'), 'utf8').split('\n');
+    const sent = `\n${lines.slice(0, 1201).join('\n')}\n${lines[1201].slice(0, 12)}`;
+    const page = await openPage(simulatedPort(sent, true));
+    await page.selectOption('#until', 'never');
+    await page.click('#connect');
+    await liveEnded(page);
+    assert.match(await page.textContent('#live-status'), /The port closed \(unplugged\?\) after [\d.]+ s: calibrating 1200 samples/);
+    assert.equal(await downloaded(page, 'recording'), `${lines.slice(0, 1201).join('\n')}\n`);
+    await page.close();
+  });
+
+  test('refuses a stop rule out of range, in the page\'s words', async () => {
+    const page = await openPage();
+    await page.selectOption('#until', 'coverage');
+    await page.fill('#until-value', '150');
+    await page.setInputFiles('#replay-input', join(work, 'mag.csv'));
+    await page.waitForSelector('#error:not([hidden])');
+    assert.match(await page.textContent('#error'), /stop rule 'coverage:150': the coverage is a percentage/);
+    assert.equal(await page.isDisabled('#stop'), true);
     await page.close();
   });
 

@@ -57,6 +57,7 @@ std::string start(Session& session, const Settings& settings) {
 std::string push(Session& session, double now) {
   if (!session.live) throw fluxtrim::Error("no live session");
   Live& live = *session.live;
+  live.received += session.text.size() - live.fed;
   if (live.dropping) {
     const std::size_t end = session.text.find_first_of("\r\n", live.fed);
     if (end == std::string::npos) {
@@ -140,7 +141,7 @@ std::string state(Session& session) {
   Json out{{"time", number(live.time_s())},
            {"samples", live.sampleCount()},
            {"rate", number(live.rate_Hz())},
-           {"bytes", session.text.size()},
+           {"bytes", session.live->received},
            {"decided", live.decided()},
            {"held", live.decided() ? 0 : live.heldLines()},
            {"other",

@@ -42,13 +42,16 @@ struct Live {
   explicit Live(const fluxtrim::LiveOptions& options, const std::string& source)
       : session(options, source) {}
   fluxtrim::LiveSession session;
-  std::size_t fed = 0;    // bytes of the text pushed into the session
-  bool dropping = false;  // still dropping a serial port's first, partial line
+  std::size_t fed = 0;       // bytes of the text pushed into the session
+  std::size_t received = 0;  // bytes received, those dropped with the first line too
+  bool dropping = false;     // still dropping a serial port's first, partial line
 };
 
 // A recording arriving in chunks, and what its last calibration gave.
 struct Session {
-  std::string text;  // every byte pushed since the last clear (after a port's partial first line)
+  // Every byte pushed since the last clear; for a serial port, from its first line end on, and
+  // after a live end cut short, up to the last complete line: the text the session read.
+  std::string text;
   std::optional<fluxtrim::SampleSet> samples;
   fluxtrim::Reference reference;
   fluxtrim::CalibrationOptions options;

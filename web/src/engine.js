@@ -159,11 +159,11 @@ class FitSession {
     this.engine.reply(this.engine.module._ft_live_push(this.handle, now));
   }
 
-  // The live state at `now`: {time, samples, rate, bytes, decided, held, other: {header,
-  // comment, blank, skipped, leftOut}, fit: null or {verdict, reasons, samples, coverage, gap,
-  // gapCell, pose, bands, sectors, cells ('0'/'1' per cell), residual_mG, residualToField,
-  // passFor, disagreement}, rule: {coverage, samples, passHold}, stopped, reason ('rule', 'end',
-  // 'stopped' or '')}; numbers not known yet are null.
+  // The live state at `now`: {time, samples, rate, bytes (received), decided, held, other:
+  // {header, comment, blank, skipped, leftOut}, fit: null or {verdict, reasons, samples,
+  // coverage, gap, gapCell, pose, bands, sectors, cells ('0'/'1' per cell), residual_mG,
+  // residualToField, passFor, disagreement}, rule: {coverage, samples, passHold}, stopped,
+  // reason ('rule', 'end', 'stopped' or '')}; numbers not known yet are null.
   liveUpdate(now) {
     return JSON.parse(this.engine.reply(this.engine.module._ft_live_update(this.handle, now)));
   }

@@ -258,6 +258,7 @@ class CalibrationPage {
   }
 
   async replay(file) {
+    if (this.run) return;
     const bytes = new Uint8Array(await file.arrayBuffer());
     const rate = Number($('replay-rate').value.trim().replace(',', '.'));
     if (!(rate > 0 && rate <= 100000)) {
@@ -287,6 +288,7 @@ class CalibrationPage {
   }
 
   startRun(name, source, device, message) {
+    if (this.run) return;  // one live calibration at a time
     ++this.generation;
     this.hideResult();
     this.source = name;

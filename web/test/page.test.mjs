@@ -349,6 +349,17 @@ describe('a live calibration', () => {
     await page.close();
   });
 
+  test('from a port at the wrong baud rate: says so rather than wait', async () => {
+    const page = await openPage(simulatedPort('\u00f8\u00a7\u00e6'.repeat(1200)));
+    await page.click('#connect');
+    await page.waitForFunction(() => /bytes without a line end; is the baud rate right\?/
+      .test(document.querySelector('#live-samples').textContent));
+    await page.click('#stop');
+    await page.waitForSelector('#error:not([hidden])');
+    assert.match(await page.textContent('#error'), /no samples in 'serial-port'/);
+    await page.close();
+  });
+
   test('refuses a stop rule out of range, in the page\'s words', async () => {
     const page = await openPage();
     await page.selectOption('#until', 'coverage');

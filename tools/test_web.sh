@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the browser page and the native command, installs the tests' Node.js packages from the
 # lock file, and runs the browser tests (web/test/) in Debian's Chromium: the page against the
-# command on the example and on 100,000 generated samples, its downloads, and its requests (none).
+# command on the examples and on 100,000 generated samples, its downloads, its live calibration
+# (a replay, a simulated serial port), and its requests (none).
 #
 #   tools/test_web.sh [--screenshot]
 #

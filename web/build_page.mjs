@@ -32,6 +32,7 @@ const script = [
   `const FLUXTRIM_WASM_BASE64 = '${wasm.toString('base64')}';`,
   source('engine.js'),
   source('view3d.js'),
+  source('live.js'),
   source('page.js'),
 ].join('\n');
 if (/<\/script/i.test(script) || /<\/style/i.test(reportStyle + source('page.css'))) {

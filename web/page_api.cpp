@@ -14,61 +14,41 @@
 #include <new>
 #include <optional>
 #include <istream>
-#include <streambuf>
 #include <string>
 #include <vector>
 
 #include <emscripten/emscripten.h>
 
 #include "arguments.hpp"
-#include "calibration_c.hpp"
 #include "calibration_json.hpp"
 #include "export_formats.hpp"
 #include "field_command.hpp"
 #include "fluxtrim/calibration.hpp"
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/samples.hpp"
+#include "fluxtrim/text.hpp"
 #include "fluxtrim/version.hpp"
+#include "page_session.hpp"
 #include "reportPlots.hpp"
 #include "reportSections.hpp"
 
-namespace {
+namespace fluxtrim_page {
 
 using fluxtrim_cli::Json;
 
-// The last reply, kept until the next call so that JavaScript can copy it out of the heap, and
-// whether it is an error message.
+namespace {
+
+// The last reply and whether it is an error message.
 std::string gReply;
 bool gReplyFailed = false;
 
-const char* reply(std::string text, bool failed = false) {
+}  // namespace
+
+const char* reply(std::string text, bool failed) {
   gReply = std::move(text);
   gReplyFailed = failed;
   return gReply.c_str();
 }
-
-const char* errorReply(const std::string& message) {
-  return reply(message, true);
-}
-
-// Runs the work and turns whatever it throws into an error reply.
-template <typename Work>
-const char* answer(Work work) {
-  try {
-    return reply(work());
-  } catch (const std::bad_alloc&) {
-    return errorReply("out of memory: the recording is too large for this page");
-  } catch (const std::exception& e) {
-    return errorReply(e.what());
-  }
-}
-
-// The page's settings, as typed in its fields: the command's options by another name.
-struct Settings {
-  std::string source;  // the recording's name, as the documents record it
-  fluxtrim_cli::ReferenceArgs reference;
-  fluxtrim_cli::ReadArgs read;
-};
 
 Settings parseSettings(const char* json) {
   const Json settings = Json::parse(json);
@@ -86,47 +66,17 @@ Settings parseSettings(const char* json) {
   s.read.columns = text("columns");
   s.read.delimiter = text("delimiter");
   s.read.header = text("header");
+  s.until = text("until");
+  const auto device = settings.find("device");
+  s.device = device != settings.end() && device->is_boolean() && device->get<bool>();
   return s;
 }
 
-// The session's text as a stream, without a copy of it.
-class TextBuffer : public std::streambuf {
- public:
-  explicit TextBuffer(std::string& text) {
-    setg(text.data(), text.data(), text.data() + text.size());
-  }
-};
-
-// A recording arriving in chunks, and what its last fit gave.
-struct Session {
-  std::string text;  // every byte pushed since the last clear
-  std::optional<fluxtrim::SampleSet> samples;
-  fluxtrim::Reference reference;
-  fluxtrim::CalibrationOptions options;
-  std::optional<fluxtrim::CalibrationResult> result;
-  std::vector<double> points;  // the drawn samples, seven numbers each (see ft_session_points)
-};
-
-// The fit of everything pushed so far, as the command makes it for one input in the automatic
-// mode, and the reply: the command's JSON document and the report's sections.
-std::string refit(Session& session, const Settings& settings) {
-  session.samples.reset();
-  session.result.reset();
-  session.points.clear();
-  session.reference = fluxtrim_cli::calibrationReference(settings.reference);
-  session.options = fluxtrim::CalibrationOptions();
-  session.options.reference = session.reference;
-  TextBuffer text(session.text);
-  std::istream in(&text);
-  fluxtrim::SampleSet samples =
-      fluxtrim::readSamples(in, fluxtrim_cli::readOptions(settings.read), settings.source);
-  if (samples.values.empty()) {
-    throw fluxtrim::Error("no samples in '" + settings.source + "' (" +
-                          fluxtrim::noSamplesText(samples) + ")");
-  }
+std::string adoptFit(Session& session, fluxtrim::SampleSet samples,
+                     const fluxtrim::CalibrationResult& result) {
   session.samples = std::move(samples);
-  session.result = fluxtrim::calibrate(*session.samples, session.options);
-
+  session.result = result;
+  session.points.clear();
   const fluxtrim::detail::PlotSelection drawn =
       fluxtrim::detail::selectSamples(*session.samples, *session.result);
   for (const auto* kind : {&drawn.kept, &drawn.rejected}) {
@@ -136,7 +86,6 @@ std::string refit(Session& session, const Settings& settings) {
       session.points.push_back(static_cast<double>(s.status));
     }
   }
-
   const bool outsideValidity = session.reference.kind() == fluxtrim::Reference::Kind::Field &&
                                !session.reference.field().withinValidity;
   Json out{{"document", fluxtrim_cli::calibrationDocument(*session.samples, session.reference,
@@ -147,6 +96,30 @@ std::string refit(Session& session, const Settings& settings) {
            {"validityWarning",
             outsideValidity ? session.reference.field().validityNote : std::string()}};
   return out.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+namespace {
+
+// The fit of everything pushed so far, as the command makes it for one input in the automatic
+// mode, and the reply: the command's JSON document and the report's sections.
+std::string refit(Session& session, const Settings& settings) {
+  session.samples.reset();
+  session.result.reset();
+  session.points.clear();
+  session.live.reset();
+  session.reference = fluxtrim_cli::calibrationReference(settings.reference);
+  session.options = fluxtrim::CalibrationOptions();
+  session.options.reference = session.reference;
+  TextBuffer text(session.text);
+  std::istream in(&text);
+  fluxtrim::SampleSet samples =
+      fluxtrim::readSamples(in, fluxtrim_cli::readOptions(settings.read), settings.source);
+  if (samples.values.empty()) {
+    throw fluxtrim::Error("no samples in '" + fluxtrim::printableText(settings.source, 120) +
+                          "' (" + fluxtrim::noSamplesText(samples) + ")");
+  }
+  const fluxtrim::CalibrationResult result = fluxtrim::calibrate(samples, session.options);
+  return adoptFit(session, std::move(samples), result);
 }
 
 // The samples corrected by the session's calibration, one line "x,y,z" each in the shortest form
@@ -168,32 +141,43 @@ std::string correctedCsv(const fluxtrim::SampleSet& samples,
   return csv;
 }
 
+// A firmware file as `calibrate --format FORMAT --force` writes it: the page offers the file of
+// a failed calibration too, and the file's first line says that it failed.
+std::string firmwareText(const fluxtrim::SampleSet& samples, const Session& session,
+                         fluxtrim_cli::FirmwareFormat format) {
+  const Json document =
+      fluxtrim_cli::calibrationDocument(samples, session.reference, std::nullopt, *session.result);
+  fluxtrim_cli::FirmwareOptions options = fluxtrim_cli::checkFirmwareArgs({}, format);
+  options.force = true;
+  const fluxtrim_cli::FirmwareFile file = fluxtrim_cli::firmwareFile(
+      format, fluxtrim_cli::storedCalibration(document, "the page's calibration"), options);
+  if (!file.refusal.empty()) throw fluxtrim::Error(file.refusal);
+  return file.text;
+}
+
 std::string download(const Session& session, const std::string& format) {
   if (!session.result) throw fluxtrim::Error("nothing calibrated yet");
   const fluxtrim::SampleSet& samples = *session.samples;
   const fluxtrim::CalibrationResult& result = *session.result;
   if (format == "json") {
-    return fluxtrim_cli::calibrationDocument(samples, session.reference, std::nullopt, result)
-               .dump(2, ' ', false, Json::error_handler_t::replace) +
+    // As the command writes it: the characters that could reorder what a viewer shows (a name
+    // holding U+202E) as \u escapes, the same JSON values.
+    return fluxtrim::visibleText(
+               fluxtrim_cli::calibrationDocument(samples, session.reference, std::nullopt, result)
+                   .dump(2, ' ', false, Json::error_handler_t::replace)) +
            "\n";
   }
-  if (format == "c") {
-    if (!fluxtrim_cli::hasCalibration(result)) {
-      throw fluxtrim::Error("no sample was kept for a fit: no C header written");
-    }
-    const Json document =
-        fluxtrim_cli::calibrationDocument(samples, session.reference, std::nullopt, result);
-    return fluxtrim_cli::calibrationHeader(
-        fluxtrim_cli::storedCalibration(document, "the page's calibration"),
-        fluxtrim_cli::FirmwareOptions());
-  }
+  if (format == "recording") return session.text;
   if (format == "csv") {
     if (!fluxtrim_cli::hasCalibration(result)) {
       throw fluxtrim::Error("no sample was kept for a fit: no calibration to apply");
     }
     return correctedCsv(samples, result);
   }
-  throw fluxtrim::UsageError("unknown download format '" + format + "'");
+  const std::optional<fluxtrim_cli::FirmwareFormat> firmware =
+      fluxtrim_cli::firmwareFormatNamed(format);
+  if (!firmware) throw fluxtrim::UsageError("unknown download format '" + format + "'");
+  return firmwareText(samples, session, *firmware);
 }
 
 // The text of `fluxtrim field` for the settings' place and date: the command writes it to a file
@@ -234,6 +218,12 @@ EMSCRIPTEN_KEEPALIVE const char* ft_version() {
   return reply(fluxtrim::version());
 }
 
+// Untrusted text, a file's name, as the command's messages show it: control characters and the
+// marks that reorder text (U+202E) escaped, cut after maxBytes bytes.
+EMSCRIPTEN_KEEPALIVE const char* ft_printable(const char* text, std::size_t maxBytes) {
+  return answer([&] { return fluxtrim::printableText(text, maxBytes); });
+}
+
 // The text of `fluxtrim field` at the settings' latitude, longitude, altitude and date.
 EMSCRIPTEN_KEEPALIVE const char* ft_field(const char* settingsJson) {
   return answer([&] { return fieldText(parseSettings(settingsJson)); });
@@ -249,7 +239,12 @@ EMSCRIPTEN_KEEPALIVE void ft_session_destroy(Session* session) {
 
 // Forgets the text and the last fit: a new recording starts.
 EMSCRIPTEN_KEEPALIVE void ft_session_clear(Session* session) {
-  *session = Session();
+  session->live.reset();
+  session->text = std::string();
+  session->samples.reset();
+  session->result.reset();
+  session->points = std::vector<double>();
+  session->times = std::vector<double>();
 }
 
 // Reserves room for the text to grow to `bytes` bytes, so that a recording of known size is held
@@ -291,10 +286,13 @@ EMSCRIPTEN_KEEPALIVE std::size_t ft_session_point_count(Session* session) {
   return session->points.size() / 7;
 }
 
-// The last fit as a file: "json" (the command's --format json), "c" (its --format c) or "csv"
-// (the samples corrected, as `fluxtrim apply` writes them).
+// The last fit as a file: "json" (the command's --format json), "c", "ardupilot" or "px4" (its
+// --format c, ardupilot, px4, with --force), "csv" (the samples corrected, as `fluxtrim apply`
+// writes them), or "recording" (the text the session holds).
 EMSCRIPTEN_KEEPALIVE const char* ft_session_download(Session* session, const char* format) {
   return answer([&] { return download(*session, format); });
 }
 
 }  // extern "C"
+
+}  // namespace fluxtrim_page

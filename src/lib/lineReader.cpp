@@ -234,6 +234,8 @@ void LineReader::dropIncompleteLine() {
   }
   summary_.bytes -= end_ - complete;
   end_ = complete;
+  // The search for a line end resumes within the bytes kept, never past them.
+  searchedEnd_ = std::min(searchedEnd_, end_);
 }
 
 // The line end of the bytes held: a line feed, unless they hold carriage returns and no line

@@ -173,4 +173,25 @@ TEST(SampleStream, LiveInputIsReadLineByLineOnceDecided) {
   EXPECT_EQ(stream.finish(), 0u);
 }
 
+// An input cut short (Ctrl-C, a board unplugged) in the middle of a line, after enough text that
+// the reader has moved its incomplete line to the front of its buffer: the complete lines give
+// their samples, the cut one none. Catches the search for a line end resuming past the bytes
+// kept, which read beyond them (a crash, or a sample made of the cut line and stale bytes).
+TEST(SampleStream, InputCutShortKeepsEveryCompleteLineAndNothingElse) {
+  fluxtrim::SampleStream stream({}, "/dev/ttyUSB0");
+  std::string text = "x,y,z\n";
+  const int lines = 60000;
+  for (int k = 0; k < lines; ++k) text += std::to_string(k % 977) + ".25,-3.5,41\n";
+  for (std::size_t at = 0; at < text.size(); at += 4096) {
+    stream.push(text.data() + at, std::min<std::size_t>(4096, text.size() - at));
+  }
+  stream.push("4,5", 3);
+  EXPECT_EQ(stream.finish(true), 0u);
+  const SampleSet& set = stream.samples();
+  ASSERT_EQ(set.values.size(), static_cast<std::size_t>(lines));
+  EXPECT_EQ(set.values.back()[0], (lines - 1) % 977 + 0.25);
+  EXPECT_EQ(set.summary.lines, static_cast<std::uint64_t>(lines + 1));
+  EXPECT_EQ(set.summary.bytes, text.size());
+}
+
 }  // namespace

@@ -53,10 +53,20 @@ class Engine {
     }
   }
 
+  // until is a live session's stop rule as `fluxtrim watch --until` takes it; device is true when
+  // its text comes from a serial port.
   static settingsJson(settings) {
     const picked = {};
     for (const name of SETTING_NAMES) picked[name] = String(settings[name] ?? '');
+    picked.until = String(settings.until ?? '');
+    picked.device = settings.device === true;
     return JSON.stringify(picked);
+  }
+
+  // Untrusted text (a file's name) as the command shows it: control characters and the marks
+  // that reorder text escaped, at most maxBytes bytes.
+  printable(text, maxBytes = 120) {
+    return this.withStrings([text], (t) => this.reply(this.module._ft_printable(t, maxBytes)));
   }
 
   // What `fluxtrim field` prints for the settings' place and date.
@@ -110,18 +120,76 @@ class FitSession {
   // Throws EngineError with the library's message when nothing could be fitted.
   refit(settings) {
     const e = this.engine;
-    const fit = JSON.parse(e.withStrings([Engine.settingsJson(settings)],
-      (s) => e.reply(e.module._ft_session_refit(this.handle, s))));
-    const m = e.module;
+    return this.withPoints(JSON.parse(e.withStrings([Engine.settingsJson(settings)],
+      (s) => e.reply(e.module._ft_session_refit(this.handle, s)))));
+  }
+
+  withPoints(fit) {
+    const m = this.engine.module;
     const count = m._ft_session_point_count(this.handle);
     const start = m._ft_session_points(this.handle) / 8;
     fit.points = m.HEAPF64.slice(start, start + 7 * count);
     return fit;
   }
 
-  // The last fit as a file's text: 'json', 'c' or 'csv'.
+  // The last fit as a file's text: 'json', 'c', 'ardupilot', 'px4', 'csv', or 'recording' (the
+  // text pushed).
   download(format) {
     const e = this.engine;
     return e.withStrings([format], (f) => e.reply(e.module._ft_session_download(this.handle, f)));
+  }
+
+  dispose() {
+    this.engine.module._ft_session_destroy(this.handle);
+    this.handle = 0;
+  }
+
+  // A live session over the text pushed from now on (livePush), as `fluxtrim watch` runs one:
+  // settings.until is its stop rule, settings.device true for a serial port. Throws EngineError
+  // for a rule or setting the library refuses.
+  startLive(settings) {
+    const e = this.engine;
+    e.withStrings([Engine.settingsJson(settings)],
+      (s) => e.reply(e.module._ft_live_start(this.handle, s)));
+  }
+
+  // A chunk of text received at `now` seconds (of the page's clock, or of a replay's data).
+  livePush(chunk, now) {
+    this.push(chunk);
+    this.engine.reply(this.engine.module._ft_live_push(this.handle, now));
+  }
+
+  // The live state at `now`: {time, samples, rate, bytes (received), decided, held, other:
+  // {header, comment, blank, skipped, leftOut}, fit: null or {verdict, reasons, samples,
+  // coverage, gap, gapCell, pose, bands, sectors, cells ('0'/'1' per cell), residual_mG,
+  // residualToField, passFor, disagreement}, rule: {coverage, samples, passHold}, stopped,
+  // reason ('rule', 'end', 'stopped' or '')}; numbers not known yet are null.
+  liveUpdate(now) {
+    return JSON.parse(this.engine.reply(this.engine.module._ft_live_update(this.handle, now)));
+  }
+
+  // The input ended at `now`: 'end' (a replay's end), 'closed' (a port gone: a cut last line
+  // dropped) or 'stop' (the Stop button). Returns the state.
+  liveEnd(now, how) {
+    const code = { end: 0, closed: 1, stop: 2 }[how];
+    return JSON.parse(this.engine.reply(this.engine.module._ft_live_end(this.handle, now, code)));
+  }
+
+  // Once stopped: the calibration of every sample taken, as refit returns a fit.
+  liveResult() {
+    const e = this.engine;
+    return this.withPoints(JSON.parse(e.reply(e.module._ft_live_result(this.handle))));
+  }
+
+  // For a replay of the text pushed: {column: the time column's name or '', times: a
+  // Float64Array with the time of each line in seconds, NaN where a line holds none}.
+  replayPlan(settings) {
+    const e = this.engine;
+    const m = e.module;
+    const plan = JSON.parse(e.withStrings([Engine.settingsJson(settings)],
+      (s) => e.reply(m._ft_replay_plan(this.handle, s))));
+    const start = m._ft_replay_times(this.handle) / 8;
+    plan.times = m.HEAPF64.slice(start, start + m._ft_replay_time_count(this.handle));
+    return plan;
   }
 }

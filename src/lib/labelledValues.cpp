@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
@@ -184,7 +186,11 @@ class Tokens {
       token_.type = TokenType::Number;
     } else if (startsName(c)) {
       end = nameEnd(p_, last_);
-      token_.type = TokenType::Name;
+      const std::string_view word(p_, static_cast<std::size_t>(end - p_));
+      // NaN and Infinity as JSON writers print them are values, not finite ones.
+      const bool notFinite = equalIgnoringCase(word, "nan") || equalIgnoringCase(word, "inf") ||
+                             equalIgnoringCase(word, "infinity");
+      token_.type = notFinite ? TokenType::Number : TokenType::Name;
     }
     token_.last = end;
     p_ = end;

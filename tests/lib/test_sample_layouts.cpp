@@ -249,9 +249,13 @@ TEST(LoggerLayoutTest, EachWrittenFormGivesItsThreeValues) {
   EXPECT_EQ(fluxtrim::readChoiceText(readText("mz=3 mx=1 my=2 uT\nmz=3 mx=1 my=2 uT\n")),
             "the values labelled 'mx', 'my', 'mz'; microtesla, written in the lines");
   // A line of the kept kind without the values is skipped and listed, not read as zeros.
-  const SampleSet status = readText("{\"mx\": 1, \"my\": 2, \"mz\": 3}\n{\"event\": 4}\n");
+  const SampleSet status = readText(
+      "{\"mx\": 1, \"my\": 2, \"mz\": 3}\n{\"event\": 4}\n{\"mx\": NaN, \"my\": 2, \"mz\": 3}\n");
   EXPECT_EQ(status.values.size(), 1u);
-  EXPECT_EQ(status.summary.skippedLines, 1u);
+  using fluxtrim::LineProblem;
+  const auto& problems = status.summary.skippedByProblem;
+  EXPECT_EQ(problems[static_cast<std::size_t>(LineProblem::TooFewCells)], 1u);
+  EXPECT_EQ(problems[static_cast<std::size_t>(LineProblem::NotFinite)], 1u);
   expectLinesAddUp(status.summary);
 
   // A spreadsheet's sep= line, quoted names and a byte order mark.

@@ -238,8 +238,9 @@ TEST(LoggerLayoutTest, EachWrittenFormGivesItsThreeValues) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    const std::string line = std::string(c.line) + "\n";
-    const SampleSet set = readText(line + line + line);
+    std::string text;
+    for (int k = 0; k < 3; ++k) text.append(c.line).append("\n");
+    const SampleSet set = readText(text);
     ASSERT_EQ(set.values.size(), 3u) << fluxtrim::noSamplesText(set);
     EXPECT_EQ(set.values[2], (Vec3{{1.5, -2, 40.25}})) << fluxtrim::readChoiceText(set);
     EXPECT_EQ(set.unit.unit, c.unit);
@@ -276,7 +277,7 @@ TEST(LoggerLayoutTest, EachWrittenFormGivesItsThreeValues) {
 TEST(LoggerLayoutTest, OtherSensorsAndMilliGAreNotTheMagnetometer) {
   for (const std::string line : {"acc: [0.1, 0.2, 9.8] gyro: [3, 4, 5]", "Accel: x=1 y=2 z=3",
                                  "ax=1,ay=2,az=3,temp=20", "12 -3 980 mg"}) {
-    const SampleSet set = readText(line + "\n" + line + "\n");
+    const SampleSet set = readText(std::string(line).append("\n").append(line).append("\n"));
     EXPECT_TRUE(set.values.empty()) << line << ": " << fluxtrim::readChoiceText(set);
   }
   const std::string milliG = "10 -20 990 mg\n12 -21 985 mg\n";

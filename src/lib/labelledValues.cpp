@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <initializer_list>
 #include <utility>
 
 #include "fluxtrim/error.hpp"
@@ -183,6 +182,7 @@ class Tokens {
     } else if (startsNumber(p_, last_)) {
       double value = 0.0;
       numparse::toDouble(p_, last_, value, &end);
+      end = end > p_ ? end : p_ + 1;
       token_.type = TokenType::Number;
     } else if (startsName(c)) {
       end = nameEnd(p_, last_);
@@ -308,15 +308,24 @@ class LineParser {
     ++frames_.back().values;
   }
 
+  // Groups deeper than this are read as if they were not there: no logger nests so deep.
+  static constexpr std::size_t kDeepestGroup = 16;
+
   void open(std::string name) {
     endRun();
     pending_ = {};
-    frames_.push_back(Frame{std::move(name), std::string(), 0});
+    if (frames_.size() < kDeepestGroup) {
+      frames_.push_back(Frame{std::move(name), std::string(), 0});
+    } else {
+      ++unopened_;
+    }
   }
 
   void close() {
     endRun();
-    if (frames_.size() > 1) {
+    if (unopened_ > 0) {
+      --unopened_;
+    } else if (frames_.size() > 1) {
       Frame frame = std::move(frames_.back());
       frames_.pop_back();
       frames_.back().values += frame.values;
@@ -326,19 +335,20 @@ class LineParser {
     }
   }
 
-  // The names the run is written under, joined by '.'.
+  // The names the run is written under, joined by '.', each cut to its first 64 bytes, so that
+  // a line of many numbers after a long name holds no more than a line's bytes in its keys.
   std::string prefix() const {
     std::string text;
-    for (const Frame& frame : frames_) {
-      for (const std::string* part : {&frame.name, &frame.label}) {
-        if (!part->empty()) {
-          text += (text.empty() ? "" : ".") + *part;
-        }
+    const auto add = [&text](std::string_view part) {
+      if (!part.empty()) {
+        text.append(text.empty() ? "" : ".").append(part.substr(0, 64));
       }
+    };
+    for (const Frame& frame : frames_) {
+      add(frame.name);
+      add(frame.label);
     }
-    if (!pending_.empty()) {
-      text += (text.empty() ? "" : ".") + std::string(pending_);
-    }
+    add(pending_);
     return text;
   }
 
@@ -369,6 +379,7 @@ class LineParser {
   std::string closedName_;    // storage of pending_ after a group without numbers
   std::size_t runStart_ = 0;
   std::size_t runValues_ = 0;
+  std::size_t unopened_ = 0;  // groups opened beyond kDeepestGroup, not yet closed
 };
 
 }  // namespace
@@ -407,6 +418,9 @@ bool bareAxis(const std::string& key) {
   const std::vector<std::string> words = nameWords(key);
   return words.size() == 1 && words[0].size() == 1 && classifyName(key).axis >= 0;
 }
+
+// Keys looked at to find the magnetometer's: the first lines of a recording hold a few dozen.
+constexpr std::size_t kMostKeys = 1024;
 
 class LabelledChooser {
  public:
@@ -473,7 +487,8 @@ class LabelledChooser {
         continue;
       }
       for (const LabelledValue& value : lines_[k].values.values) {
-        if (std::find(keys_.begin(), keys_.end(), value.key) == keys_.end()) {
+        if (keys_.size() < kMostKeys &&
+            std::find(keys_.begin(), keys_.end(), value.key) == keys_.end()) {
           keys_.push_back(value.key);
         }
       }

@@ -259,6 +259,16 @@ TEST(LoggerLayoutTest, EachWrittenFormGivesItsThreeValues) {
   EXPECT_EQ(problems[static_cast<std::size_t>(LineProblem::NotFinite)], 1u);
   expectLinesAddUp(status.summary);
 
+  // Hostile lines, deeply nested or with a long name before many numbers, are passed over
+  // without holding the name once per number (5 GB here).
+  std::string hostile =
+      "mag: [1, 2, 3]\n" + std::string(100000, '[') + "\n{\"" + std::string(100000, 'm') + "\": [";
+  for (int k = 0; k < 50000; ++k) hostile += "1,";
+  hostile += "]}\nmag: [4, 5, 6]\n";
+  const SampleSet survived = readText(hostile);
+  EXPECT_EQ(survived.values, (std::vector<Vec3>{{1, 2, 3}, {4, 5, 6}}));
+  expectLinesAddUp(survived.summary);
+
   // A spreadsheet's sep= line, quoted names and a byte order mark.
   for (const std::string& text :
        {std::string("sep=;\n\"mag_x\";\"mag_y\";\"mag_z\"\n1.5;-2;40.25\n"),

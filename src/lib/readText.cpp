@@ -69,8 +69,8 @@ std::string lineKindsText(const ReadSummary& s) {
   for (const LineKind& kind : s.kinds) {
     if (kind.lines > 0) {
       std::string kindText = lineKindText(kind);
-      if (kind.lines == 1) {
-        const std::size_t lines = kindText.find("lines");
+      const std::size_t lines = kindText.rfind("lines");  // after the label, before the unit
+      if (kind.lines == 1 && lines != std::string::npos) {
         kindText.erase(lines + 4, 1);  // "'Accel' line (m/s^2)"
       }
       text += (text.empty() ? "" : ", ") + std::to_string(kind.lines) + " " + kindText +

@@ -304,6 +304,8 @@ TEST(LoggerLayoutTest, OtherSensorsAndMilliGAreNotTheMagnetometer) {
   noHeader.header = fluxtrim::HeaderMode::Absent;
   EXPECT_EQ(fluxtrim::noSamplesText(readText("1,2\n", noHeader)), "1 line, not a sample");
   EXPECT_EQ(fluxtrim::noSamplesText(readText("x,y,z\n1,2\n")), "2 lines, 1 of them not a sample");
+  EXPECT_EQ(fluxtrim::noSamplesText(readText("Accel: 1 2 3 m/s^2\n")),
+            "1 line; 1 'Accel' line (m/s^2) left out");
 }
 
 // Where nothing names the magnetometer among more than three numeric columns, or several kinds

@@ -21,12 +21,13 @@
 ///
 /// What is detected from the "first lines", the first 256 lines that are neither blank nor
 /// comments (within the first MiB of the input):
-/// - Delimiter (Delimiter::Auto). Among tab, semicolon and comma, the one that occurs the same
-///   number of times on the most first lines that look like data (that start with a digit, sign or
-///   point; all first lines when none does), provided that is at least half of them; ties go to
-///   tab, then semicolon, then comma, so "1,5;2,5;3,5" is read as semicolon-delimited. Otherwise
-///   blanks. Cells such as "0,48" beside another delimiter get a warning: decimal commas are not
-///   read.
+/// - Delimiter (Delimiter::Auto). A first line "sep=;", "sep=," or "sep=" and a tab, as a
+///   spreadsheet writes it, declares it (and is a header line). Otherwise among tab, semicolon and
+///   comma, the one that occurs the same number of times on the most first lines that look like
+///   data (that start with a digit, sign or point; all first lines when none does), provided that
+///   is at least half of them; ties go to tab, then semicolon, then comma, so "1,5;2,5;3,5" is read
+///   as semicolon-delimited. Otherwise blanks. Cells such as "0,48" beside another delimiter get a
+///   warning: decimal commas are not read.
 /// - Header lines (HeaderMode::Auto). A data line holds three or more numbers, or only numbers
 ///   (empty cells aside). The first lines before the first data line are header lines; when no
 ///   first line is a data line, only the first line is, when it holds some text. A header line that
@@ -35,8 +36,11 @@
 ///   Z: 40.0 uT", "Accel X: 0.12 Y: 0.03 Z: 9.79 m/s^2", "Raw:12,-3,980,..."). A data line's kind
 ///   is its label, a leading word followed by ':' or '=' (after at most an axis letter: "Mag X:")
 ///   or a word of two letters or more that names a sensor ("mag 1 2 3"), and the unit written after
-///   its values (uT, µT, mG, G, gauss, nT; m/s^2, g; dps, deg/s, rad/s); a time of day before the
-///   label is passed over ("12:00:01.123 -> Mag X: ..."). The cell count alone makes no kind, so
+///   its values (uT, µT, μT, uTesla, microtesla, mG, milligauss, G, Ga, gauss, nT, nanotesla;
+///   m/s^2, g, mg; dps, deg/s, rad/s: symbols as written, so that mG is milligauss and mg milli-g,
+///   words in any case); what a serial monitor or a logging library writes before the text is
+///   passed over: a time of day ("12:00:01.123 -> Mag X: ..."), a bracketed count ("[12345] "), a
+///   log level and tick count ("I (1234) "). The cell count alone makes no kind, so
 ///   that a cut line stays a skipped line of its kind. When no data line carries a label or a unit,
 ///   the input is one plain kind and ReadSummary::kinds stays empty. Otherwise the lines of one
 ///   kind are kept: the one kind whose label or unit names a magnetometer (Mag, M, Compass; uT, G,
@@ -44,7 +48,8 @@
 ///   set aside, the one kind left (none when none is left). Several kinds that name a magnetometer,
 ///   or several left, are an AmbiguousInput. The lines of the other kinds are left out and counted
 ///   per kind (ReadSummary::kinds, leftOutLines); a labelled kind first met after the first lines
-///   is left out too.
+///   is left out too. Lines in lower-case mg are an accelerometer's (milli-g) unless the unit is
+///   given as milligauss: then those whose label names no accelerometer are the magnetometer's.
 /// - Columns, when ReadOptions names none, from the kept kind's lines. The numeric columns are
 ///   those holding a number on most first lines with three or more numbers and the most common
 ///   cell count; a first cell "Raw:12" labelled as its line is read as 12.
@@ -68,10 +73,26 @@
 ///      exactly three columns are left, those.
 ///   5. Otherwise nothing says which columns are the magnetometer's: AmbiguousInput, listing the
 ///      numeric columns with their ranges over the first lines.
+///   6. When the cells show fewer than three numeric columns (or are ambiguous), the lines may
+///      name their values instead: label:value pairs in any order ("mx:1.0,my:2.0,mz:3.0",
+///      "mz=3 mx=1 my=2", "Mag: x=1 y=2 z=3", "X: 1 \tY: 2 \tZ: 3 uT"), groups ("mag: (1, 2,
+///      3)", "Mag (uT) [1, 2, 3]", "MAG | 1 | 2 | 3", "acc: [..] gyro: [..] mag: [..]"), JSON
+///      objects ({"mx": 1, ...}, {"mag": {"x": 1, ...}}, {"mag": [1, 2, 3], "unit": "uT"}), or
+///      three values with no name ("1,2,3 uT", "1 uT, 2 uT, 3 uT", "{1, 2, 3}", after a prefix).
+///      Each number's key is the names it is written under ("mag.x" for the first of three in a
+///      group named mag); the magnetometer's X, Y and Z are the first keys that name it with an
+///      axis, else keys that are an axis letter alone, else three unnamed values when the lines
+///      hold no other and write no other sensor's unit. Those keys are then read in every line
+///      wherever they are (ReadSummary::form is Labelled); a line of the kept kind without them
+///      is skipped. The accelerometer's keys (ax, acc.x) are read beside them. Lines whose cells
+///      were ambiguous are read so only when their keys name the magnetometer.
 ///   ReadSummary::columns and columnRule say what was chosen and why.
 /// - Unit. A unit given in ReadOptions wins. Otherwise the unit the input states: the same unit
 ///   in the names of the X, Y and Z columns ("Magnetometer X (uT)", "mag_x_uT"), the unit written
-///   after the values of the kept kind, or the Raw: layout's; else ReadOptions::assumedUnit, or
+///   after the values of the kept kind or anywhere in lines that name their values (a JSON
+///   "unit" key too), the Raw: layout's, or tesla for columns named for a robot's MagneticField
+///   message (magnetic_field) whose values have the size of the Earth's field in tesla (a median
+///   magnitude between 1e-6 and 1e-3); else ReadOptions::assumedUnit, or
 ///   gauss, is assumed. A given unit that differs from the stated one is used, with a warning in
 ///   ReadSummary::warnings.
 /// - Accelerometer columns beside the magnetometer's, when ReadOptions gives them, when the
@@ -208,6 +229,12 @@ enum class UnitSource {
 /// "given", "from the header", "detected from the lines", "assumed".
 const char* unitSourceName(UnitSource source);
 
+/// How the lines hold the magnetometer's values.
+enum class LineForm {
+  Delimited,  ///< in cells between delimiters: X, Y and Z are columns
+  Labelled,   ///< named in the line (label:value pairs, groups, JSON objects): read by their keys
+};
+
 /// Counts of the lines of one input: lines = headerLines + commentLines + blankLines +
 /// sampleLines + skippedLines + leftOutLines.
 struct ReadSummary {
@@ -225,6 +252,10 @@ struct ReadSummary {
   std::uint64_t bytes = 0;           ///< bytes read, a byte order mark included
   Delimiter delimiter = Delimiter::Comma;  ///< the delimiter used (never Auto)
   std::array<int, 3> columns{{0, 1, 2}};   ///< 0-based indices of the X, Y and Z columns
+  /// Delimited: columns are cells. Labelled: the values are found in each line by their keys
+  /// (columnRule names them), and columns are their positions among the numbers of the first
+  /// line that holds them.
+  LineForm form = LineForm::Delimited;
   /// Why these columns, for messages: "given by index", "named 'mag_x', 'mag_y', 'mag_z'", "the
   /// only three numeric columns", "the Raw: layout's magnetometer", ...
   std::string columnRule;
@@ -283,7 +314,8 @@ std::string readChoiceText(const SampleSet& set);
 std::string accelerometerChoiceText(const SampleSet& set);
 
 /// Why an input gave no sample, for a message that names the input: "120 lines, 119 of them not
-/// samples", then the lines left out (lineKindsText) and the warnings.
+/// samples" ("1 line, not a sample", "2 lines, 1 of them not a sample"), then the lines left out
+/// (lineKindsText) and the warnings.
 std::string noSamplesText(const SampleSet& set);
 
 /// The input holds several candidates for the magnetometer's samples and nothing names one:

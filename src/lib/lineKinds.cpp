@@ -1,5 +1,6 @@
 #include "lineKinds.hpp"
 
+#include "labelledValues.hpp"
 #include "sampleLayout.hpp"
 #include "sampleWords.hpp"
 
@@ -22,39 +23,11 @@ const char* skipBlanks(const char* p, const char* last) {
   return p;
 }
 
-const char* skipDigits(const char* p, const char* last) {
-  while (p != last && isDigit(*p)) {
-    ++p;
-  }
-  return p;
-}
-
-// After a time of day that a serial monitor puts before each line ("12:00:01.123 -> "), or p
-// itself when none is there.
-const char* afterTimeOfDay(const char* p, const char* last) {
-  const char* q = p;
-  for (int part = 0; part < 3; ++part) {
-    const char* end = skipDigits(q, last);
-    if (end == q || (part < 2 && (end == last || *end != ':'))) {
-      return p;
-    }
-    q = part < 2 ? end + 1 : end;
-  }
-  if (q != last && *q == '.') {
-    q = skipDigits(q + 1, last);
-  }
-  q = skipBlanks(q, last);
-  if (last - q >= 2 && q[0] == '-' && q[1] == '>') {
-    q = skipBlanks(q + 2, last);
-  }
-  return q;
-}
-
 // The leading word of a line when it labels the line: followed by ':' or '=' (after at most one
 // axis letter, "Mag X:"), or a word of two letters or more naming a sensor ("mag 1 2 3"). Words
 // that strtod reads (nan, inf) are values.
 std::string_view labelOf(const char* first, const char* last) {
-  const char* p = afterTimeOfDay(skipBlanks(first, last), last);
+  const char* p = afterLinePrefix(first, last);
   const char* end = p;
   while (end != last && isLetter(*end)) {
     ++end;

@@ -9,6 +9,7 @@
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
 #include "constants.hpp"
+#include "labelledValues.hpp"
 #include "lineKinds.hpp"
 #include "sampleWords.hpp"
 
@@ -294,6 +295,7 @@ void LineReader::useLayout() {
   summary_.accelerometerColumnRule = layout_.accelerometerColumnRule;
   summary_.kinds = layout_.kinds;
   summary_.warnings = layout_.warnings;
+  summary_.form = layout_.labelled ? LineForm::Labelled : LineForm::Delimited;
   set_.accelerometerUnit = layout_.accelerometerUnit;
   for (std::size_t k = 0; k < 3; ++k) {
     columns_[k] = layout_.columns[k];
@@ -486,6 +488,10 @@ inline void LineReader::handleLine(const char* first, const char* last, bool cut
     ++summary_.leftOutLines;
     return;
   }
+  if (layout_.labelled) {
+    readLabelledSample(first, last, cut);
+    return;
+  }
   readSample(first, last, cut);
 }
 
@@ -551,6 +557,43 @@ inline void LineReader::readSample(const char* first, const char* last, bool cut
   store_->add(value, summary_.lines);
   if (cellsRead_ == 6) {
     store_->addAccelerometer(accelerometerOf(cells, last, cut));
+  }
+}
+
+// A line that names its values: the values of the layout's keys, wherever the line has them.
+void LineReader::readLabelledSample(const char* first, const char* last, bool cut) {
+  readLabelledLine(afterLinePrefix(first, last), last, labelled_);
+  Vec3 value{};
+  for (std::size_t axis = 0; axis < 3; ++axis) {
+    const LabelledValue* found = findValue(labelled_, layout_.keys[axis]);
+    if (found == nullptr) {
+      skip(first, last, LineProblem::TooFewCells, -1);
+      return;
+    }
+    const CellKind kind =
+        cut && found->cell.last == last ? CellKind::NotANumber : readCell(found->cell, value[axis]);
+    if (kind != CellKind::Number) {
+      skip(first, last,
+           kind == CellKind::OutOfRange  ? LineProblem::OutOfRange
+           : kind == CellKind::NotFinite ? LineProblem::NotFinite
+                                         : LineProblem::NotANumber,
+           columns_[axis]);
+      return;
+    }
+  }
+  ++summary_.sampleLines;
+  store_->add(value, summary_.lines);
+  if (cellsRead_ == 6) {
+    Vec3 accelerometer{{kNaN, kNaN, kNaN}};
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+      const LabelledValue* found = findValue(labelled_, layout_.keys[axis + 3]);
+      double number = 0.0;
+      if (found != nullptr && !(cut && found->cell.last == last) &&
+          readCell(found->cell, number) == CellKind::Number) {
+        accelerometer[axis] = number;
+      }
+    }
+    store_->addAccelerometer(accelerometer);
   }
 }
 

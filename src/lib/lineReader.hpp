@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fluxtrim/samples.hpp"
+#include "labelledValues.hpp"
 #include "sampleLayout.hpp"
 
 namespace fluxtrim::detail {
@@ -88,6 +89,7 @@ class LineReader {
   bool ofKeptKind(const char* first, const char* last);
   Cell cellOf(const Cell& raw, int column) const;
   void readSample(const char* first, const char* last, bool cut);
+  void readLabelledSample(const char* first, const char* last, bool cut);
   Vec3 accelerometerOf(const Cell cells[6], const char* last, bool cut) const;
   int findCells(const char* p, const char* last, Cell cells[6]) const;
   void skip(const char* first, const char* last, LineProblem problem, int column);
@@ -126,6 +128,7 @@ class LineReader {
   std::size_t countedEnd_ = 0;
   std::size_t heldLines_ = 0;
   char countedLineEnd_ = '\n';
+  LabelledLine labelled_;  // the values of the last line read by name
 };
 
 }  // namespace fluxtrim::detail

@@ -1,5 +1,6 @@
 // What the reader chose and why, in the words every message, the command and the report use.
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "fluxtrim/samples.hpp"
@@ -17,6 +18,11 @@ std::string columnsText(const std::array<int, 3>& columns) {
     return "columns " + a + " to " + c;
   }
   return "columns " + a + ", " + std::to_string(columns[1] + 1) + " and " + c;
+}
+
+// "1 line" or "3 lines"; what is the singular noun with the rest of the words after it.
+std::string counted(std::uint64_t count, const std::string& noun, const std::string& rest = "") {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s") + rest;
 }
 
 }  // namespace
@@ -62,21 +68,31 @@ std::string lineKindsText(const ReadSummary& s) {
   std::string text;
   for (const LineKind& kind : s.kinds) {
     if (kind.lines > 0) {
-      text += (text.empty() ? "" : ", ") + std::to_string(kind.lines) + " " + lineKindText(kind) +
+      std::string kindText = lineKindText(kind);
+      const std::size_t lines = kindText.rfind("lines");  // after the label, before the unit
+      if (kind.lines == 1 && lines != std::string::npos) {
+        kindText.erase(lines + 4, 1);  // "'Accel' line (m/s^2)"
+      }
+      text += (text.empty() ? "" : ", ") + std::to_string(kind.lines) + " " + kindText +
               (kind.kept ? " kept" : " left out");
     }
   }
   if (s.unmatchedLines > 0) {
-    text += (text.empty() ? "" : ", ") + std::to_string(s.unmatchedLines) +
-            " lines without the text matched left out";
+    text += (text.empty() ? "" : ", ") +
+            counted(s.unmatchedLines, "line", " without the text matched left out");
   }
   return s.leftOutLines > 0 ? text : std::string();
 }
 
 std::string readChoiceText(const SampleSet& set) {
   const ReadSummary& s = set.summary;
-  return columnsText(s.columns) + ", " + s.columnRule + "; " + set.unit.name() + ", " +
-         (s.unitRule.empty() ? std::string(unitSourceName(set.unitSource)) : s.unitRule);
+  const std::string unit =
+      set.unit.name() + ", " +
+      (s.unitRule.empty() ? std::string(unitSourceName(set.unitSource)) : s.unitRule);
+  if (s.form == LineForm::Labelled) {
+    return s.columnRule + "; " + unit;
+  }
+  return columnsText(s.columns) + ", " + s.columnRule + "; " + unit;
 }
 
 std::string accelerometerChoiceText(const SampleSet& set) {
@@ -84,13 +100,23 @@ std::string accelerometerChoiceText(const SampleSet& set) {
   if (s.accelerometerColumns[0] < 0) {
     return std::string();
   }
+  if (s.form == LineForm::Labelled) {
+    return s.accelerometerColumnRule;
+  }
   return columnsText(s.accelerometerColumns) + ", " + s.accelerometerColumnRule;
 }
 
 std::string noSamplesText(const SampleSet& set) {
   const ReadSummary& s = set.summary;
-  std::string text = std::to_string(s.lines) + " lines, " + std::to_string(s.skippedLines) +
-                     " of them not samples";
+  // "1 line, not a sample", "3 lines, 1 of them not a sample", "3 lines, 2 of them not samples";
+  // a single line that was no sample line at all (a header) is "1 line".
+  std::string text = counted(s.lines, "line");
+  if (s.lines == 1) {
+    text += s.skippedLines == 1 ? ", not a sample" : "";
+  } else {
+    text += ", " + std::to_string(s.skippedLines) + " of them not " +
+            (s.skippedLines == 1 ? "a sample" : "samples");
+  }
   const std::string kinds = lineKindsText(s);
   if (!kinds.empty()) {
     text += "; " + kinds;

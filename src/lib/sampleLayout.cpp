@@ -9,6 +9,7 @@
 
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
+#include "labelledValues.hpp"
 #include "lineKinds.hpp"
 #include "numparse.hpp"
 #include "sampleWords.hpp"
@@ -291,8 +292,10 @@ class LayoutChooser {
         content_.push_back(&line);
       }
     }
-    layout_.delimiter =
-        options_.delimiter == Delimiter::Auto ? detectDelimiter(content_) : options_.delimiter;
+    const std::optional<Delimiter> declared = declaredDelimiter();
+    layout_.delimiter = options_.delimiter != Delimiter::Auto ? options_.delimiter
+                        : declared                            ? *declared
+                                                              : detectDelimiter(content_);
     for (const FirstLine* line : content_) {
       split_.push_back(splitLine(line->first, line->last, layout_.delimiter));
     }
@@ -307,6 +310,27 @@ class LayoutChooser {
   }
 
  private:
+  // The delimiter a spreadsheet's first line declares: "sep=;", "sep=,", "sep=" and a tab.
+  std::optional<Delimiter> declaredDelimiter() {
+    if (content_.empty()) {
+      return std::nullopt;
+    }
+    const Cell line = trimCell(content_[0]->first, content_[0]->last);
+    const std::string_view text = textOf(line);
+    const bool tab = text == "sep=" && content_[0]->last - content_[0]->first > 4 &&
+                     std::string_view(content_[0]->first, 5) == "sep=\t";
+    if (!tab && (text.size() != 5 || text.compare(0, 4, "sep=") != 0)) {
+      return std::nullopt;
+    }
+    const char c = tab ? '\t' : text[4];
+    const std::optional<Delimiter> declared = c == ','    ? std::optional(Delimiter::Comma)
+                                              : c == ';'  ? std::optional(Delimiter::Semicolon)
+                                              : c == '\t' ? std::optional(Delimiter::Tab)
+                                                          : std::nullopt;
+    sepLine_ = declared.has_value();
+    return declared;
+  }
+
   // Header lines, and the lines that may name the columns: the header lines, or without one the
   // last comment line before the first data line.
   void findHeaderLines() {
@@ -320,10 +344,10 @@ class LayoutChooser {
     }
     switch (options_.header) {
       case HeaderMode::Present:
-        layout_.headerLines = 1;
+        layout_.headerLines = sepLine_ ? 2 : 1;
         break;
       case HeaderMode::Absent:
-        layout_.headerLines = 0;
+        layout_.headerLines = sepLine_ ? 1 : 0;  // the sep= line is never data
         break;
       case HeaderMode::Auto:
         // Without a data line, only a first line with some text can be a header.
@@ -381,6 +405,7 @@ class LayoutChooser {
       }
       return;
     }
+    readMilliG(kinds);
     const int kept = chooseKind(kinds, sourceName_);
     for (std::size_t k = 0; k < kinds.size(); ++k) {
       kinds[k].kept = static_cast<int>(k) == kept;
@@ -399,6 +424,29 @@ class LayoutChooser {
         split_[k] = splitLine(content_[k]->first, content_[k]->last, layout_.delimiter,
                               layout_.firstCellLabel);
       }
+    }
+  }
+
+  // Lines in lower-case 'mg' are an accelerometer's in milli-g, unless the unit is given as
+  // milligauss: then those not labelled as an accelerometer's are the magnetometer's. Said when
+  // they are all there is.
+  void readMilliG(std::vector<LineKind>& kinds) {
+    const bool milligauss = options_.unit && options_.unit->unit == Unit::Milligauss;
+    bool milliG = false;
+    bool magnetometer = false;
+    for (LineKind& kind : kinds) {
+      const bool unlabelled =
+          kind.label.empty() || classifyName(kind.label).sensor != Sensor::Accelerometer;
+      if (kind.unit == "mg" && milligauss && unlabelled) {
+        kind.sensor = Sensor::Magnetometer;
+      }
+      milliG = milliG || (kind.unit == "mg" && unlabelled);
+      magnetometer = magnetometer || kind.sensor == Sensor::Magnetometer;
+    }
+    if (milliG && !magnetometer) {
+      layout_.warnings.push_back(
+          "'mg' after the values is read as milli-g, an accelerometer's unit; if they are a "
+          "magnetometer's in milligauss (mG), give the unit as milligauss");
     }
   }
 
@@ -797,6 +845,10 @@ class LayoutChooser {
       layout_.statedUnit = SampleUnit{Unit::Milligauss};  // a tenth of a microtesla
       layout_.statedSource = UnitSource::Detected;
       layout_.statedRule = "the Raw: layout's tenths of a microtesla";
+    } else if (magneticFieldInTesla()) {
+      layout_.statedUnit = SampleUnit{Unit::Tesla};
+      layout_.statedSource = UnitSource::Detected;
+      layout_.statedRule = "a 'magnetic_field' message's unit, as the size of the values shows";
     }
     if (layout_.accelerometerColumns[0] >= 0) {
       const std::optional<WrittenUnit> accelerometer =
@@ -806,6 +858,36 @@ class LayoutChooser {
         layout_.accelerometerUnit = accelerometer->accelerometer;
       }
     }
+  }
+
+  // Columns named for a robot's MagneticField message (field.magnetic_field.x) hold tesla: the
+  // Earth's field is 2.5e-5 to 6.5e-5 T. Taken when the median magnitude over the first lines is
+  // between 1e-6 and 1e-3, far below any other unit's.
+  bool magneticFieldInTesla() const {
+    if (header_ == nullptr || profile_.empty()) {
+      return false;
+    }
+    for (const int column : layout_.columns) {
+      const std::size_t index = static_cast<std::size_t>(column);
+      if (index >= header_->size() ||
+          textOf((*header_)[index]).find("magnetic_field") == std::string_view::npos) {
+        return false;
+      }
+    }
+    std::vector<double> magnitudes;
+    for (const SplitLine* line : profile_) {
+      double sum = 0.0;
+      for (const int column : layout_.columns) {
+        const std::size_t index = static_cast<std::size_t>(column);
+        const double value = index < line->values.size() ? line->values[index] : 0.0;
+        sum += value * value;
+      }
+      magnitudes.push_back(std::sqrt(sum));
+    }
+    std::nth_element(magnitudes.begin(), magnitudes.begin() + magnitudes.size() / 2,
+                     magnitudes.end());
+    const double median = magnitudes[magnitudes.size() / 2];
+    return median > 1e-6 && median < 1e-3;
   }
 
   // Numbers written with decimal commas beside another delimiter read as no number at all.
@@ -840,13 +922,32 @@ class LayoutChooser {
   std::vector<int> numeric_;                   // numeric columns, ascending
   const std::vector<Cell>* header_ = nullptr;  // the header line of layout_.header
   const std::vector<Cell>* accelerometerHeader_ = nullptr;
+  bool sepLine_ = false;  // the first line declares the delimiter
 };
 
 }  // namespace
 
 Layout chooseLayout(const std::vector<FirstLine>& lines, const ReadOptions& options,
                     const std::string& sourceName) {
-  return LayoutChooser(lines, options, sourceName).choose();
+  Layout layout;
+  try {
+    layout = LayoutChooser(lines, options, sourceName).choose();
+  } catch (const AmbiguousInput& error) {
+    // Numbers in cells without names may be values the lines name ("t=1 ax=0.1 ... mx=20"):
+    // read by name only when the names are the magnetometer's.
+    std::optional<Layout> labelled =
+        error.kinds().empty() ? chooseLabelledLayout(lines, options, sourceName, Layout{}, true)
+                              : std::nullopt;
+    if (!labelled) {
+      throw;
+    }
+    return *labelled;
+  }
+  if (layout.readsSamples) {
+    return layout;
+  }
+  std::optional<Layout> labelled = chooseLabelledLayout(lines, options, sourceName, layout, false);
+  return labelled ? *labelled : layout;
 }
 
 }  // namespace fluxtrim::detail

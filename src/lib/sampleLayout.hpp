@@ -110,6 +110,11 @@ struct Layout {
   // Raw: lines: the magnetometer's values are tenths of a microtesla, read in microtesla.
   bool tenthsOfMicrotesla = false;
   std::vector<std::string> warnings;  // as ReadSummary::warnings
+  // Lines that name their values (labelledValues.hpp): the keys of the magnetometer's X, Y and Z,
+  // then of the accelerometer's (empty without one); columns then hold their positions in the
+  // first line that holds them, for messages.
+  bool labelled = false;
+  std::array<std::string, 6> keys;
 };
 
 // Throws UsageError for column options that are malformed: not three, negative, repeated, both

@@ -135,15 +135,35 @@ NameInfo classifyName(std::string_view name) {
 
 WrittenUnit unitOfWord(std::string_view word) {
   WrittenUnit unit;
-  const std::pair<std::string_view, Unit> magnetometer[] = {
-      {"uT", Unit::Microtesla},        {"\xC2\xB5T", Unit::Microtesla},  // micro sign
-      {"\xCE\xBCT", Unit::Microtesla},                                   // Greek mu
-      {"mG", Unit::Milligauss},        {"G", Unit::Gauss},
-      {"gauss", Unit::Gauss},          {"Gauss", Unit::Gauss},
+  // Symbols as written (case matters: mG is milligauss, mg milli-g), then words in any case.
+  const std::pair<std::string_view, Unit> symbols[] = {
+      {"uT", Unit::Microtesla},
+      {"\xC2\xB5T", Unit::Microtesla},  // micro sign
+      {"\xCE\xBCT", Unit::Microtesla},  // Greek mu
+      {"mG", Unit::Milligauss},
+      {"G", Unit::Gauss},
+      {"Ga", Unit::Gauss},
       {"nT", Unit::Nanotesla},
   };
-  for (const auto& [text, value] : magnetometer) {
+  const std::pair<std::string_view, Unit> words[] = {
+      {"gauss", Unit::Gauss},
+      {"milligauss", Unit::Milligauss},
+      {"utesla", Unit::Microtesla},
+      {"microtesla", Unit::Microtesla},
+      {"micro-tesla", Unit::Microtesla},
+      {"nanotesla", Unit::Nanotesla},
+      {"nano-tesla", Unit::Nanotesla},
+      {"milli-gauss", Unit::Milligauss},
+  };
+  for (const auto& [text, value] : symbols) {
     if (word == text) {
+      unit.sensor = Sensor::Magnetometer;
+      unit.magnetometer = SampleUnit{value};
+      return unit;
+    }
+  }
+  for (const auto& [text, value] : words) {
+    if (equalIgnoringCase(word, text)) {
       unit.sensor = Sensor::Magnetometer;
       unit.magnetometer = SampleUnit{value};
       return unit;
@@ -155,6 +175,9 @@ WrittenUnit unitOfWord(std::string_view word) {
   } else if (word == "g") {
     unit.sensor = Sensor::Accelerometer;
     unit.accelerometer = AccelerometerUnit{AccelUnit::StandardGravity};
+  } else if (word == "mg") {
+    unit.sensor = Sensor::Accelerometer;  // milli-g: a thousand counts per g
+    unit.accelerometer = AccelerometerUnit::counts(1000.0);
   } else if (isIn(word, {"dps", "deg/s", "\xC2\xB0/s", "rad/s"})) {  // degree sign
     unit.sensor = Sensor::Other;
   }

@@ -26,10 +26,12 @@ struct NameInfo {
 };
 NameInfo classifyName(std::string_view name);
 
-// A unit as loggers write it, recognised exactly as written (case matters: G is gauss, g is
-// standard gravity): uT, µT, mG, G, gauss, nT for a magnetometer; m/s^2, m/s2, m/s², g for an
-// accelerometer; dps, deg/s, °/s, rad/s for a gyroscope (Other). Tesla and counts are never
-// taken from text: a bare T or a number of counts says too little.
+// A unit as loggers write it. Symbols are recognised exactly as written (case matters: G is gauss,
+// g standard gravity, mG milligauss, mg milli-g): uT, µT, μT (micro sign or Greek mu), mG, G, Ga,
+// nT for a magnetometer; m/s^2, m/s2, m/s², g, mg (as counts at 1000 per g) for an
+// accelerometer; dps, deg/s, °/s, rad/s for a gyroscope (Other). Words in any case: gauss,
+// milligauss, uTesla, microtesla, micro-tesla, nanotesla. Tesla and counts are never taken from
+// text: a bare T or a number of counts says too little.
 struct WrittenUnit {
   Sensor sensor = Sensor::Unknown;  // Unknown: the word is no unit
   SampleUnit magnetometer;          // for Magnetometer

@@ -65,6 +65,7 @@ TEST(LoggerLayoutTest, EachLayoutGivesTheMagnetometerInItsUnit) {
     UnitSource source;
     double tolerance;  // of the written values
     std::size_t leftOut;
+    double scale = 1.0;  // of the values written, in microtesla
   };
   const std::size_t n = rows().size();
   const Case cases[] = {
@@ -103,6 +104,57 @@ TEST(LoggerLayoutTest, EachLayoutGivesTheMagnetometerInItsUnit) {
        UnitSource::Header,
        5e-4,
        0},
+      // Lines that name their values: the columns are the values' places in the first line.
+      {"tab-separated labels",
+       logger_layouts::tabLabelled(rows()),
+       {{0, 1, 2}},
+       Unit::Microtesla,
+       UnitSource::Detected,
+       5e-4,
+       0},
+      {"key=value pairs",
+       logger_layouts::keyValuePairs(rows()),
+       {{8, 9, 7}},
+       Unit::Gauss,
+       UnitSource::Default,
+       5e-4,
+       0},
+      {"grouped sensors",
+       logger_layouts::groupedSensors(rows()),
+       {{6, 7, 8}},
+       Unit::Microtesla,
+       UnitSource::Detected,
+       5e-4,
+       0},
+      {"JSON lines",
+       logger_layouts::jsonLines(rows()),
+       {{4, 5, 6}},
+       Unit::Microtesla,
+       UnitSource::Detected,
+       5e-4,
+       0},
+      {"time-stamped CSV",
+       logger_layouts::stampedCsv(rows()),
+       {{0, 1, 2}},
+       Unit::Gauss,
+       UnitSource::Default,
+       5e-4,
+       0},
+      {"unit after each value",
+       logger_layouts::unitEach(rows()),
+       {{0, 1, 2}},
+       Unit::Microtesla,
+       UnitSource::Detected,
+       5e-4,
+       0},
+      {"MagneticField export in tesla",
+       logger_layouts::magneticFieldExport(rows()),
+       {{4, 5, 6}},
+       Unit::Tesla,
+       UnitSource::Detected,
+       1e-12,
+       0,
+       1e-6},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -113,7 +165,9 @@ TEST(LoggerLayoutTest, EachLayoutGivesTheMagnetometerInItsUnit) {
     EXPECT_EQ(set.unitGiven, c.source != UnitSource::Default);
     ASSERT_EQ(set.values.size(), n);
     for (std::size_t k = 0; k < n; k += 37) {
-      expectNear(set.values[k], rows()[k].mag_uT, c.tolerance, "row " + std::to_string(k));
+      const Vec3& uT = rows()[k].mag_uT;
+      expectNear(set.values[k], {{c.scale * uT[0], c.scale * uT[1], c.scale * uT[2]}}, c.tolerance,
+                 "row " + std::to_string(k));
     }
     EXPECT_EQ(set.summary.leftOutLines, c.leftOut);
     EXPECT_EQ(set.summary.skippedLines, 0u);
@@ -138,6 +192,120 @@ TEST(LoggerLayoutTest, EachLayoutGivesTheMagnetometerInItsUnit) {
       "12:00:01.145 -> Accel X: 0 Y: 0 Z: 9.8 m/s^2\n"
       "12:00:01.165 -> Mag X: 4 Y: 5 Z: 6 uT\n");
   EXPECT_EQ(serialMonitor.values, (std::vector<Vec3>{{1.5, 2, 3}, {4, 5, 6}}));
+}
+
+// Each way a serial monitor, a logging library or an app writes one sample gives its three
+// values, in the unit written beside them. Catches a time stamp, a tick count or another sensor's
+// group read as an axis, named values taken by their place instead of their name, and a unit word
+// missed (the values then taken for gauss).
+TEST(LoggerLayoutTest, EachWrittenFormGivesItsThreeValues) {
+  struct Case {
+    const char* line;  // one sample, 1.5, -2 and 40.25 in its unit
+    Unit unit;
+    UnitSource source;
+  };
+  const UnitSource detected = UnitSource::Detected;
+  const UnitSource assumed = UnitSource::Default;
+  const Case cases[] = {
+      {"X: 1.5 \tY: -2 \tZ: 40.25 uTesla", Unit::Microtesla, detected},
+      {"X: 1.5  Y: -2  Z: 40.25 uTesla", Unit::Microtesla, detected},
+      {"mx:1.5,my:-2,mz:40.25", Unit::Gauss, assumed},
+      {"mz=40.25 mx=1.5 my=-2", Unit::Gauss, assumed},
+      {"Mag: x=1.5 y=-2 z=40.25", Unit::Gauss, assumed},
+      {"MAG | 1.5 | -2 | 40.25", Unit::Gauss, assumed},
+      {"accX:0.1 accY:0.2 accZ:9.8 magX:1.5 magY:-2 magZ:40.25", Unit::Gauss, assumed},
+      {"Mag (uT) [ 1.5, -2, 40.25 ]", Unit::Microtesla, detected},
+      {"mag: (1.5, -2, 40.25)", Unit::Gauss, assumed},
+      {"{1.5, -2, 40.25}", Unit::Gauss, assumed},
+      {"acc: [0.1, 0.2, 9.8] gyro: [3, 4, 5] mag: [1.5, -2, 40.25]", Unit::Gauss, assumed},
+      {R"({"mx": 1.5, "my": -2, "mz": 40.25})", Unit::Gauss, assumed},
+      {R"({"t": 7, "mag": {"x": 1.5, "y": -2, "z": 40.25}})", Unit::Gauss, assumed},
+      {R"({"mag": [1.5, -2, 40.25], "unit": "nT"})", Unit::Nanotesla, detected},
+      {"14:32:05.123 -> 1.5,-2,40.25", Unit::Gauss, assumed},
+      {"[12345] 1.5,-2,40.25", Unit::Gauss, assumed},
+      {"I (1234) mag: 1.5, -2, 40.25", Unit::Gauss, assumed},
+      {"1.5,-2,40.25 uT", Unit::Microtesla, detected},
+      {"1.5 uT, -2 uT, 40.25 uT", Unit::Microtesla, detected},
+      {"Mag: 1.5 -2 40.25 \xC2\xB5T", Unit::Microtesla, detected},
+      {"Mag: 1.5 -2 40.25 \xCE\xBCT", Unit::Microtesla, detected},
+      {"Mag: 1.5 -2 40.25 microtesla", Unit::Microtesla, detected},
+      {"Mag: 1.5 -2 40.25 micro-tesla", Unit::Microtesla, detected},
+      {"Mag: 1.5 -2 40.25 nanotesla", Unit::Nanotesla, detected},
+      {"Mag: 1.5 -2 40.25 mG", Unit::Milligauss, detected},
+      {"Mag: 1.5 -2 40.25 milligauss", Unit::Milligauss, detected},
+      {"Mag: 1.5 -2 40.25 Gauss", Unit::Gauss, detected},
+      {"Mag: 1.5 -2 40.25 Ga", Unit::Gauss, detected},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::string text;
+    for (int k = 0; k < 3; ++k) text.append(c.line).append("\n");
+    const SampleSet set = readText(text);
+    ASSERT_EQ(set.values.size(), 3u) << fluxtrim::noSamplesText(set);
+    EXPECT_EQ(set.values[2], (Vec3{{1.5, -2, 40.25}})) << fluxtrim::readChoiceText(set);
+    EXPECT_EQ(set.unit.unit, c.unit);
+    EXPECT_EQ(set.unitSource, c.source);
+  }
+  // The text says what was read: the values by their names, the unit and where it came from.
+  EXPECT_EQ(fluxtrim::readChoiceText(readText("mz=3 mx=1 my=2 uT\nmz=3 mx=1 my=2 uT\n")),
+            "the values labelled 'mx', 'my', 'mz'; microtesla, written in the lines");
+  // A line of the kept kind without the values is skipped and listed, not read as zeros.
+  const SampleSet status = readText(
+      "{\"mx\": 1, \"my\": 2, \"mz\": 3}\n{\"event\": 4}\n{\"mx\": NaN, \"my\": 2, \"mz\": 3}\n");
+  EXPECT_EQ(status.values.size(), 1u);
+  using fluxtrim::LineProblem;
+  const auto& problems = status.summary.skippedByProblem;
+  EXPECT_EQ(problems[static_cast<std::size_t>(LineProblem::TooFewCells)], 1u);
+  EXPECT_EQ(problems[static_cast<std::size_t>(LineProblem::NotFinite)], 1u);
+  expectLinesAddUp(status.summary);
+
+  // Hostile lines, deeply nested or with a long name before many numbers, are passed over
+  // without holding the name once per number (5 GB here).
+  std::string hostile =
+      "mag: [1, 2, 3]\n" + std::string(100000, '[') + "\n{\"" + std::string(100000, 'm') + "\": [";
+  for (int k = 0; k < 50000; ++k) hostile += "1,";
+  hostile += "]}\nmag: [4, 5, 6]\n";
+  const SampleSet survived = readText(hostile);
+  EXPECT_EQ(survived.values, (std::vector<Vec3>{{1, 2, 3}, {4, 5, 6}}));
+  expectLinesAddUp(survived.summary);
+
+  // A spreadsheet's sep= line, quoted names and a byte order mark.
+  for (const std::string& text :
+       {std::string("sep=;\n\"mag_x\";\"mag_y\";\"mag_z\"\n1.5;-2;40.25\n"),
+        std::string("sep=,\nmag_x,mag_y,mag_z\n1.5,-2,40.25\n"),
+        std::string("\xEF\xBB\xBF\"mag_x\",\"mag_y\",\"mag_z\"\n\"1.5\",\"-2\",\"40.25\"\n")}) {
+    const SampleSet set = readText(text);
+    ASSERT_EQ(set.values.size(), 1u) << text;
+    EXPECT_EQ(set.values[0], (Vec3{{1.5, -2, 40.25}})) << text;
+    EXPECT_EQ(set.summary.skippedLines, 0u) << text;
+  }
+}
+
+// Lines that hold no magnetometer's values give none, and say why: another sensor's groups, and
+// values in lower-case mg, which is milli-g (an accelerometer's), unless the unit is given as
+// milligauss. Catches an accelerometer read as a magnetometer for its three values.
+TEST(LoggerLayoutTest, OtherSensorsAndMilliGAreNotTheMagnetometer) {
+  for (const std::string line : {"acc: [0.1, 0.2, 9.8] gyro: [3, 4, 5]", "Accel: x=1 y=2 z=3",
+                                 "ax=1,ay=2,az=3,temp=20", "12 -3 980 mg"}) {
+    const SampleSet set = readText(std::string(line).append("\n").append(line).append("\n"));
+    EXPECT_TRUE(set.values.empty()) << line << ": " << fluxtrim::readChoiceText(set);
+  }
+  const std::string milliG = "10 -20 990 mg\n12 -21 985 mg\n";
+  const SampleSet none = readText(milliG);
+  ASSERT_EQ(none.summary.warnings.size(), 1u);
+  EXPECT_NE(fluxtrim::noSamplesText(none).find("milli-g"), std::string::npos);
+  ReadOptions milligauss;
+  milligauss.unit = fluxtrim::SampleUnit{Unit::Milligauss};
+  EXPECT_EQ(readText(milliG, milligauss).values.size(), 2u);
+  EXPECT_TRUE(readText("Acc: 10 -20 990 mg\nAcc: 1 2 3 mg\n", milligauss).values.empty());
+
+  // The counts of the message agree with their nouns.
+  ReadOptions noHeader;
+  noHeader.header = fluxtrim::HeaderMode::Absent;
+  EXPECT_EQ(fluxtrim::noSamplesText(readText("1,2\n", noHeader)), "1 line, not a sample");
+  EXPECT_EQ(fluxtrim::noSamplesText(readText("x,y,z\n1,2\n")), "2 lines, 1 of them not a sample");
+  EXPECT_EQ(fluxtrim::noSamplesText(readText("Accel: 1 2 3 m/s^2\n")),
+            "1 line; 1 'Accel' line (m/s^2) left out");
 }
 
 // Where nothing names the magnetometer among more than three numeric columns, or several kinds
@@ -286,6 +454,15 @@ TEST(LoggerLayoutTest, AccelerometerBesideTheMagnetometer) {
   ASSERT_TRUE(named.accelerometerUnit.has_value());
   EXPECT_EQ(named.accelerometerUnit->unit, fluxtrim::AccelUnit::MetresPerSecondSquared);
   expectNear(named.accelerometer[100], rows()[100].accel, 5e-4, "named");
+
+  // Named values: the accelerometer's pairs and groups, with the unit written after them.
+  const SampleSet pairs = readText(logger_layouts::keyValuePairs(rows()));
+  EXPECT_EQ(pairs.summary.accelerometerColumns, (std::array<int, 3>{{0, 1, 2}}));
+  ASSERT_EQ(pairs.accelerometer.size(), pairs.values.size());
+  expectNear(pairs.accelerometer[100], rows()[100].accel, 5e-4, "pairs");
+  const SampleSet groups = readText(logger_layouts::groupedSensors(rows()));
+  ASSERT_TRUE(groups.accelerometerUnit.has_value());
+  EXPECT_EQ(groups.accelerometerUnit->unit, fluxtrim::AccelUnit::MetresPerSecondSquared);
 
   const SampleSet raw = readText(logger_layouts::rawWithBanner(rows()));
   EXPECT_EQ(raw.summary.accelerometerColumns, (std::array<int, 3>{{0, 1, 2}}));

@@ -56,7 +56,7 @@ auto summaryParts(const fluxtrim::ReadSummary& s) {
   return std::make_tuple(
       std::vector<std::uint64_t>{s.lines, s.headerLines, s.commentLines, s.blankLines,
                                  s.sampleLines, s.skippedLines, s.leftOutLines, s.bytes},
-      s.skippedByProblem, skipped, s.delimiter, s.columns, s.accelerometerColumns,
+      s.skippedByProblem, skipped, s.delimiter, s.form, s.columns, s.accelerometerColumns,
       std::vector<std::string>{s.columnRule, s.unitRule}, s.warnings, s.header, kinds);
 }
 
@@ -104,6 +104,13 @@ TEST(SampleStream, PiecesOfAnySizeGiveWhatTheWholeInputGives) {
       {"phone", "\xEF\xBB\xBF" + phoneExport(rows), {}},
       {"named with units", namedWithUnits(rows) + "1,2,3", {}},
       {"counts", sensorCounts(rows), {}},
+      {"tab-separated labels", tabLabelled(rows), {}},
+      {"key=value pairs", keyValuePairs(rows) + "status: ok\nmx=1 my=2\n", {}},
+      {"grouped sensors", groupedSensors(rows), {}},
+      {"JSON lines", jsonLines(rows) + "{\"event\": 1}\n", {}},
+      {"time-stamped CSV", stampedCsv(rows), {}},
+      {"unit after each value", unitEach(rows), {}},
+      {"MagneticField export", magneticFieldExport(rows), {}},
       {"plain with a long line", plain, {}},
       {"carriage returns only", "1 2 3\r4 5 6\r7 8 9", {}},
       {"header alone", "mag_x,mag_y,mag_z\n", {}},

@@ -1,8 +1,11 @@
 // Recordings as hobbyists' loggers write them, from the generated IMU recordings of
 // imu_recording.h: a headerless nine-axis CSV, Raw: lines behind a banner, a serial monitor's
 // alternating "Accel X:" and "Mag X:" lines, Raw: and Uni: lines alternating, a phone's export with
-// its columns in z, y, x order, named columns with units, and raw counts of a sensor at 1090 counts
-// per gauss. The magnetometer is written in microtesla unless the layout says otherwise.
+// its columns in z, y, x order, named columns with units, raw counts of a sensor at 1090 counts
+// per gauss; and lines that name their values: tab-separated "X: .. \tY: .." lines, key=value
+// pairs of three sensors, bracketed groups, JSON objects, a serial monitor's time stamps before
+// CSV, a unit after each value, and a robot's MagneticField export in tesla. The magnetometer is
+// written in microtesla unless the layout says otherwise.
 #ifndef FLUXTRIM_TESTS_LOGGER_LAYOUTS_H
 #define FLUXTRIM_TESTS_LOGGER_LAYOUTS_H
 
@@ -128,6 +131,87 @@ inline std::string sensorCounts(const std::vector<Row>& rows) {
   for (const Row& r : rows) {
     text += printed("%.0f,%.0f,%.0f\n", std::round(10.9 * r.mag_uT[0]),
                     std::round(10.9 * r.mag_uT[1]), std::round(10.9 * r.mag_uT[2]));
+  }
+  return text;
+}
+
+// "X: 12.3 \tY: -4.5 \tZ: 40.1 uTesla": labelled values between tabs.
+inline std::string tabLabelled(const std::vector<Row>& rows) {
+  std::string text;
+  for (const Row& r : rows) {
+    text += printed("X: %.3f \tY: %.3f \tZ: %.3f uTesla\n", r.mag_uT[0], r.mag_uT[1], r.mag_uT[2]);
+  }
+  return text;
+}
+
+// key=value pairs of three sensors and a temperature, the magnetometer's in z, x, y order.
+inline std::string keyValuePairs(const std::vector<Row>& rows) {
+  std::string text;
+  for (const Row& r : rows) {
+    text += printed("ax=%.3f ay=%.3f az=%.3f ", r.accel[0], r.accel[1], r.accel[2]) +
+            printed("gx=%.2f gy=%.2f gz=%.2f temp=24.5 ", r.gyro[0], r.gyro[1], r.gyro[2]) +
+            printed("mz=%.3f mx=%.3f my=%.3f\n", r.mag_uT[2], r.mag_uT[0], r.mag_uT[1]);
+  }
+  return text;
+}
+
+// Three bracketed groups on each line, the unit of each after it.
+inline std::string groupedSensors(const std::vector<Row>& rows) {
+  std::string text = "sensor stream v3\n";
+  for (const Row& r : rows) {
+    text += printed("acc: [%.3f, %.3f, %.3f] m/s^2 ", r.accel[0], r.accel[1], r.accel[2]) +
+            printed("gyro: [%.2f, %.2f, %.2f] dps ", r.gyro[0], r.gyro[1], r.gyro[2]) +
+            printed("mag: [%.3f, %.3f, %.3f] uT\n", r.mag_uT[0], r.mag_uT[1], r.mag_uT[2]);
+  }
+  return text;
+}
+
+// JSON objects, one per line, with the sensors nested.
+inline std::string jsonLines(const std::vector<Row>& rows) {
+  std::string text;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    const Row& r = rows[k];
+    text += printed("{\"t\": %.2f, \"acc\": {\"x\": %.3f, ", r.time_s, r.accel[0], 0) +
+            printed("\"y\": %.3f, \"z\": %.3f}, \"mag\": ", r.accel[1], r.accel[2], 0) +
+            printed("{\"x\": %.3f, \"y\": %.3f, \"z\": %.3f}, \"unit\": \"uT\"}\n", r.mag_uT[0],
+                    r.mag_uT[1], r.mag_uT[2]);
+  }
+  return text;
+}
+
+// A serial monitor's time stamp and arrow before comma-separated values.
+inline std::string stampedCsv(const std::vector<Row>& rows) {
+  std::string text;
+  for (const Row& r : rows) {
+    const double ms = 1000.0 * r.time_s;
+    text += printed("14:%02.0f:%06.3f -> ", std::floor(ms / 60000.0),
+                    std::fmod(ms, 60000.0) / 1000.0, 0) +
+            printed("%.3f,%.3f,%.3f\n", r.mag_uT[0], r.mag_uT[1], r.mag_uT[2]);
+  }
+  return text;
+}
+
+// The unit after each value.
+inline std::string unitEach(const std::vector<Row>& rows) {
+  std::string text;
+  for (const Row& r : rows) {
+    text += printed("%.3f uT, %.3f uT, %.3f uT\n", r.mag_uT[0], r.mag_uT[1], r.mag_uT[2]);
+  }
+  return text;
+}
+
+// A robot's MagneticField messages exported to CSV: tesla, a covariance after the field.
+inline std::string magneticFieldExport(const std::vector<Row>& rows) {
+  std::string text =
+      "%time,field.header.seq,field.header.stamp,field.header.frame_id,field.magnetic_field.x,"
+      "field.magnetic_field.y,field.magnetic_field.z,field.magnetic_field_covariance0,"
+      "field.magnetic_field_covariance1\n";
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    const Row& r = rows[k];
+    text += printed("%.0f,%.0f,%.0f,imu_link,", 1.7e18 + 1e9 * r.time_s, static_cast<double>(k),
+                    1.7e18 + 1e9 * r.time_s) +
+            printed("%.9e,%.9e,%.9e,0.0,0.0\n", 1e-6 * r.mag_uT[0], 1e-6 * r.mag_uT[1],
+                    1e-6 * r.mag_uT[2]);
   }
   return text;
 }

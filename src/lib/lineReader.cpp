@@ -9,7 +9,9 @@
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
 #include "constants.hpp"
+#include "hugePages.hpp"
 #include "lineKinds.hpp"
+#include "numparse.hpp"
 #include "sampleWords.hpp"
 
 namespace fluxtrim::detail {
@@ -30,7 +32,7 @@ class BlockedColumn {
  public:
   explicit BlockedColumn(std::vector<T>& values) : values_(values) {}
 
-  void expect(std::size_t count) { values_.reserve(count); }
+  void expect(std::size_t count) { reserveLarge(values_, count); }
   void useBlocks() { blocks_ = true; }
 
   void add(const T& value) {
@@ -51,7 +53,7 @@ class BlockedColumn {
     if (filled_.empty()) {
       return;
     }
-    values_.reserve(values_.size() + (filled_.size() - 1) * kBlockSize + used_);
+    reserveLarge(values_, values_.size() + (filled_.size() - 1) * kBlockSize + used_);
     for (std::size_t b = 0; b < filled_.size(); ++b) {
       const std::size_t used = b + 1 == filled_.size() ? used_ : kBlockSize;
       values_.insert(values_.end(), filled_[b].get(), filled_[b].get() + used);
@@ -307,6 +309,7 @@ void LineReader::useLayout() {
   separator_ = layout_.delimiter == Delimiter::Semicolon ? ';'
                : layout_.delimiter == Delimiter::Tab     ? '\t'
                                                          : ',';
+  plainCells_ = layout_.delimiter != Delimiter::Blanks && layout_.firstCellLabel.empty();
 }
 
 // The unit given wins over the one the input states, which wins over the one assumed.
@@ -484,6 +487,9 @@ inline void LineReader::handleLine(const char* first, const char* last, bool cut
     ++summary_.leftOutLines;
     return;
   }
+  if (plainCells_ && !cut && readPlainSample(first, last)) {
+    return;
+  }
   readSample(first, last, cut);
 }
 
@@ -550,6 +556,61 @@ inline void LineReader::readSample(const char* first, const char* last, bool cut
   if (cellsRead_ == 6) {
     store_->addAccelerometer(accelerometerOf(cells, last, cut));
   }
+}
+
+// The common line read in one scan: every cell up to the last column read is split at the
+// separator, and each of the magnetometer's and the accelerometer's cells holds one number in the
+// exact short form (numparse), with blanks about it. Returns false, having changed nothing, for
+// any other line, which readSample then reads by the general rules to the same sample or skip.
+inline bool LineReader::readPlainSample(const char* first, const char* last) {
+  double values[6];
+  const char* p = first;
+  for (int column = 0; column <= scanEnd_; ++column) {
+    bool read = false;
+    for (int k = 0; k < cellsRead_; ++k) {
+      read = read || columns_[k] == column;
+    }
+    if (!read) {
+      const void* found = std::memchr(p, separator_, static_cast<std::size_t>(last - p));
+      if (found == nullptr) {
+        return false;
+      }
+      p = static_cast<const char*>(found) + 1;
+      continue;
+    }
+    while (p != last && *p != separator_ && isBlank(*p)) {
+      ++p;
+    }
+    double number = 0.0;
+    if (!numparse::exactShortDecimal(p, last, number, &p)) {
+      return false;
+    }
+    for (int k = 0; k < cellsRead_; ++k) {
+      values[k] = columns_[k] == column ? number : values[k];
+    }
+    while (p != last && *p != separator_ && isBlank(*p)) {
+      ++p;
+    }
+    if (p != last && *p != separator_) {
+      return false;
+    }
+    if (column < scanEnd_) {
+      if (p == last) {
+        return false;
+      }
+      ++p;
+    }
+  }
+  Vec3 value{{values[0], values[1], values[2]}};
+  if (tenths_) {
+    value = {{value[0] / 10.0, value[1] / 10.0, value[2] / 10.0}};
+  }
+  ++summary_.sampleLines;
+  store_->add(value, summary_.lines);
+  if (cellsRead_ == 6) {
+    store_->addAccelerometer({{values[3], values[4], values[5]}});
+  }
+  return true;
 }
 
 // The accelerometer's values in the line, NaN where a cell is missing or holds no finite number.

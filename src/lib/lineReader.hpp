@@ -88,6 +88,7 @@ class LineReader {
   bool ofKeptKind(const char* first, const char* last);
   Cell cellOf(const Cell& raw, int column) const;
   void readSample(const char* first, const char* last, bool cut);
+  bool readPlainSample(const char* first, const char* last);
   Vec3 accelerometerOf(const Cell cells[6], const char* last, bool cut) const;
   int findCells(const char* p, const char* last, Cell cells[6]) const;
   void skip(const char* first, const char* last, LineProblem problem, int column);
@@ -109,6 +110,7 @@ class LineReader {
   bool tenths_ = false;           // values in tenths of the unit, divided by 10
   bool matching_ = false;         // only lines holding options_.match are read
   bool ofKinds_ = false;          // lines are told apart by kind
+  bool plainCells_ = false;       // cells split at one character, without a label to pass over
   char separator_ = ',';
   char lineEnd_ = '\n';
 

@@ -494,12 +494,80 @@ Range setRanges(const PlotSelection& selection, const CalibrationResult& result,
   return range;
 }
 
+// applyCalibration, inline for the loops over every sample: the same operations in the same
+// order, so the same doubles.
+inline Vec3 corrected(const Calibration& calibration, const Vec3& raw) {
+  const double d[3] = {raw[0] - calibration.offset[0], raw[1] - calibration.offset[1],
+                       raw[2] - calibration.offset[2]};
+  const Matrix3& m = calibration.matrix;
+  Vec3 v;
+  for (int c = 0; c < 3; ++c) {
+    v[c] = (d[0] * m[0][c] + d[1] * m[1][c]) + d[2] * m[2][c];
+  }
+  return v;
+}
+
+// Counts the measures of the kept samples a and b (only a when lanes is 1) into every row: a kept
+// sample passed each window, so it reached every row. The norms are taken two at a time, each
+// lane as approximateNorm takes it alone.
+void countKept(const CalibrationResult& result, const std::vector<std::size_t>& rowOfWindow,
+               const std::vector<Row>& rows, std::size_t shared, const Vec3& a, const Vec3& b,
+               int lanes, BinCounts& counted) {
+  const std::size_t windows = result.windows.size();
+  for (std::size_t k = 0; k < windows + 2; ++k) {
+    const std::size_t row = k == 0 ? 0 : k == windows + 1 ? shared - 1 : rowOfWindow[k - 1];
+    if (k != 0 && row == 0) {
+      continue;  // a window on |raw|, counted in the first row
+    }
+    std::array<double, 2> n{};
+    if (k == 0) {
+      n = approximateNorms(a, b);
+    } else if (k == windows + 1) {
+      n = approximateNorms(corrected(result.calibration, a), corrected(result.calibration, b));
+    } else {
+      const AcceptanceWindow& w = result.windows[k - 1];
+      n = w.measure == AcceptanceWindow::Measure::DistanceFromCentre
+              ? approximateNorms(difference(a, w.centre), difference(b, w.centre))
+              : approximateNorms(measuredVector(w, a), measuredVector(w, b));
+    }
+    for (int lane = 0; lane < lanes; ++lane) {
+      counted.count(row, rows[row], n[static_cast<std::size_t>(lane)], true);
+      if (k == windows + 1 && rows.size() > shared) {
+        counted.count(rows.size() - 1, rows.back(), n[static_cast<std::size_t>(lane)], true);
+      }
+    }
+  }
+}
+
+// Counts the measures of a sample that is not kept into the rows it reached: its |raw|, each
+// window's measure until the window that rejected it, and its corrected magnitude.
+void countOther(const CalibrationResult& result, const std::vector<std::size_t>& rowOfWindow,
+                const std::vector<DistanceWindow>& windows, const std::vector<Row>& rows,
+                std::size_t shared, const Vec3& raw, BinCounts& counted) {
+  counted.count(0, rows[0], approximateNorm(raw), false);
+  for (std::size_t j = 0; j < windows.size(); ++j) {
+    const Vec3 v = measuredVector(result.windows[j], raw);
+    if (rowOfWindow[j] > 0) {
+      counted.count(rowOfWindow[j], rows[rowOfWindow[j]], approximateNorm(v), false);
+    }
+    if (!windows[j].accepts(v)) {
+      break;
+    }
+  }
+  const double magnitude = approximateNorm(corrected(result.calibration, raw));
+  counted.count(shared - 1, rows[shared - 1], magnitude, false);
+  if (rows.size() > shared) {
+    counted.count(rows.size() - 1, rows.back(), magnitude, false);
+  }
+}
+
 // Every sample with finite components into the bins of the first `shared` rows, and its
 // corrected magnitude into the close-up when there is one: the values of rowValues, but binned
 // by approximateNorm, which puts a value in the bin of the core's norm but within a rounding of a
-// bin's edge, while which windows a sample reached is decided exactly. The samples are split in
-// two halves, on two threads where the calibration core has them, each counting into its own
-// bins; counts are whole numbers, so the sum is the same either way.
+// bin's edge, while which windows a sample reached is decided exactly (a kept sample passed them
+// all, as the calibration decided). The samples are split in two halves, on two threads where
+// the calibration core has them, each counting into its own bins; counts are whole numbers, so
+// the sum is the same either way.
 void countSamples(const SampleSet& samples, const CalibrationResult& result,
                   const std::vector<std::size_t>& rowOfWindow, std::size_t shared,
                   std::vector<Row>& rows) {
@@ -511,32 +579,26 @@ void countSamples(const SampleSet& samples, const CalibrationResult& result,
   for (const AcceptanceWindow& w : result.windows) {
     windows.emplace_back(w.lower, w.upper);
   }
-  const std::size_t correctedRow = shared - 1;
-  const bool closeUp = rows.size() > shared;
   BinCounts counts[2] = {BinCounts(rows.size()), BinCounts(rows.size())};
   coder::internal::runTwoParts(coder::internal::splitPays(n), [&](int half) {
     BinCounts& counted = counts[half];
+    const Vec3* waiting = nullptr;  // a kept sample without its pair yet
     for (std::size_t i = half == 0 ? 0 : n / 2; i < (half == 0 ? n / 2 : n); ++i) {
       const Vec3& raw = samples.values[i];
       if (result.status[i] == SampleStatus::Invalid || !isFinite(raw)) {
         continue;
       }
-      const bool kept = result.status[i] == SampleStatus::Kept;
-      counted.count(0, rows[0], approximateNorm(raw), kept);
-      for (std::size_t j = 0; j < windows.size(); ++j) {
-        const Vec3 v = measuredVector(result.windows[j], raw);
-        if (rowOfWindow[j] > 0) {
-          counted.count(rowOfWindow[j], rows[rowOfWindow[j]], approximateNorm(v), kept);
-        }
-        if (!windows[j].accepts(v)) {
-          break;
-        }
+      if (result.status[i] != SampleStatus::Kept) {
+        countOther(result, rowOfWindow, windows, rows, shared, raw, counted);
+      } else if (waiting == nullptr) {
+        waiting = &raw;
+      } else {
+        countKept(result, rowOfWindow, rows, shared, *waiting, raw, 2, counted);
+        waiting = nullptr;
       }
-      const double corrected = approximateNorm(applyCalibration(result.calibration, raw));
-      counted.count(correctedRow, rows[correctedRow], corrected, kept);
-      if (closeUp) {
-        counted.count(rows.size() - 1, rows.back(), corrected, kept);
-      }
+    }
+    if (waiting != nullptr) {
+      countKept(result, rowOfWindow, rows, shared, *waiting, *waiting, 1, counted);
     }
   });
   counts[0].addTo(rows);

@@ -42,6 +42,7 @@ class BlockedColumn {
     }
     if (filled_.empty() || used_ == kBlockSize) {
       filled_.emplace_back(new T[kBlockSize]);  // uninitialised: every element used is written
+      adviseHugePages(filled_.back().get(), kBlockSize * sizeof(T));
       used_ = 0;
     }
     filled_.back()[used_] = value;
@@ -62,8 +63,27 @@ class BlockedColumn {
     filled_.clear();
   }
 
+  // Appends the values of later, which keeps them in blocks, each as shift gives it, to the
+  // vector (whose own blocks were completed), freeing each block once copied.
+  template <typename Shift>
+  void appendFrom(BlockedColumn& later, const Shift& shift) {
+    const std::size_t count =
+        later.filled_.empty() ? 0 : (later.filled_.size() - 1) * kBlockSize + later.used_;
+    reserveLarge(values_, values_.size() + count);
+    for (std::size_t b = 0; b < later.filled_.size(); ++b) {
+      const std::size_t used = b + 1 == later.filled_.size() ? later.used_ : kBlockSize;
+      const T* const block = later.filled_[b].get();
+      for (std::size_t k = 0; k < used; ++k) {
+        values_.push_back(shift(block[k]));
+      }
+      later.filled_[b].reset();
+    }
+    later.filled_.clear();
+  }
+
  private:
-  static constexpr std::size_t kBlockSize = 65536;
+  // 6 MiB of samples, 2 MiB of line numbers: room for whole huge pages.
+  static constexpr std::size_t kBlockSize = std::size_t{1} << 18;
 
   std::vector<T>& values_;
   bool blocks_ = false;
@@ -101,6 +121,14 @@ class LineReader::Store {
     values_.complete();
     lines_.complete();
     accelerometer_.complete();
+  }
+  // Appends the samples of later, which keeps them in blocks, their line numbers counted on by
+  // lineOffset; complete() first.
+  void appendFrom(Store& later, std::uint64_t lineOffset) {
+    const auto same = [](const Vec3& v) { return v; };
+    values_.appendFrom(later.values_, same);
+    lines_.appendFrom(later.lines_, [lineOffset](std::uint64_t line) { return line + lineOffset; });
+    accelerometer_.appendFrom(later.accelerometer_, same);
   }
 
  private:
@@ -179,6 +207,13 @@ bool LineReader::tryDecide() {
 }
 
 void LineReader::finish(bool cutShort) {
+  readLast(cutShort);
+  checkIndicesReached();
+  store_->complete();
+}
+
+// The lines held at the end of the input, the last even without its line end.
+void LineReader::readLast(bool cutShort) {
   if (cutShort) {
     dropIncompleteLine();
   }
@@ -192,8 +227,6 @@ void LineReader::finish(bool cutShort) {
     handleLine(buffer_.get() + pos_, buffer_.get() + end_, false);
   }
   pos_ = end_;
-  checkIndicesReached();
-  store_->complete();
 }
 
 std::size_t LineReader::heldLines() {
@@ -682,6 +715,58 @@ void LineReader::checkIndicesReached() const {
                      std::to_string(maxColumn_) + ") is beyond every line of " + name_ +
                      ", which has at most " + std::to_string(maxCellsSeen_) + " cells per line");
   }
+}
+
+// ---- The rest of a whole input read by a second reader, on another thread, and appended.
+
+LineReader::LineReader(const LineReader& earlier, SampleSet& set)
+    : LineReader(earlier.options_, earlier.name_, set, SampleStorage::Whole) {
+  layout_ = earlier.layout_;
+  decided_ = true;
+  useLayout();
+  chooseUnit();
+  lineEnd_ = earlier.lineEnd_;
+  contentLines_ = earlier.contentLines_;
+  store_->useBlocks();
+}
+
+bool LineReader::canHandOff() const {
+  return decided_ && storage_ == SampleStorage::Whole && !ofKinds_ &&
+         contentLines_ >= layout_.headerLines;
+}
+
+void LineReader::finishRest() {
+  readLast(false);
+}
+
+void LineReader::finishWith(LineReader& later) {
+  ReadSummary& s = summary_;
+  const ReadSummary& t = later.summary_;
+  const std::uint64_t lineOffset = s.lines;
+  for (const SkippedLine& line : t.skipped) {
+    if (s.skipped.size() >= options_.maxListedLines) {
+      break;
+    }
+    s.skipped.push_back(line);
+    s.skipped.back().line += lineOffset;
+  }
+  s.lines += t.lines;
+  s.headerLines += t.headerLines;
+  s.commentLines += t.commentLines;
+  s.blankLines += t.blankLines;
+  s.sampleLines += t.sampleLines;
+  s.skippedLines += t.skippedLines;
+  s.leftOutLines += t.leftOutLines;
+  s.unmatchedLines += t.unmatchedLines;
+  for (std::size_t p = 0; p < s.skippedByProblem.size(); ++p) {
+    s.skippedByProblem[p] += t.skippedByProblem[p];
+  }
+  s.bytes += t.bytes;
+  maxCellsSeen_ = std::max(maxCellsSeen_, later.maxCellsSeen_);
+  atEnd_ = true;
+  checkIndicesReached();
+  store_->complete();
+  store_->appendFrom(*later.store_, lineOffset);
 }
 
 }  // namespace fluxtrim::detail

@@ -60,6 +60,25 @@ class LineReader {
   // dropped, as if they had never come.
   void finish(bool cutShort = false);
 
+  // A reader of the rest of a whole input, from the start of a line after those earlier has
+  // read, for another thread: the layout and line rules of earlier, its header lines passed. Its
+  // samples are kept in blocks until earlier's finishWith appends them. Only for an earlier reader
+  // that canHandOff().
+  LineReader(const LineReader& earlier, SampleSet& set);
+  // Whether the lines after those read so far may be read by another reader and appended: a
+  // whole input, its layout decided, its header lines passed, and no kinds of line (whose order
+  // of appearance numbers them).
+  bool canHandOff() const;
+  // Whether every byte committed has been handled and the last one ended a line.
+  bool atLineStart() const { return decided_ && !skipping_ && pos_ == end_; }
+  char lineEnd() const { return lineEnd_; }
+  // The end of a reader made to read the rest of an input, its last line read even without its
+  // line end; finishWith takes its samples.
+  void finishRest();
+  // The end of the input, whose rest later has read, from where this reader stopped at a line
+  // start: as finish() would end it had this reader read that rest itself. later is emptied.
+  void finishWith(LineReader& later);
+
   bool decided() const { return decided_; }
   // Lines held that are neither blank nor comments and hold the text matched, complete ones
   // only: the first lines the layout will be decided from.
@@ -69,6 +88,7 @@ class LineReader {
  private:
   class Store;
 
+  void readLast(bool cutShort);
   void dropIncompleteLine();
   char heldLineEnd() const;
   void startText();

@@ -526,9 +526,17 @@ void countKept(const CalibrationResult& result, const std::vector<std::size_t>& 
       n = approximateNorms(corrected(result.calibration, a), corrected(result.calibration, b));
     } else {
       const AcceptanceWindow& w = result.windows[k - 1];
-      n = w.measure == AcceptanceWindow::Measure::DistanceFromCentre
-              ? approximateNorms(difference(a, w.centre), difference(b, w.centre))
-              : approximateNorms(measuredVector(w, a), measuredVector(w, b));
+      switch (w.measure) {
+        case AcceptanceWindow::Measure::DistanceFromCentre:
+          n = approximateNorms(difference(a, w.centre), difference(b, w.centre));
+          break;
+        case AcceptanceWindow::Measure::CorrectedMagnitude:
+          n = approximateNorms(corrected(w.calibration, a), corrected(w.calibration, b));
+          break;
+        case AcceptanceWindow::Measure::RawMagnitude:
+          n = approximateNorms(a, b);
+          break;
+      }
     }
     for (int lane = 0; lane < lanes; ++lane) {
       counted.count(row, rows[row], n[static_cast<std::size_t>(lane)], true);

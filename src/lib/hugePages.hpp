@@ -14,16 +14,17 @@
 
 namespace fluxtrim::detail {
 
-// Asks for huge pages over the whole 2 MiB pages of [data, data + bytes) not yet written. Only a
-// hint: without huge pages, or for a smaller buffer, nothing changes but the time.
-inline void adviseHugePages(const void* data, std::size_t bytes) {
+// Asks for huge pages over the whole 2 MiB pages within [data, data + bytes), so that the pages
+// written later are taken 2 MiB at a time. Only a hint: without huge pages, or for a smaller
+// buffer, nothing changes but the time.
+inline void adviseHugePages(void* data, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
-  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t last = (start + bytes) & ~(kHugePage - 1);
-  if (bytes >= 2 * kHugePage && last > first) {
-    ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  constexpr std::size_t kHugePage = std::size_t{1} << 21;
+  const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(data) % kHugePage;
+  const std::size_t skipped = misalignment == 0 ? 0 : kHugePage - misalignment;
+  if (bytes >= 2 * kHugePage) {
+    const std::size_t whole = (bytes - skipped) / kHugePage * kHugePage;
+    ::madvise(static_cast<char*>(data) + skipped, whole, MADV_HUGEPAGE);
   }
 #else
   static_cast<void>(data);

@@ -507,42 +507,81 @@ inline Vec3 corrected(const Calibration& calibration, const Vec3& raw) {
   return v;
 }
 
-// Counts the measures of the kept samples a and b (only a when lanes is 1) into every row: a kept
-// sample passed each window, so it reached every row. The norms are taken two at a time, each
-// lane as approximateNorm takes it alone.
+// Kept samples gathered before they are counted: each of their measures is taken in one loop and
+// counted in another that holds one row's figures.
+constexpr std::size_t kKeptBlock = 256;
+
+// The norms of measure(v) of the samples, two at a time, each lane as approximateNorm takes it
+// alone.
+template <typename Measure>
+void blockNorms(const Vec3* samples, std::size_t count, const Measure& measure,
+                double* magnitudes) {
+  for (std::size_t i = 0; i < count; i += 2) {
+    const std::size_t j = i + 1 < count ? i + 1 : i;
+    const std::array<double, 2> n = approximateNorms(measure(samples[i]), measure(samples[j]));
+    magnitudes[i] = n[0];
+    magnitudes[j] = j == i ? n[0] : n[1];
+  }
+}
+
+// Counts values of kept samples into row r as BinCounts::count does.
+void countKeptRow(BinCounts& counted, std::size_t r, const Row& row, const double* values,
+                  std::size_t count) {
+  const double lower = row.lower;
+  const double upper = row.upper;
+  const double perUnit = row.binsPerUnit;
+  std::uint64_t* const bins = counted.kept.data() + r * kBins;
+  std::uint64_t below = 0;
+  std::uint64_t above = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double v = values[i];
+    if (!std::isfinite(v)) {
+      continue;
+    }
+    if (v < lower) {
+      ++below;
+    } else if (v > upper) {
+      ++above;
+    } else {
+      ++bins[std::min(kBins - 1, static_cast<int>((v - lower) * perUnit))];
+    }
+  }
+  counted.below[r] += below;
+  counted.above[r] += above;
+}
+
+// Counts the measures of kept samples into every row: a kept sample passed each window, so it
+// reached every row.
 void countKept(const CalibrationResult& result, const std::vector<std::size_t>& rowOfWindow,
-               const std::vector<Row>& rows, std::size_t shared, const Vec3& a, const Vec3& b,
-               int lanes, BinCounts& counted) {
+               const std::vector<Row>& rows, std::size_t shared, const Vec3* samples,
+               std::size_t count, BinCounts& counted) {
   const std::size_t windows = result.windows.size();
+  std::array<double, kKeptBlock> magnitudes{};
   for (std::size_t k = 0; k < windows + 2; ++k) {
     const std::size_t row = k == 0 ? 0 : k == windows + 1 ? shared - 1 : rowOfWindow[k - 1];
     if (k != 0 && row == 0) {
       continue;  // a window on |raw|, counted in the first row
     }
-    std::array<double, 2> n{};
-    if (k == 0) {
-      n = approximateNorms(a, b);
-    } else if (k == windows + 1) {
-      n = approximateNorms(corrected(result.calibration, a), corrected(result.calibration, b));
+    const AcceptanceWindow* w = k == 0 || k == windows + 1 ? nullptr : &result.windows[k - 1];
+    if (k == windows + 1) {
+      const Calibration& c = result.calibration;
+      blockNorms(
+          samples, count, [&c](const Vec3& v) { return corrected(c, v); }, magnitudes.data());
+    } else if (w != nullptr && w->measure == AcceptanceWindow::Measure::DistanceFromCentre) {
+      blockNorms(
+          samples, count, [w](const Vec3& v) { return difference(v, w->centre); },
+          magnitudes.data());
+    } else if (w != nullptr && w->measure == AcceptanceWindow::Measure::CorrectedMagnitude) {
+      blockNorms(
+          samples, count, [w](const Vec3& v) { return corrected(w->calibration, v); },
+          magnitudes.data());
     } else {
-      const AcceptanceWindow& w = result.windows[k - 1];
-      switch (w.measure) {
-        case AcceptanceWindow::Measure::DistanceFromCentre:
-          n = approximateNorms(difference(a, w.centre), difference(b, w.centre));
-          break;
-        case AcceptanceWindow::Measure::CorrectedMagnitude:
-          n = approximateNorms(corrected(w.calibration, a), corrected(w.calibration, b));
-          break;
-        case AcceptanceWindow::Measure::RawMagnitude:
-          n = approximateNorms(a, b);
-          break;
-      }
+      blockNorms(
+          samples, count, [](const Vec3& v) { return v; }, magnitudes.data());
     }
-    for (int lane = 0; lane < lanes; ++lane) {
-      counted.count(row, rows[row], n[static_cast<std::size_t>(lane)], true);
-      if (k == windows + 1 && rows.size() > shared) {
-        counted.count(rows.size() - 1, rows.back(), n[static_cast<std::size_t>(lane)], true);
-      }
+    countKeptRow(counted, row, rows[row], magnitudes.data(), count);
+    if (k == windows + 1 && rows.size() > shared) {
+      countKeptRow(counted, rows.size() - 1, rows.back(), magnitudes.data(), count);
     }
   }
 }
@@ -590,7 +629,8 @@ void countSamples(const SampleSet& samples, const CalibrationResult& result,
   BinCounts counts[2] = {BinCounts(rows.size()), BinCounts(rows.size())};
   coder::internal::runTwoParts(coder::internal::splitPays(n), [&](int half) {
     BinCounts& counted = counts[half];
-    const Vec3* waiting = nullptr;  // a kept sample without its pair yet
+    std::array<Vec3, kKeptBlock> kept{};
+    std::size_t gathered = 0;
     for (std::size_t i = half == 0 ? 0 : n / 2; i < (half == 0 ? n / 2 : n); ++i) {
       const Vec3& raw = samples.values[i];
       if (result.status[i] == SampleStatus::Invalid || !isFinite(raw)) {
@@ -598,16 +638,15 @@ void countSamples(const SampleSet& samples, const CalibrationResult& result,
       }
       if (result.status[i] != SampleStatus::Kept) {
         countOther(result, rowOfWindow, windows, rows, shared, raw, counted);
-      } else if (waiting == nullptr) {
-        waiting = &raw;
-      } else {
-        countKept(result, rowOfWindow, rows, shared, *waiting, raw, 2, counted);
-        waiting = nullptr;
+        continue;
+      }
+      kept[gathered++] = raw;
+      if (gathered == kKeptBlock) {
+        countKept(result, rowOfWindow, rows, shared, kept.data(), gathered, counted);
+        gathered = 0;
       }
     }
-    if (waiting != nullptr) {
-      countKept(result, rowOfWindow, rows, shared, *waiting, *waiting, 1, counted);
-    }
+    countKept(result, rowOfWindow, rows, shared, kept.data(), gathered, counted);
   });
   counts[0].addTo(rows);
   counts[1].addTo(rows);

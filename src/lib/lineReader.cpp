@@ -596,7 +596,7 @@ inline void LineReader::readSample(const char* first, const char* last, bool cut
 // exact short form (numparse), with blanks about it. Returns false, having changed nothing, for
 // any other line, which readSample then reads by the general rules to the same sample or skip.
 inline bool LineReader::readPlainSample(const char* first, const char* last) {
-  double values[6];
+  double values[6] = {};
   const char* p = first;
   for (int column = 0; column <= scanEnd_; ++column) {
     bool read = false;

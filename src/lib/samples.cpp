@@ -359,7 +359,7 @@ SampleSet read(Input& input, const ReadOptions& options, const std::string& sour
       }
       reader.commit(got);
       const std::uint64_t bytes = reader.bytes() + (later ? later->bytes() : 0);
-      if (options.progress && bytes - reported >= kProgressBytes) {
+      if (options.progress && bytes >= reported + kProgressBytes) {
         reported = bytes;
         options.progress(bytes, input.totalBytes());
       }

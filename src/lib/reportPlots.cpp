@@ -870,22 +870,29 @@ PlotSelection selectSamples(const SampleSet& samples, const CalibrationResult& r
   const std::uint64_t rejectedDrawn = std::min(selection.rejectedTotal, kMaxRejectedPoints);
   selection.kept.reserve(keptDrawn);
   selection.rejected.reserve(rejectedDrawn);
-  // The next to draw of each kind is the one whose rank is floor(k * total / drawn).
+  // The next to draw of each kind is the one whose rank is floor(k * total / drawn), found once
+  // per drawn sample (none once all are drawn).
+  const auto rankOf = [](std::uint64_t k, std::uint64_t total, std::uint64_t drawn) {
+    return k < drawn ? k * total / drawn : std::numeric_limits<std::uint64_t>::max();
+  };
   std::uint64_t keptRank = 0, keptNext = 0, rejectedRank = 0, rejectedNext = 0;
+  std::uint64_t keptAt = rankOf(0, selection.keptTotal, keptDrawn);
+  std::uint64_t rejectedAt = rankOf(0, selection.rejectedTotal, rejectedDrawn);
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (!isFinite(values[i])) {
       continue;
     }
     const bool kept = result.status[i] == SampleStatus::Kept;
     std::uint64_t& rank = kept ? keptRank : rejectedRank;
-    std::uint64_t& next = kept ? keptNext : rejectedNext;
-    const std::uint64_t drawn = kept ? keptDrawn : rejectedDrawn;
-    const std::uint64_t total = kept ? selection.keptTotal : selection.rejectedTotal;
-    if (next < drawn && rank == next * total / drawn) {
+    std::uint64_t& at = kept ? keptAt : rejectedAt;
+    if (rank == at) {
+      std::uint64_t& next = kept ? keptNext : rejectedNext;
       (kept ? selection.kept : selection.rejected)
           .push_back(
               {values[i], applyCalibration(result.calibration, values[i]), result.status[i]});
       ++next;
+      at = kept ? rankOf(next, selection.keptTotal, keptDrawn)
+                : rankOf(next, selection.rejectedTotal, rejectedDrawn);
     }
     ++rank;
   }

@@ -58,14 +58,18 @@ bool isDigit(char c) {
 
 }  // namespace
 
-// std::from_chars reads decimal text to the correctly rounded double, as strtod does, and stops
-// where strtod stops; it is used where the two are known to agree: text that starts with a digit
-// or a point, after at most a minus sign, that is not hexadecimal, and a result that is finite,
-// above DBL_MIN and below DBL_MAX in magnitude. Everything else goes to strtod: leading blanks and
-// '+', which from_chars refuses; "0x", which it reads as 0; inf and nan(...); zero (also the
-// underflow of a tiny number), subnormal results and those that round up to DBL_MIN, for which
-// strtod reports a range error; overflow.
+// Short decimal text takes the exact path above. For the rest, std::from_chars reads decimal
+// text to the correctly rounded double, as strtod does, and stops where strtod stops; it is used
+// where the two are known to agree: text that starts with a digit or a point, after at most a
+// minus sign, that is not hexadecimal, and a result that is finite, above DBL_MIN and below
+// DBL_MAX in magnitude. Everything else goes to strtod: leading blanks and '+', which from_chars
+// refuses; "0x", which it reads as 0; inf and nan(...); zero (also the underflow of a tiny
+// number), subnormal results and those that round up to DBL_MIN, for which strtod reports a range
+// error; overflow.
 Status toDouble(const char* first, const char* last, double& value, const char** end) {
+  if (exactShortDecimal(first, last, value, end)) {
+    return Status::Ok;
+  }
   const char* p = first;
   if (p != last && *p == '-') {
     ++p;

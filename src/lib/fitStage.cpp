@@ -10,6 +10,7 @@
 
 #include "coder_array.h"
 #include "coreThreads.h"
+#include "hugePages.hpp"
 #include "magcal.h"
 #include "pairMath.h"
 #include "robustStatistics.hpp"
@@ -525,6 +526,7 @@ CorrectedMagnitudes correctedMagnitudes(const std::vector<Vec3>& values,
                                          status.begin() + static_cast<std::ptrdiff_t>(middle),
                                          status.end(), SampleStatus::Kept));
   CorrectedMagnitudes corrected;
+  reserveLarge(corrected.magnitude, count);
   corrected.magnitude.resize(count);
   corrected.cell.resize(count);
   std::vector<std::uint32_t> cellCount[2] = {std::vector<std::uint32_t>(cells + 1, 0),

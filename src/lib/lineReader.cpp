@@ -9,8 +9,10 @@
 #include "fluxtrim/error.hpp"
 #include "fluxtrim/text.hpp"
 #include "constants.hpp"
+#include "hugePages.hpp"
 #include "labelledValues.hpp"
 #include "lineKinds.hpp"
+#include "numparse.hpp"
 #include "sampleWords.hpp"
 
 namespace fluxtrim::detail {
@@ -31,7 +33,7 @@ class BlockedColumn {
  public:
   explicit BlockedColumn(std::vector<T>& values) : values_(values) {}
 
-  void expect(std::size_t count) { values_.reserve(count); }
+  void expect(std::size_t count) { reserveLarge(values_, count); }
   void useBlocks() { blocks_ = true; }
 
   void add(const T& value) {
@@ -41,6 +43,7 @@ class BlockedColumn {
     }
     if (filled_.empty() || used_ == kBlockSize) {
       filled_.emplace_back(new T[kBlockSize]);  // uninitialised: every element used is written
+      adviseHugePages(filled_.back().get(), kBlockSize * sizeof(T));
       used_ = 0;
     }
     filled_.back()[used_] = value;
@@ -52,7 +55,7 @@ class BlockedColumn {
     if (filled_.empty()) {
       return;
     }
-    values_.reserve(values_.size() + (filled_.size() - 1) * kBlockSize + used_);
+    reserveLarge(values_, values_.size() + (filled_.size() - 1) * kBlockSize + used_);
     for (std::size_t b = 0; b < filled_.size(); ++b) {
       const std::size_t used = b + 1 == filled_.size() ? used_ : kBlockSize;
       values_.insert(values_.end(), filled_[b].get(), filled_[b].get() + used);
@@ -61,8 +64,27 @@ class BlockedColumn {
     filled_.clear();
   }
 
+  // Appends the values of later, which keeps them in blocks, each as shift gives it, to the
+  // vector (whose own blocks were completed), freeing each block once copied.
+  template <typename Shift>
+  void appendFrom(BlockedColumn& later, const Shift& shift) {
+    const std::size_t count =
+        later.filled_.empty() ? 0 : (later.filled_.size() - 1) * kBlockSize + later.used_;
+    reserveLarge(values_, values_.size() + count);
+    for (std::size_t b = 0; b < later.filled_.size(); ++b) {
+      const std::size_t used = b + 1 == later.filled_.size() ? later.used_ : kBlockSize;
+      const T* const block = later.filled_[b].get();
+      for (std::size_t k = 0; k < used; ++k) {
+        values_.push_back(shift(block[k]));
+      }
+      later.filled_[b].reset();
+    }
+    later.filled_.clear();
+  }
+
  private:
-  static constexpr std::size_t kBlockSize = 65536;
+  // 6 MiB of samples, 2 MiB of line numbers: room for whole huge pages.
+  static constexpr std::size_t kBlockSize = std::size_t{1} << 18;
 
   std::vector<T>& values_;
   bool blocks_ = false;
@@ -100,6 +122,14 @@ class LineReader::Store {
     values_.complete();
     lines_.complete();
     accelerometer_.complete();
+  }
+  // Appends the samples of later, which keeps them in blocks, their line numbers counted on by
+  // lineOffset; complete() first.
+  void appendFrom(Store& later, std::uint64_t lineOffset) {
+    const auto same = [](const Vec3& v) { return v; };
+    values_.appendFrom(later.values_, same);
+    lines_.appendFrom(later.lines_, [lineOffset](std::uint64_t line) { return line + lineOffset; });
+    accelerometer_.appendFrom(later.accelerometer_, same);
   }
 
  private:
@@ -178,6 +208,13 @@ bool LineReader::tryDecide() {
 }
 
 void LineReader::finish(bool cutShort) {
+  readLast(cutShort);
+  checkIndicesReached();
+  store_->complete();
+}
+
+// The lines held at the end of the input, the last even without its line end.
+void LineReader::readLast(bool cutShort) {
   if (cutShort) {
     dropIncompleteLine();
   }
@@ -191,8 +228,6 @@ void LineReader::finish(bool cutShort) {
     handleLine(buffer_.get() + pos_, buffer_.get() + end_, false);
   }
   pos_ = end_;
-  checkIndicesReached();
-  store_->complete();
 }
 
 std::size_t LineReader::heldLines() {
@@ -311,6 +346,7 @@ void LineReader::useLayout() {
   separator_ = layout_.delimiter == Delimiter::Semicolon ? ';'
                : layout_.delimiter == Delimiter::Tab     ? '\t'
                                                          : ',';
+  plainCells_ = layout_.delimiter != Delimiter::Blanks && layout_.firstCellLabel.empty();
 }
 
 // The unit given wins over the one the input states, which wins over the one assumed.
@@ -492,6 +528,9 @@ inline void LineReader::handleLine(const char* first, const char* last, bool cut
     readLabelledSample(first, last, cut);
     return;
   }
+  if (plainCells_ && !cut && readPlainSample(first, last)) {
+    return;
+  }
   readSample(first, last, cut);
 }
 
@@ -597,6 +636,61 @@ void LineReader::readLabelledSample(const char* first, const char* last, bool cu
   }
 }
 
+// The common line read in one scan: every cell up to the last column read is split at the
+// separator, and each of the magnetometer's and the accelerometer's cells holds one number in the
+// exact short form (numparse), with blanks about it. Returns false, having changed nothing, for
+// any other line, which readSample then reads by the general rules to the same sample or skip.
+inline bool LineReader::readPlainSample(const char* first, const char* last) {
+  double values[6] = {};
+  const char* p = first;
+  for (int column = 0; column <= scanEnd_; ++column) {
+    bool read = false;
+    for (int k = 0; k < cellsRead_; ++k) {
+      read = read || columns_[k] == column;
+    }
+    if (!read) {
+      const void* found = std::memchr(p, separator_, static_cast<std::size_t>(last - p));
+      if (found == nullptr) {
+        return false;
+      }
+      p = static_cast<const char*>(found) + 1;
+      continue;
+    }
+    while (p != last && *p != separator_ && isBlank(*p)) {
+      ++p;
+    }
+    double number = 0.0;
+    if (!numparse::exactShortDecimal(p, last, number, &p)) {
+      return false;
+    }
+    for (int k = 0; k < cellsRead_; ++k) {
+      values[k] = columns_[k] == column ? number : values[k];
+    }
+    while (p != last && *p != separator_ && isBlank(*p)) {
+      ++p;
+    }
+    if (p != last && *p != separator_) {
+      return false;
+    }
+    if (column < scanEnd_) {
+      if (p == last) {
+        return false;
+      }
+      ++p;
+    }
+  }
+  Vec3 value{{values[0], values[1], values[2]}};
+  if (tenths_) {
+    value = {{value[0] / 10.0, value[1] / 10.0, value[2] / 10.0}};
+  }
+  ++summary_.sampleLines;
+  store_->add(value, summary_.lines);
+  if (cellsRead_ == 6) {
+    store_->addAccelerometer({{values[3], values[4], values[5]}});
+  }
+  return true;
+}
+
 // The accelerometer's values in the line, NaN where a cell is missing or holds no finite number.
 Vec3 LineReader::accelerometerOf(const Cell cells[6], const char* last, bool cut) const {
   Vec3 value{{kNaN, kNaN, kNaN}};
@@ -666,6 +760,58 @@ void LineReader::checkIndicesReached() const {
                      std::to_string(maxColumn_) + ") is beyond every line of " + name_ +
                      ", which has at most " + std::to_string(maxCellsSeen_) + " cells per line");
   }
+}
+
+// ---- The rest of a whole input read by a second reader, on another thread, and appended.
+
+LineReader::LineReader(const LineReader& earlier, SampleSet& set)
+    : LineReader(earlier.options_, earlier.name_, set, SampleStorage::Whole) {
+  layout_ = earlier.layout_;
+  decided_ = true;
+  useLayout();
+  chooseUnit();
+  lineEnd_ = earlier.lineEnd_;
+  contentLines_ = earlier.contentLines_;
+  store_->useBlocks();
+}
+
+bool LineReader::canHandOff() const {
+  return decided_ && storage_ == SampleStorage::Whole && !ofKinds_ &&
+         contentLines_ >= layout_.headerLines;
+}
+
+void LineReader::finishRest() {
+  readLast(false);
+}
+
+void LineReader::finishWith(LineReader& later) {
+  ReadSummary& s = summary_;
+  const ReadSummary& t = later.summary_;
+  const std::uint64_t lineOffset = s.lines;
+  for (const SkippedLine& line : t.skipped) {
+    if (s.skipped.size() >= options_.maxListedLines) {
+      break;
+    }
+    s.skipped.push_back(line);
+    s.skipped.back().line += lineOffset;
+  }
+  s.lines += t.lines;
+  s.headerLines += t.headerLines;
+  s.commentLines += t.commentLines;
+  s.blankLines += t.blankLines;
+  s.sampleLines += t.sampleLines;
+  s.skippedLines += t.skippedLines;
+  s.leftOutLines += t.leftOutLines;
+  s.unmatchedLines += t.unmatchedLines;
+  for (std::size_t p = 0; p < s.skippedByProblem.size(); ++p) {
+    s.skippedByProblem[p] += t.skippedByProblem[p];
+  }
+  s.bytes += t.bytes;
+  maxCellsSeen_ = std::max(maxCellsSeen_, later.maxCellsSeen_);
+  atEnd_ = true;
+  checkIndicesReached();
+  store_->complete();
+  store_->appendFrom(*later.store_, lineOffset);
 }
 
 }  // namespace fluxtrim::detail

@@ -61,6 +61,25 @@ class LineReader {
   // dropped, as if they had never come.
   void finish(bool cutShort = false);
 
+  // A reader of the rest of a whole input, from the start of a line after those earlier has
+  // read, for another thread: the layout and line rules of earlier, its header lines passed. Its
+  // samples are kept in blocks until earlier's finishWith appends them. Only for an earlier reader
+  // that canHandOff().
+  LineReader(const LineReader& earlier, SampleSet& set);
+  // Whether the lines after those read so far may be read by another reader and appended: a
+  // whole input, its layout decided, its header lines passed, and no kinds of line (whose order
+  // of appearance numbers them).
+  bool canHandOff() const;
+  // Whether every byte committed has been handled and the last one ended a line.
+  bool atLineStart() const { return decided_ && !skipping_ && pos_ == end_; }
+  char lineEnd() const { return lineEnd_; }
+  // The end of a reader made to read the rest of an input, its last line read even without its
+  // line end; finishWith takes its samples.
+  void finishRest();
+  // The end of the input, whose rest later has read, from where this reader stopped at a line
+  // start: as finish() would end it had this reader read that rest itself. later is emptied.
+  void finishWith(LineReader& later);
+
   bool decided() const { return decided_; }
   // Lines held that are neither blank nor comments and hold the text matched, complete ones
   // only: the first lines the layout will be decided from.
@@ -70,6 +89,7 @@ class LineReader {
  private:
   class Store;
 
+  void readLast(bool cutShort);
   void dropIncompleteLine();
   char heldLineEnd() const;
   void startText();
@@ -90,6 +110,7 @@ class LineReader {
   Cell cellOf(const Cell& raw, int column) const;
   void readSample(const char* first, const char* last, bool cut);
   void readLabelledSample(const char* first, const char* last, bool cut);
+  bool readPlainSample(const char* first, const char* last);
   Vec3 accelerometerOf(const Cell cells[6], const char* last, bool cut) const;
   int findCells(const char* p, const char* last, Cell cells[6]) const;
   void skip(const char* first, const char* last, LineProblem problem, int column);
@@ -111,6 +132,7 @@ class LineReader {
   bool tenths_ = false;           // values in tenths of the unit, divided by 10
   bool matching_ = false;         // only lines holding options_.match are read
   bool ofKinds_ = false;          // lines are told apart by kind
+  bool plainCells_ = false;       // cells split at one character, without a label to pass over
   char separator_ = ',';
   char lineEnd_ = '\n';
 

@@ -494,12 +494,127 @@ Range setRanges(const PlotSelection& selection, const CalibrationResult& result,
   return range;
 }
 
+// applyCalibration, inline for the loops over every sample: the same operations in the same
+// order, so the same doubles.
+inline Vec3 corrected(const Calibration& calibration, const Vec3& raw) {
+  const double d[3] = {raw[0] - calibration.offset[0], raw[1] - calibration.offset[1],
+                       raw[2] - calibration.offset[2]};
+  const Matrix3& m = calibration.matrix;
+  Vec3 v;
+  for (int c = 0; c < 3; ++c) {
+    v[c] = (d[0] * m[0][c] + d[1] * m[1][c]) + d[2] * m[2][c];
+  }
+  return v;
+}
+
+// Kept samples gathered before they are counted: each of their measures is taken in one loop and
+// counted in another that holds one row's figures.
+constexpr std::size_t kKeptBlock = 256;
+
+// The norms of measure(v) of the samples, two at a time, each lane as approximateNorm takes it
+// alone.
+template <typename Measure>
+void blockNorms(const Vec3* samples, std::size_t count, const Measure& measure,
+                double* magnitudes) {
+  for (std::size_t i = 0; i < count; i += 2) {
+    const std::size_t j = i + 1 < count ? i + 1 : i;
+    const std::array<double, 2> n = approximateNorms(measure(samples[i]), measure(samples[j]));
+    magnitudes[i] = n[0];
+    magnitudes[j] = j == i ? n[0] : n[1];
+  }
+}
+
+// Counts values of kept samples into row r as BinCounts::count does.
+void countKeptRow(BinCounts& counted, std::size_t r, const Row& row, const double* values,
+                  std::size_t count) {
+  const double lower = row.lower;
+  const double upper = row.upper;
+  const double perUnit = row.binsPerUnit;
+  std::uint64_t* const bins = counted.kept.data() + r * kBins;
+  std::uint64_t below = 0;
+  std::uint64_t above = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double v = values[i];
+    if (!std::isfinite(v)) {
+      continue;
+    }
+    if (v < lower) {
+      ++below;
+    } else if (v > upper) {
+      ++above;
+    } else {
+      ++bins[std::min(kBins - 1, static_cast<int>((v - lower) * perUnit))];
+    }
+  }
+  counted.below[r] += below;
+  counted.above[r] += above;
+}
+
+// Counts the measures of kept samples into every row: a kept sample passed each window, so it
+// reached every row.
+void countKept(const CalibrationResult& result, const std::vector<std::size_t>& rowOfWindow,
+               const std::vector<Row>& rows, std::size_t shared, const Vec3* samples,
+               std::size_t count, BinCounts& counted) {
+  const std::size_t windows = result.windows.size();
+  std::array<double, kKeptBlock> magnitudes{};
+  for (std::size_t k = 0; k < windows + 2; ++k) {
+    const std::size_t row = k == 0 ? 0 : k == windows + 1 ? shared - 1 : rowOfWindow[k - 1];
+    if (k != 0 && row == 0) {
+      continue;  // a window on |raw|, counted in the first row
+    }
+    const AcceptanceWindow* w = k == 0 || k == windows + 1 ? nullptr : &result.windows[k - 1];
+    if (k == windows + 1) {
+      const Calibration& c = result.calibration;
+      blockNorms(
+          samples, count, [&c](const Vec3& v) { return corrected(c, v); }, magnitudes.data());
+    } else if (w != nullptr && w->measure == AcceptanceWindow::Measure::DistanceFromCentre) {
+      blockNorms(
+          samples, count, [w](const Vec3& v) { return difference(v, w->centre); },
+          magnitudes.data());
+    } else if (w != nullptr && w->measure == AcceptanceWindow::Measure::CorrectedMagnitude) {
+      blockNorms(
+          samples, count, [w](const Vec3& v) { return corrected(w->calibration, v); },
+          magnitudes.data());
+    } else {
+      blockNorms(
+          samples, count, [](const Vec3& v) { return v; }, magnitudes.data());
+    }
+    countKeptRow(counted, row, rows[row], magnitudes.data(), count);
+    if (k == windows + 1 && rows.size() > shared) {
+      countKeptRow(counted, rows.size() - 1, rows.back(), magnitudes.data(), count);
+    }
+  }
+}
+
+// Counts the measures of a sample that is not kept into the rows it reached: its |raw|, each
+// window's measure until the window that rejected it, and its corrected magnitude.
+void countOther(const CalibrationResult& result, const std::vector<std::size_t>& rowOfWindow,
+                const std::vector<DistanceWindow>& windows, const std::vector<Row>& rows,
+                std::size_t shared, const Vec3& raw, BinCounts& counted) {
+  counted.count(0, rows[0], approximateNorm(raw), false);
+  for (std::size_t j = 0; j < windows.size(); ++j) {
+    const Vec3 v = measuredVector(result.windows[j], raw);
+    if (rowOfWindow[j] > 0) {
+      counted.count(rowOfWindow[j], rows[rowOfWindow[j]], approximateNorm(v), false);
+    }
+    if (!windows[j].accepts(v)) {
+      break;
+    }
+  }
+  const double magnitude = approximateNorm(corrected(result.calibration, raw));
+  counted.count(shared - 1, rows[shared - 1], magnitude, false);
+  if (rows.size() > shared) {
+    counted.count(rows.size() - 1, rows.back(), magnitude, false);
+  }
+}
+
 // Every sample with finite components into the bins of the first `shared` rows, and its
 // corrected magnitude into the close-up when there is one: the values of rowValues, but binned
 // by approximateNorm, which puts a value in the bin of the core's norm but within a rounding of a
-// bin's edge, while which windows a sample reached is decided exactly. The samples are split in
-// two halves, on two threads where the calibration core has them, each counting into its own
-// bins; counts are whole numbers, so the sum is the same either way.
+// bin's edge, while which windows a sample reached is decided exactly (a kept sample passed them
+// all, as the calibration decided). The samples are split in two halves, on two threads where
+// the calibration core has them, each counting into its own bins; counts are whole numbers, so
+// the sum is the same either way.
 void countSamples(const SampleSet& samples, const CalibrationResult& result,
                   const std::vector<std::size_t>& rowOfWindow, std::size_t shared,
                   std::vector<Row>& rows) {
@@ -511,33 +626,27 @@ void countSamples(const SampleSet& samples, const CalibrationResult& result,
   for (const AcceptanceWindow& w : result.windows) {
     windows.emplace_back(w.lower, w.upper);
   }
-  const std::size_t correctedRow = shared - 1;
-  const bool closeUp = rows.size() > shared;
   BinCounts counts[2] = {BinCounts(rows.size()), BinCounts(rows.size())};
   coder::internal::runTwoParts(coder::internal::splitPays(n), [&](int half) {
     BinCounts& counted = counts[half];
+    std::array<Vec3, kKeptBlock> kept{};
+    std::size_t gathered = 0;
     for (std::size_t i = half == 0 ? 0 : n / 2; i < (half == 0 ? n / 2 : n); ++i) {
       const Vec3& raw = samples.values[i];
       if (result.status[i] == SampleStatus::Invalid || !isFinite(raw)) {
         continue;
       }
-      const bool kept = result.status[i] == SampleStatus::Kept;
-      counted.count(0, rows[0], approximateNorm(raw), kept);
-      for (std::size_t j = 0; j < windows.size(); ++j) {
-        const Vec3 v = measuredVector(result.windows[j], raw);
-        if (rowOfWindow[j] > 0) {
-          counted.count(rowOfWindow[j], rows[rowOfWindow[j]], approximateNorm(v), kept);
-        }
-        if (!windows[j].accepts(v)) {
-          break;
-        }
+      if (result.status[i] != SampleStatus::Kept) {
+        countOther(result, rowOfWindow, windows, rows, shared, raw, counted);
+        continue;
       }
-      const double corrected = approximateNorm(applyCalibration(result.calibration, raw));
-      counted.count(correctedRow, rows[correctedRow], corrected, kept);
-      if (closeUp) {
-        counted.count(rows.size() - 1, rows.back(), corrected, kept);
+      kept[gathered++] = raw;
+      if (gathered == kKeptBlock) {
+        countKept(result, rowOfWindow, rows, shared, kept.data(), gathered, counted);
+        gathered = 0;
       }
     }
+    countKept(result, rowOfWindow, rows, shared, kept.data(), gathered, counted);
   });
   counts[0].addTo(rows);
   counts[1].addTo(rows);
@@ -761,22 +870,29 @@ PlotSelection selectSamples(const SampleSet& samples, const CalibrationResult& r
   const std::uint64_t rejectedDrawn = std::min(selection.rejectedTotal, kMaxRejectedPoints);
   selection.kept.reserve(keptDrawn);
   selection.rejected.reserve(rejectedDrawn);
-  // The next to draw of each kind is the one whose rank is floor(k * total / drawn).
+  // The next to draw of each kind is the one whose rank is floor(k * total / drawn), found once
+  // per drawn sample (none once all are drawn).
+  const auto rankOf = [](std::uint64_t k, std::uint64_t total, std::uint64_t drawn) {
+    return k < drawn ? k * total / drawn : std::numeric_limits<std::uint64_t>::max();
+  };
   std::uint64_t keptRank = 0, keptNext = 0, rejectedRank = 0, rejectedNext = 0;
+  std::uint64_t keptAt = rankOf(0, selection.keptTotal, keptDrawn);
+  std::uint64_t rejectedAt = rankOf(0, selection.rejectedTotal, rejectedDrawn);
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (!isFinite(values[i])) {
       continue;
     }
     const bool kept = result.status[i] == SampleStatus::Kept;
     std::uint64_t& rank = kept ? keptRank : rejectedRank;
-    std::uint64_t& next = kept ? keptNext : rejectedNext;
-    const std::uint64_t drawn = kept ? keptDrawn : rejectedDrawn;
-    const std::uint64_t total = kept ? selection.keptTotal : selection.rejectedTotal;
-    if (next < drawn && rank == next * total / drawn) {
+    std::uint64_t& at = kept ? keptAt : rejectedAt;
+    if (rank == at) {
+      std::uint64_t& next = kept ? keptNext : rejectedNext;
       (kept ? selection.kept : selection.rejected)
           .push_back(
               {values[i], applyCalibration(result.calibration, values[i]), result.status[i]});
       ++next;
+      at = kept ? rankOf(next, selection.keptTotal, keptDrawn)
+                : rankOf(next, selection.rejectedTotal, rejectedDrawn);
     }
     ++rank;
   }

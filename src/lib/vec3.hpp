@@ -42,7 +42,8 @@ inline std::array<double, 2> norms(const Vec3& a, const Vec3& b) {
 // |v| from the plain square root of (v0^2 + v1^2) + v2^2, where that sum neither overflows nor
 // underflows (otherwise norm()): within a rounding or two of norm(), for magnitudes that are only
 // shown, never compared with a window. NaN when a component is NaN.
-inline std::array<double, 2> approximateNorms(const Vec3& a, const Vec3& b) {
+// Inline wherever it is called: the report takes it for every sample.
+[[gnu::always_inline]] inline std::array<double, 2> approximateNorms(const Vec3& a, const Vec3& b) {
   using coder::internal::Pair;
   const Pair x = {a[0], b[0]};
   const Pair y = {a[1], b[1]};

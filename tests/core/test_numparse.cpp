@@ -79,4 +79,53 @@ TEST(NumberConversion, TrapsOfAFastDecimalConversion) {
   EXPECT_EQ(value, 125.0);
 }
 
+// The exact path for short decimals takes a whole number of at most 2^53 times a power of ten
+// within +-22; at each of its edges, and for the shapes it leaves to the general conversion, the
+// result is strtod's, bits and end.
+TEST(NumberConversion, ShortDecimalsAtTheEdgesOfTheExactPath) {
+  const char* const texts[] = {
+      "9007199254740992",
+      "9007199254740993",
+      "90071992547409921e-1",  // 2^53, 2^53+1
+      "1e22",
+      "1e23",
+      "1e-22",
+      "1e-23",
+      "4.5e+21",
+      "123456789012345678e-5",
+      "0.00705886092941945",
+      "-0.322593324895122",
+      "1.",
+      "-.5",
+      ".",
+      "-",
+      "1.5.3",
+      "1e",
+      "1e+",
+      "1e-x",
+      "0.000",
+      "-0",
+      "0012.50",
+      "00x1",
+      "12345678901234567890",
+      "1e0000000000000000021",
+      "1E5",
+      "7,5",
+      "3 ",
+      "2.5e3x",
+      "-0.0e5",
+      "1_000",
+  };
+  for (const char* text : texts) {
+    EXPECT_EQ(numparse_forms::compareWithStrtod(text), "") << text;
+  }
+  // A short decimal that ends at last, without a terminator after it.
+  const char digits[] = {'-', '1', '.', '2', '5', 'e', '2', '7'};
+  double value = 0.0;
+  const char* end = nullptr;
+  EXPECT_EQ(numparse::toDouble(digits, digits + 7, value, &end), Status::Ok);
+  EXPECT_EQ(value, -125.0);
+  EXPECT_EQ(end, digits + 7);
+}
+
 }  // namespace

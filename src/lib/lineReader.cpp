@@ -558,6 +558,17 @@ inline Cell LineReader::cellOf(const Cell& raw, int column) const {
   return column == 0 ? withoutLabel(cell, layout_.firstCellLabel) : cell;
 }
 
+namespace {
+
+// Why a cell that was meant to hold a sample's value did not.
+LineProblem problemOf(CellKind kind) {
+  return kind == CellKind::OutOfRange  ? LineProblem::OutOfRange
+         : kind == CellKind::NotFinite ? LineProblem::NotFinite
+                                       : LineProblem::NotANumber;
+}
+
+}  // namespace
+
 inline void LineReader::readSample(const char* first, const char* last, bool cut) {
   Cell cells[6];
   const int cellCount = findCells(first, last, cells);
@@ -581,11 +592,7 @@ inline void LineReader::readSample(const char* first, const char* last, bool cut
                               ? CellKind::NotANumber
                               : readCell(cellOf(raw, columns_[axis]), value[axis]);
     if (kind != CellKind::Number) {
-      skip(first, last,
-           kind == CellKind::OutOfRange  ? LineProblem::OutOfRange
-           : kind == CellKind::NotFinite ? LineProblem::NotFinite
-                                         : LineProblem::NotANumber,
-           columns_[axis]);
+      skip(first, last, problemOf(kind), columns_[axis]);
       return;
     }
   }
@@ -612,11 +619,7 @@ void LineReader::readLabelledSample(const char* first, const char* last, bool cu
     const CellKind kind =
         cut && found->cell.last == last ? CellKind::NotANumber : readCell(found->cell, value[axis]);
     if (kind != CellKind::Number) {
-      skip(first, last,
-           kind == CellKind::OutOfRange  ? LineProblem::OutOfRange
-           : kind == CellKind::NotFinite ? LineProblem::NotFinite
-                                         : LineProblem::NotANumber,
-           columns_[axis]);
+      skip(first, last, problemOf(kind), columns_[axis]);
       return;
     }
   }

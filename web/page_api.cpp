@@ -98,18 +98,23 @@ std::string adoptFit(Session& session, fluxtrim::SampleSet samples,
   return out.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
+// Forgets the session's calibration and live state and takes the settings' reference.
+void restart(Session& session, const Settings& settings) {
+  session.live.reset();
+  session.samples.reset();
+  session.result.reset();
+  session.points.clear();
+  session.reference = fluxtrim_cli::calibrationReference(settings.reference);
+  session.options = fluxtrim::CalibrationOptions();
+  session.options.reference = session.reference;
+}
+
 namespace {
 
 // The fit of everything pushed so far, as the command makes it for one input in the automatic
 // mode, and the reply: the command's JSON document and the report's sections.
 std::string refit(Session& session, const Settings& settings) {
-  session.samples.reset();
-  session.result.reset();
-  session.points.clear();
-  session.live.reset();
-  session.reference = fluxtrim_cli::calibrationReference(settings.reference);
-  session.options = fluxtrim::CalibrationOptions();
-  session.options.reference = session.reference;
+  restart(session, settings);
   TextBuffer text(session.text);
   std::istream in(&text);
   fluxtrim::SampleSet samples =

@@ -34,13 +34,7 @@ Json number(double value) {
 }
 
 std::string start(Session& session, const Settings& settings) {
-  session.live.reset();
-  session.samples.reset();
-  session.result.reset();
-  session.points.clear();
-  session.reference = fluxtrim_cli::calibrationReference(settings.reference);
-  session.options = fluxtrim::CalibrationOptions();
-  session.options.reference = session.reference;
+  restart(session, settings);
   fluxtrim::LiveOptions options;
   options.read = fluxtrim_cli::readOptions(settings.read);
   options.calibration = session.options;

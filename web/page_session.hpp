@@ -61,6 +61,10 @@ struct Session {
   std::optional<Live> live;
 };
 
+// Forgets the session's samples, calibration and live state, and takes the reference and the
+// calibration options the settings give.
+void restart(Session& session, const Settings& settings);
+
 // The session's calibration made from samples and their result, and the reply the page shows it
 // from (see ft_session_refit).
 std::string adoptFit(Session& session, fluxtrim::SampleSet samples,
